@@ -1,0 +1,19 @@
+# Deployment values: the project's five trusted host names. Whoever deploys the
+# launcher sets them at configure time (-DVORN_UPDATE_HOST=...); the defaults lie
+# under the reserved .example domain so an unconfigured build reaches nobody.
+set(VORN_WEB_HOST "vornell.example" CACHE STRING "web host (release descriptor, reports)")
+set(VORN_WWW_HOST "www.vornell.example" CACHE STRING "www alias of the web host")
+set(VORN_UPDATE_HOST "update.vornell.example" CACHE STRING "update host (manifest, blobs, guild icons)")
+set(VORN_UPDATE_HOST2 "update2.vornell.example" CACHE STRING "second update host (guild icon fallback)")
+set(VORN_WEB_HOST2 "vornell2.example" CACHE STRING "second web host")
+
+foreach(host VORN_WEB_HOST VORN_WWW_HOST VORN_UPDATE_HOST VORN_UPDATE_HOST2 VORN_WEB_HOST2)
+  string(TOLOWER "${${host}}" lowered)
+  if(NOT lowered STREQUAL "${${host}}" OR NOT "${${host}}" MATCHES "^[a-z0-9.-]+$")
+    message(FATAL_ERROR "${host} must be a lower-case host name, got '${${host}}'")
+  endif()
+endforeach()
+
+set(VORN_GENERATED_INCLUDE ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment_config.h.in
+               ${VORN_GENERATED_INCLUDE}/deployment_config.h @ONLY)

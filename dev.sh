@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The project's one entry point for a newcomer and for CI.
+#   ./dev.sh test    install what is missing, check formatting, build, run every test
+#   ./dev.sh build   install what is missing and build
+#   ./dev.sh bench   build and print the benchmark figures
+# BUILD_DIR (default: build) selects the build folder.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${BUILD_DIR:-$here/build}
+
+configure_and_build() {
+  "$here/scripts/bootstrap.sh"
+  cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j "$(nproc)"
+}
+
+case "${1:-}" in
+  build)
+    configure_and_build
+    ;;
+  test)
+    "$here/scripts/bootstrap.sh"
+    "$here/scripts/check_format.sh"
+    configure_and_build
+    cd "$build"
+    ctest --output-on-failure -j 2
+    ;;
+  bench)
+    configure_and_build
+    "$here/cmake/wine_prefix.sh" start "$build"
+    trap '"$here/cmake/wine_prefix.sh" stop "$build"' EXIT
+    "$here/cmake/wine_run.sh" "$build/bench/sha256_bench.exe" "${@:2}"
+    ;;
+  *)
+    echo "usage: ./dev.sh test | build | bench" >&2
+    exit 2
+    ;;
+esac

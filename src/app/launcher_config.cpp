@@ -1,0 +1,69 @@
+#include "app/launcher_config.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "core/identifiers.h"
+#include "core/launcher_error.h"
+#include "core/text.h"
+
+namespace vorn {
+namespace {
+
+constexpr DWORD path_buffer_size = 32768;
+
+std::wstring join(const std::wstring& base, const std::wstring& name) {
+    if (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) {
+        return base + name;
+    }
+    return base + L"\\" + name;
+}
+
+std::wstring without_last_component(const std::wstring& path) {
+    const std::size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+}  // namespace
+
+void LauncherConfig::set_endpoints(const Endpoints& endpoints) {
+    manifestUrl = endpoints.manifestUrl;
+    updateBaseUrl = endpoints.updateBaseUrl;
+    guildBaseUrl = endpoints.guildBaseUrl;
+    guildFallbackUrl = endpoints.guildFallbackUrl;
+    releaseUrl = endpoints.releaseUrl;
+    releaseFallbackUrl = endpoints.releaseFallbackUrl;
+    reportUrl = endpoints.reportUrl;
+    reportFallbackUrl = endpoints.reportFallbackUrl;
+}
+
+std::wstring client_cache_dir(const std::wstring& local_app_data, const std::wstring& root) {
+    return join(local_app_data, L"Vornell\\Launcher\\Clients\\" + to_utf16(client_key(root)));
+}
+
+std::wstring updater_path_for(const std::wstring& root) {
+    return join(root, L"element\\VornellUpdater.exe");
+}
+
+LauncherConfig default_config() {
+    std::vector<wchar_t> buffer(path_buffer_size);
+    const DWORD module_length = GetModuleFileNameW(nullptr, buffer.data(), path_buffer_size);
+    if (module_length == 0 || module_length == path_buffer_size) {
+        throw_win32_error("module_path", GetLastError());
+    }
+    LauncherConfig config;
+    config.root = without_last_component(std::wstring(buffer.data(), module_length));
+
+    const DWORD data_length =
+        GetEnvironmentVariableW(L"LOCALAPPDATA", buffer.data(), path_buffer_size);
+    if (data_length == 0 || data_length > path_buffer_size - 2) {
+        throw LauncherError("local_cache", L"Не удалось определить LOCALAPPDATA.");
+    }
+    config.cache_dir = client_cache_dir(std::wstring(buffer.data(), data_length), config.root);
+    config.updater_path = updater_path_for(config.root);
+    config.set_endpoints(default_endpoints());
+    return config;
+}
+
+}  // namespace vorn

@@ -1,0 +1,37 @@
+// The start-up configuration, built once and copied into every service.
+#pragma once
+
+#include <string>
+
+#include "net/endpoints.h"
+
+namespace vorn {
+
+struct LauncherConfig {
+    std::wstring root;       // the client folder
+    std::wstring cache_dir;  // per-client service folder under LOCALAPPDATA
+    std::wstring local_test_config_path;
+    bool local_test = false;
+    std::wstring manifestUrl;
+    std::wstring updateBaseUrl;
+    std::wstring guildBaseUrl;
+    std::wstring guildFallbackUrl;
+    std::wstring releaseUrl;
+    std::wstring releaseFallbackUrl;
+    std::wstring reportUrl;
+    std::wstring reportFallbackUrl;
+    std::wstring updater_path;  // root\element\VornellUpdater.exe
+    std::string health_token;   // UTF-8
+
+    void set_endpoints(const Endpoints& endpoints);
+};
+
+// Paths of the default run (the launcher's own folder, LOCALAPPDATA) and the built-in
+// endpoints. Creates no folder. Throws LauncherError ("module_path", "local_cache").
+LauncherConfig default_config();
+
+// LOCALAPPDATA\Vornell\Launcher\Clients\<client_key of root>.
+std::wstring client_cache_dir(const std::wstring& local_app_data, const std::wstring& root);
+std::wstring updater_path_for(const std::wstring& root);
+
+}  // namespace vorn

@@ -1,0 +1,233 @@
+#include "core/file_system.h"
+
+#include <system_error>
+
+#include "core/identifiers.h"
+#include "core/launcher_error.h"
+#include "core/text.h"
+#include "core/unique_handle.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::wstring_view long_prefix = L"\\\\?\\";
+constexpr std::wstring_view unc_long_prefix = L"\\\\?\\UNC\\";
+constexpr std::wstring_view refused_characters = L"<>:\"|?*";
+
+void write_all(HANDLE file, ByteView bytes) {
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        const std::size_t left = bytes.size() - offset;
+        const DWORD chunk = static_cast<DWORD>(left < file_chunk_size ? left : file_chunk_size);
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + offset, chunk, &written, nullptr) || written != chunk) {
+            throw_win32_error("write_file", GetLastError());
+        }
+        offset += chunk;
+    }
+}
+
+bool is_reserved_base_name(std::wstring_view component) {
+    const std::wstring base = lower_wide(std::wstring(component.substr(0, component.find(L'.'))));
+    if (base == L"con" || base == L"prn" || base == L"aux" || base == L"nul") {
+        return true;
+    }
+    return base.size() == 4 && (base.starts_with(L"com") || base.starts_with(L"lpt")) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+[[noreturn]] void refuse_unsafe(const wchar_t* message) {
+    throw LauncherError("unsafe_path", message);
+}
+
+void check_component(std::wstring_view component) {
+    if (component.empty() || component == L"." || component == L".." || component.back() == L' ' ||
+        component.back() == L'.') {
+        refuse_unsafe(L"Описание обновления содержит небезопасный путь.");
+    }
+    for (const wchar_t c : component) {
+        if (c < 32 || refused_characters.find(c) != std::wstring_view::npos) {
+            refuse_unsafe(L"Описание обновления содержит недопустимое имя файла.");
+        }
+    }
+    if (is_reserved_base_name(component)) {
+        refuse_unsafe(L"Описание обновления содержит зарезервированное имя файла.");
+    }
+}
+
+}  // namespace
+
+std::filesystem::path absolute_normal(const std::filesystem::path& path) {
+    std::wstring text = path.native();
+    for (wchar_t& c : text) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    if (text.starts_with(L"\\\\") && !text.starts_with(long_prefix)) {
+        return L"\\\\" + std::filesystem::path(text.substr(2)).lexically_normal().native();
+    }
+    return std::filesystem::absolute(text).lexically_normal();
+}
+
+std::wstring long_path(const std::filesystem::path& path) {
+    const std::wstring& given = path.native();
+    if (given.starts_with(long_prefix)) {
+        return given;
+    }
+    const std::wstring normal = absolute_normal(path).native();
+    if (normal.starts_with(long_prefix)) {
+        return normal;
+    }
+    if (normal.starts_with(L"\\\\")) {
+        return std::wstring(unc_long_prefix) + normal.substr(2);
+    }
+    return std::wstring(long_prefix) + normal;
+}
+
+DWORD file_attributes(const std::filesystem::path& path) {
+    return GetFileAttributesW(long_path(path).c_str());
+}
+
+bool refuses_as_file(const std::filesystem::path& path) {
+    const DWORD attributes = file_attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & link_or_directory_mask) != 0;
+}
+
+bool is_plain_file(const std::filesystem::path& path) {
+    const DWORD attributes = file_attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & link_or_directory_mask) == 0;
+}
+
+void ensure_service_directory(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::create_directories(long_path(path), error);
+    if (error) {
+        throw LauncherError("create_directory", L"Не удалось создать служебную папку.",
+                            static_cast<std::uint32_t>(error.value()));
+    }
+    const DWORD attributes = file_attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & link_or_directory_mask) != FILE_ATTRIBUTE_DIRECTORY) {
+        throw LauncherError("unsafe_path", L"Служебная папка недоступна или является ссылкой.");
+    }
+}
+
+void write_file_atomic(const std::filesystem::path& path, ByteView bytes) {
+    ensure_service_directory(path.parent_path());
+    if (refuses_as_file(path)) {
+        throw LauncherError("unsafe_path", L"Небезопасный путь сохранения файла.");
+    }
+
+    std::filesystem::path temp = path;
+    temp += L"." + to_utf16(random_hex(8)) + L".tmp";
+    const std::wstring temp_long = long_path(temp);
+    UniqueFile file(CreateFileW(temp_long.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        throw_win32_error("write_file", GetLastError());
+    }
+    try {
+        write_all(file.get(), bytes);
+        if (!FlushFileBuffers(file.get())) {
+            throw_win32_error("flush_file", GetLastError());
+        }
+        file.reset();
+        if (!MoveFileExW(temp_long.c_str(), long_path(path).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            throw_win32_error("replace_file", GetLastError());
+        }
+    } catch (...) {
+        file.reset();
+        // The temporary is ours alone (created with CREATE_NEW); a failed delete leaves
+        // nothing worse than the temporary, and the original error is what matters.
+        DeleteFileW(temp_long.c_str());
+        throw;
+    }
+}
+
+void write_text_file_atomic(const std::filesystem::path& path, std::string_view text) {
+    const Bytes bytes(text.begin(), text.end());
+    write_file_atomic(path, bytes);
+}
+
+Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit) {
+    // Windows refuses to open a folder as a file (access denied); say what is wrong instead.
+    // The check after opening still catches a swap in between.
+    if (refuses_as_file(path)) {
+        throw LauncherError("unsafe_path", L"Ожидался обычный файл.");
+    }
+    UniqueFile file(CreateFileW(long_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+    if (!file) {
+        throw_win32_error("read_file", GetLastError());
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) {
+        throw_win32_error("read_file", GetLastError());
+    }
+    if ((info.dwFileAttributes & link_or_directory_mask) != 0) {
+        throw LauncherError("unsafe_path", L"Ожидался обычный файл.");
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size)) {
+        throw_win32_error("read_file", GetLastError());
+    }
+    if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > limit) {
+        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");
+    }
+
+    Bytes bytes(static_cast<std::size_t>(size.QuadPart));
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        const std::size_t left = bytes.size() - offset;
+        const DWORD chunk = static_cast<DWORD>(left < file_chunk_size ? left : file_chunk_size);
+        DWORD read = 0;
+        if (!ReadFile(file.get(), bytes.data() + offset, chunk, &read, nullptr)) {
+            throw_win32_error("read_file", GetLastError());
+        }
+        if (read == 0) {
+            throw LauncherError("truncated_file", L"Файл изменился во время чтения.");
+        }
+        offset += read;
+    }
+    return bytes;
+}
+
+std::filesystem::path resolve_relative_path(const std::filesystem::path& root,
+                                            std::string_view relative, bool check_links) {
+    std::wstring text = to_utf16(relative);
+    for (wchar_t& c : text) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    if (text.empty() || text.front() == L'\\' || text.size() > longest_relative_path) {
+        refuse_unsafe(L"Описание обновления содержит небезопасный путь.");
+    }
+
+    std::filesystem::path result = absolute_normal(root);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(L'\\', start);
+        const std::wstring_view component =
+            std::wstring_view(text).substr(start, end == std::wstring::npos ? end : end - start);
+        check_component(component);
+        result /= component;
+        if (check_links) {
+            const DWORD attributes = file_attributes(result);
+            if (attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                refuse_unsafe(L"Обновление через ссылки и точки перенаправления запрещено.");
+            }
+        }
+        if (end == std::wstring::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
+}  // namespace vorn

@@ -1,0 +1,59 @@
+// The safe file-system layer: every file access of the launcher goes through here.
+// Links and folders are refused where a plain file is expected, files are replaced
+// atomically, reads are bounded, and server-given paths are validated under a root.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "core/bytes.h"
+
+namespace vorn {
+
+// A path counts as a link or a folder when its attributes hold either bit.
+inline constexpr DWORD link_or_directory_mask =
+    FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+inline constexpr std::size_t file_chunk_size = 1048576;
+inline constexpr std::size_t longest_relative_path = 30000;
+
+// The path made absolute and normalised lexically. UNC paths (\\server\share) keep their
+// leading separators, which std::filesystem::absolute of this runtime does not.
+std::filesystem::path absolute_normal(const std::filesystem::path& path);
+
+// The form every Windows file call receives: absolute, normalised, with the \\?\ or
+// \\?\UNC\ prefix. A path that already has the prefix is returned unchanged.
+std::wstring long_path(const std::filesystem::path& path);
+
+// Attributes of long_path(path), or INVALID_FILE_ATTRIBUTES.
+DWORD file_attributes(const std::filesystem::path& path);
+
+// True when the path exists and is a folder or a reparse point.
+bool refuses_as_file(const std::filesystem::path& path);
+
+// True when the path exists and is neither a folder nor a reparse point.
+bool is_plain_file(const std::filesystem::path& path);
+
+// Creates a folder of the launcher's own with all its parents and proves it is a real
+// folder, not a link.
+void ensure_service_directory(const std::filesystem::path& path);
+
+// Replaces the file's content all at once: a temporary in the same folder, flushed,
+// then moved over the target. Leaves the old or the new file, never a mixture, and no
+// temporary after a failure.
+void write_file_atomic(const std::filesystem::path& path, ByteView bytes);
+void write_text_file_atomic(const std::filesystem::path& path, std::string_view text);
+
+// Reads a whole plain file of at most `limit` bytes without following links.
+Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit);
+
+// Turns a relative path from a server document (UTF-8) into an absolute path under
+// `root`, refusing dot components, reserved device names, refused characters and,
+// when `check_links` is set, any existing reparse point along the way.
+std::filesystem::path resolve_relative_path(const std::filesystem::path& root,
+                                            std::string_view relative, bool check_links);
+
+}  // namespace vorn

@@ -1,0 +1,61 @@
+#include "core/identifiers.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "core/file_system.h"
+#include "core/hex.h"
+#include "core/launcher_error.h"
+#include "core/sha256.h"
+#include "core/text.h"
+
+namespace vorn {
+
+std::string random_hex(std::size_t count) {
+    if (count > max_random_bytes) {
+        throw LauncherError("crypto", L"Недопустимый размер случайного идентификатора.");
+    }
+    std::vector<std::uint8_t> bytes(count);
+    if (count > 0 && BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(count),
+                                     BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0) {
+        throw LauncherError("crypto", L"Не удалось создать идентификатор отчёта.");
+    }
+    return to_hex(bytes);
+}
+
+std::string client_key(const std::filesystem::path& folder) {
+    std::wstring text = absolute_normal(folder).native();
+    for (wchar_t& c : text) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    // A drive root keeps its backslash; every other folder ends with exactly one.
+    while (text.size() > 3 && text.back() == L'\\') {
+        text.pop_back();
+    }
+    text.push_back(L'\\');
+    text = lower_ascii(std::move(text));
+
+    std::vector<std::uint8_t> utf16le;
+    utf16le.reserve(text.size() * 2);
+    for (const wchar_t unit : text) {
+        utf16le.push_back(static_cast<std::uint8_t>(unit & 0xff));
+        utf16le.push_back(static_cast<std::uint8_t>((unit >> 8) & 0xff));
+    }
+    return sha256_bytes(utf16le);
+}
+
+std::string utc_timestamp() {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
+}  // namespace vorn

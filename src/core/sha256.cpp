@@ -1,0 +1,133 @@
+#include "core/sha256.h"
+
+#include <array>
+
+#include "core/file_system.h"
+#include "core/hex.h"
+#include "core/launcher_error.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::size_t hash_slice = 1048576;
+constexpr std::size_t file_chunk = 1048576;
+constexpr std::uint64_t progress_interval_ms = 200;
+
+bool failed(NTSTATUS status) {
+    return status < 0;
+}
+
+[[noreturn]] void crypto_error(const wchar_t* message) {
+    throw LauncherError("crypto", message);
+}
+
+}  // namespace
+
+Sha256::Sha256() {
+    if (failed(
+            BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+        crypto_error(L"Не удалось открыть SHA-256.");
+    }
+    DWORD object_length = 0;
+    ULONG written = 0;
+    if (failed(BCryptGetProperty(algorithm_.get(), BCRYPT_OBJECT_LENGTH,
+                                 reinterpret_cast<PUCHAR>(&object_length), sizeof(object_length),
+                                 &written, 0))) {
+        crypto_error(L"Не удалось подготовить SHA-256.");
+    }
+    object_.resize(object_length);
+    if (failed(BCryptCreateHash(algorithm_.get(), hash_.put(), object_.data(), object_length,
+                                nullptr, 0, 0))) {
+        crypto_error(L"Не удалось создать SHA-256.");
+    }
+}
+
+void Sha256::update(const void* data, std::size_t size) {
+    auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const std::size_t slice = size < hash_slice ? size : hash_slice;
+        if (failed(BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), static_cast<ULONG>(slice),
+                                  0))) {
+            crypto_error(L"Ошибка вычисления SHA-256.");
+        }
+        bytes += slice;
+        size -= slice;
+    }
+}
+
+std::string Sha256::finish() {
+    std::array<std::uint8_t, 32> digest{};
+    if (failed(
+            BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0))) {
+        crypto_error(L"Не удалось завершить SHA-256.");
+    }
+    return to_hex(digest);
+}
+
+std::string sha256_bytes(ByteView bytes) {
+    Sha256 hash;
+    hash.update(bytes);
+    return hash.finish();
+}
+
+std::string sha256_string(std::string_view text) {
+    Sha256 hash;
+    hash.update(text.data(), text.size());
+    return hash.finish();
+}
+
+std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress) {
+    // A folder cannot be opened as a file at all; name the real problem.
+    if (refuses_as_file(path)) {
+        throw LauncherError("unsafe_path", L"Файл клиента является ссылкой или папкой.");
+    }
+    UniqueFile file(CreateFileW(long_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        throw_win32_error("read_file", GetLastError());
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) {
+        throw_win32_error("read_file", GetLastError());
+    }
+    if ((info.dwFileAttributes & link_or_directory_mask) != 0) {
+        throw LauncherError("unsafe_path", L"Файл клиента является ссылкой или папкой.");
+    }
+    const std::uint64_t total =
+        (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    std::uint64_t last_report = GetTickCount64();
+    if (progress) {
+        progress(0, total);
+    }
+
+    Sha256 hash;
+    std::vector<std::uint8_t> buffer(file_chunk);
+    std::uint64_t done = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                      nullptr)) {
+            throw_win32_error("read_file", GetLastError());
+        }
+        if (read == 0) {
+            break;
+        }
+        hash.update(buffer.data(), read);
+        done += read;
+        if (progress && done < total) {
+            const std::uint64_t now = GetTickCount64();
+            if (now - last_report >= progress_interval_ms) {
+                progress(done, total);
+                last_report = now;
+            }
+        }
+    }
+    std::string digest = hash.finish();
+    if (progress) {
+        progress(done, total);
+    }
+    return digest;
+}
+
+}  // namespace vorn

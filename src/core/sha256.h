@@ -1,0 +1,61 @@
+// SHA-256 through BCrypt: over memory, over a string, and over a file with progress.
+#pragma once
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/bytes.h"
+#include "core/unique_handle.h"
+
+namespace vorn {
+
+struct BcryptAlgorithmTraits {
+    using type = BCRYPT_ALG_HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
+};
+
+struct BcryptHashTraits {
+    using type = BCRYPT_HASH_HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type handle) noexcept { BCryptDestroyHash(handle); }
+};
+
+// One hashing context. Throws LauncherError (stage "crypto") on any BCrypt failure.
+class Sha256 {
+  public:
+    Sha256();
+    Sha256(Sha256&&) noexcept = default;
+    Sha256& operator=(Sha256&&) noexcept = default;
+
+    void update(const void* data, std::size_t size);
+    void update(ByteView bytes) { update(bytes.data(), bytes.size()); }
+    // Ends the context: 64 lower-case hex characters.
+    std::string finish();
+
+  private:
+    // Declared in this order so the hash is destroyed before its object buffer
+    // and the provider.
+    UniqueHandle<BcryptAlgorithmTraits> algorithm_;
+    std::vector<std::uint8_t> object_;
+    UniqueHandle<BcryptHashTraits> hash_;
+};
+
+std::string sha256_bytes(ByteView bytes);
+std::string sha256_string(std::string_view text);
+
+// (done bytes, total bytes); called with (0, total) first, at most every 200 ms while
+// reading, and once more at the end.
+using HashProgress = std::function<void(std::uint64_t, std::uint64_t)>;
+
+// Hashes a plain file in 1 MiB reads; refuses links and folders (stage "unsafe_path").
+std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress = {});
+
+}  // namespace vorn

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# start STATE_DIR ROOT_DIR: run loopback_server.py in the background, detached so it
+#                           outlives this shell; STATE_DIR gets port, pid, server.log.
+#                           A server already running for STATE_DIR is stopped first.
+# stop STATE_DIR:           stop that server (nothing to do when it is gone).
+set -euo pipefail
+server="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/loopback_server.py"
+
+die() { echo "loopback_server_ctl: $*" >&2; exit 1; }
+
+# Zombies count as gone: the detached server is reaped by whoever adopted it.
+alive() {
+  local st
+  st=$(sed -E 's/^.*\) ([A-Za-z]).*$/\1/' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$st" ] && [ "$st" != Z ]
+}
+
+# Prints the pid of the live server of this state dir. The command line is checked
+# so a recycled pid never gets an unrelated process killed.
+server_pid() {
+  local state=$1 pid
+  [ -f "$state/pid" ] || return 1
+  pid=$(<"$state/pid")
+  [[ "$pid" =~ ^[0-9]+$ ]] && alive "$pid" || return 1
+  tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -qxF -- "$state/port" || return 1
+  echo "$pid"
+}
+
+stop_server() {
+  local state=$1 pid i
+  if pid=$(server_pid "$state"); then
+    kill -TERM "$pid" 2>/dev/null || true
+    for ((i = 0; i < 50; i++)); do
+      alive "$pid" || break
+      sleep 0.1
+    done
+    if alive "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
+  fi
+  rm -f "$state/pid" "$state/port"
+}
+
+start_server() {
+  local state=$1 root=$2 pid i
+  [ -d "$root" ] || die "root $root is not a directory"
+  mkdir -p "$state"
+  state=$(cd "$state" && pwd)
+  stop_server "$state"
+  # Without job control the child is no group leader, so setsid execs in place
+  # and $! is the server's own pid.
+  setsid nohup "${PYTHON:-python3}" "$server" --root "$root" --port-file "$state/port" \
+    >"$state/server.log" 2>&1 </dev/null &
+  pid=$!
+  for ((i = 0; i < 100; i++)); do
+    if [ -s "$state/port" ]; then
+      echo "$pid" >"$state/pid"
+      return 0
+    fi
+    alive "$pid" || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  die "server did not come up, see $state/server.log:
+$(tail -n 20 "$state/server.log" 2>/dev/null)"
+}
+
+case "${1:-}" in
+  start) [ $# -eq 3 ] || die "usage: loopback_server_ctl.sh start STATE_DIR ROOT_DIR"
+         start_server "$2" "$3" ;;
+  stop)  [ $# -eq 2 ] || die "usage: loopback_server_ctl.sh stop STATE_DIR"
+         if [ -d "$2" ]; then stop_server "$(cd "$2" && pwd)"; fi ;;
+  *) echo "usage: loopback_server_ctl.sh start STATE_DIR ROOT_DIR | stop STATE_DIR" >&2; exit 2 ;;
+esac
