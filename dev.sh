@@ -28,6 +28,7 @@ case "${1:-}" in
     ;;
   bench)
     configure_and_build
+    export WINEPREFIX="$build/wineprefix"
     "$here/cmake/wine_prefix.sh" start "$build"
     trap '"$here/cmake/wine_prefix.sh" stop "$build"' EXIT
     "$here/cmake/wine_run.sh" "$build/bench/sha256_bench.exe" "${@:2}"

@@ -17,3 +17,4 @@ endforeach()
 set(VORN_GENERATED_INCLUDE ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment_config.h.in
                ${VORN_GENERATED_INCLUDE}/deployment_config.h @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/build_info.h.in ${VORN_GENERATED_INCLUDE}/build_info.h @ONLY)

@@ -1,0 +1,190 @@
+#include "net/blob_cache.h"
+
+#include <windows.h>
+
+#include "core/file_system.h"
+#include "core/hex.h"
+#include "core/identifiers.h"
+#include "core/launcher_error.h"
+#include "core/sha256.h"
+#include "core/text.h"
+#include "core/unique_handle.h"
+#include "net/fetch.h"
+#include "net/url_policy.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::wstring_view lock_suffix = L".download.lock";
+constexpr std::wstring_view partial_suffix = L".part";
+constexpr std::size_t partial_digits = 16;
+
+std::filesystem::path with_suffix(const std::filesystem::path& path, std::wstring_view suffix) {
+    std::filesystem::path result = path;
+    result += std::wstring(suffix);
+    return result;
+}
+
+std::uint64_t file_size_of(const WIN32_FIND_DATAW& entry) {
+    return (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
+// <blob name>.<16 lower-case hex digits>.part: exactly the names this cache gives.
+bool is_our_partial_name(std::wstring_view name, std::wstring_view blob_name) {
+    const std::size_t expected = blob_name.size() + 1 + partial_digits + partial_suffix.size();
+    if (name.size() != expected || !name.starts_with(blob_name) ||
+        !name.ends_with(partial_suffix) || name[blob_name.size()] != L'.') {
+        return false;
+    }
+    for (const wchar_t c : name.substr(blob_name.size() + 1, partial_digits)) {
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+UniqueFile take_download_lock(const std::filesystem::path& blob) {
+    const std::filesystem::path lock = with_suffix(blob, lock_suffix);
+    if (refuses_as_file(lock)) {
+        throw LauncherError("delta_cache_conflict", L"Небезопасный файл блокировки загрузки.");
+    }
+    UniqueFile handle(CreateFileW(long_path(lock).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+    if (!handle) {
+        throw_win32_error("delta_cache_locked", GetLastError());
+    }
+    return handle;
+}
+
+// Deletes partial files that interrupted runs left behind; anything else stays.
+void sweep_partial_files(const std::filesystem::path& blob, std::uint64_t size) {
+    const std::wstring blob_name = blob.filename().native();
+    const std::filesystem::path pattern = blob.parent_path() / (blob_name + L".*.part");
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(FindFirstFileW(long_path(pattern).c_str(), &entry));
+    if (!find) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            return;
+        }
+        throw_win32_error("delta_cache_cleanup", error);
+    }
+    std::size_t count = 0;
+    do {
+        if (++count > most_partial_files) {
+            throw LauncherError("delta_cache_limit", L"Слишком много прерванных загрузок в кэше.");
+        }
+        if (is_our_partial_name(entry.cFileName, blob_name) &&
+            (entry.dwFileAttributes & link_or_directory_mask) == 0 && file_size_of(entry) <= size) {
+            if (!DeleteFileW(long_path(blob.parent_path() / entry.cFileName).c_str())) {
+                throw_win32_error("delta_cache_cleanup", GetLastError());
+            }
+        }
+    } while (FindNextFileW(find.get(), &entry));
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES) {
+        throw_win32_error("delta_cache_cleanup", error);
+    }
+}
+
+std::uint64_t plain_file_size(const std::filesystem::path& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// True for a verified hit; throws for anything at the path that is not the blob.
+bool is_cache_hit(const std::filesystem::path& blob, std::uint64_t size, const std::string& sha) {
+    if (file_attributes(blob) == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    if (!is_plain_file(blob)) {
+        throw LauncherError("delta_cache_conflict", L"Кэш дельты является ссылкой или папкой.");
+    }
+    if (plain_file_size(blob) == size && sha256_file(blob) == sha) {
+        return true;
+    }
+    // The damaged blob is left for the caller to remove.
+    throw LauncherError("delta_cache_conflict",
+                        L"Существующий блок кэша повреждён. Повторите обновление.");
+}
+
+void verify_partial(const HttpResponse& response, const std::filesystem::path& part,
+                    std::uint64_t size, const std::string& sha) {
+    if (response.status != 200 || !is_plain_file(part) || plain_file_size(part) != size ||
+        sha256_file(part) != sha) {
+        throw LauncherError("delta_blob_integrity", L"Загруженный блок дельты не прошёл проверку.");
+    }
+}
+
+nlohmann::json attempt_record(const LauncherError& error, int index, std::uint64_t size) {
+    return {
+        {"stage", error.stage}, {"win32", error.win32}, {"http_status", error.http_status},
+        {"attempt", index + 1}, {"bytes", error.bytes}, {"expected_bytes", size},
+    };
+}
+
+}  // namespace
+
+bool is_valid_blob_request(const HttpRequest& request, std::uint64_t size,
+                           const std::string& sha256) {
+    return is_sha256_hex(sha256) && size >= 1 && size <= largest_blob && size <= request.max_body;
+}
+
+void download_blob_cached(Transport& transport, const HttpRequest& request,
+                          const std::filesystem::path& final_path, std::uint64_t expected_size,
+                          const std::string& expected_sha256, int attempts) {
+    require_trusted_url(request.url, request.local_test);
+    if (!is_valid_blob_request(request, expected_size, expected_sha256)) {
+        throw LauncherError("delta_download_contract", L"Неверное описание блока дельты.");
+    }
+    ensure_service_directory(final_path.parent_path());
+    const UniqueFile lock = take_download_lock(final_path);
+    sweep_partial_files(final_path, expected_size);
+    if (is_cache_hit(final_path, expected_size, expected_sha256)) {
+        return;
+    }
+
+    const int count = clamp_attempts(attempts);
+    const ULONGLONG started = GetTickCount64();
+    nlohmann::json records = nlohmann::json::array();
+    for (int i = 0;; ++i) {
+        std::filesystem::path part;
+        try {
+            part = with_suffix(final_path,
+                               L"." + to_utf16(random_hex(8)) + std::wstring(partial_suffix));
+            HttpResponse response;
+            transport.download_blob(response, request, part, expected_size, expected_sha256);
+            verify_partial(response, part, expected_size, expected_sha256);
+            // No replacement: the blob was absent, and a present blob is never rewritten.
+            if (!MoveFileExW(long_path(part).c_str(), long_path(final_path).c_str(),
+                             MOVEFILE_WRITE_THROUGH)) {
+                throw_win32_error("delta_cache_publish", GetLastError());
+            }
+            return;
+        } catch (LauncherError& error) {
+            if (!part.empty()) {
+                DeleteFileW(long_path(part).c_str());  // may not exist yet: result ignored
+            }
+            records.push_back(attempt_record(error, i, expected_size));
+            if (is_transient_failure(error) && i + 1 < count) {
+                retry_pause(i);
+                continue;
+            }
+            error.attempts = std::move(records);
+            error.elapsed_ms = GetTickCount64() - started;
+            throw;
+        } catch (...) {
+            if (!part.empty()) {
+                DeleteFileW(long_path(part).c_str());
+            }
+            throw;
+        }
+    }
+}
+
+}  // namespace vorn

@@ -1,0 +1,28 @@
+// Large delta blobs downloaded once into the cache, under a per-blob lock file.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "net/http.h"
+
+namespace vorn {
+
+inline constexpr std::uint64_t largest_blob = 536870912;  // 512 MiB
+inline constexpr std::size_t most_partial_files = 4096;
+
+// Returns when `final_path` holds exactly the announced blob: a cache hit is checked and
+// returned without any request; otherwise the blob is streamed into a fresh partial file,
+// verified and moved into place. A second launcher downloading the same blob fails fast
+// ("delta_cache_locked"). A failure leaves no partial file of its own and nothing at
+// `final_path`. Throws LauncherError.
+void download_blob_cached(Transport& transport, const HttpRequest& request,
+                          const std::filesystem::path& final_path, std::uint64_t expected_size,
+                          const std::string& expected_sha256, int attempts);
+
+// The contract both the cache and the transport check.
+bool is_valid_blob_request(const HttpRequest& request, std::uint64_t size,
+                           const std::string& sha256);
+
+}  // namespace vorn
