@@ -31,7 +31,8 @@ case "${1:-}" in
     export WINEPREFIX="$build/wineprefix"
     "$here/cmake/wine_prefix.sh" start "$build"
     trap '"$here/cmake/wine_prefix.sh" stop "$build"' EXIT
-    "$here/cmake/wine_run.sh" "$build/bench/sha256_bench.exe" "${@:2}"
+    "$here/cmake/wine_run.sh" "$build/bench/sha256_bench.exe"
+    "$here/bench/blob_download_bench.sh" "$build"
     ;;
   *)
     echo "usage: ./dev.sh test | build | bench" >&2
