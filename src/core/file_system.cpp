@@ -151,25 +151,29 @@ void write_text_file_atomic(const std::filesystem::path& path, std::string_view 
     write_file_atomic(path, bytes);
 }
 
-Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit) {
-    // Windows refuses to open a folder as a file (access denied); say what is wrong instead.
-    // The check after opening still catches a swap in between.
+UniqueFile open_plain_file(const std::filesystem::path& path, DWORD flags, const wchar_t* refusal,
+                           BY_HANDLE_FILE_INFORMATION& info) {
     if (refuses_as_file(path)) {
-        throw LauncherError("unsafe_path", L"Ожидался обычный файл.");
+        throw LauncherError("unsafe_path", refusal);
     }
     UniqueFile file(CreateFileW(long_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
+                                OPEN_EXISTING, flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         throw_win32_error("read_file", GetLastError());
     }
-    BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(file.get(), &info)) {
         throw_win32_error("read_file", GetLastError());
     }
     if ((info.dwFileAttributes & link_or_directory_mask) != 0) {
-        throw LauncherError("unsafe_path", L"Ожидался обычный файл.");
+        throw LauncherError("unsafe_path", refusal);
     }
+    return file;
+}
+
+Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    const UniqueFile file =
+        open_plain_file(path, FILE_ATTRIBUTE_NORMAL, L"Ожидался обычный файл.", info);
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size)) {
         throw_win32_error("read_file", GetLastError());

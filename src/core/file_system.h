@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/bytes.h"
+#include "core/unique_handle.h"
 
 namespace vorn {
 
@@ -46,6 +47,14 @@ void ensure_service_directory(const std::filesystem::path& path);
 // temporary after a failure.
 void write_file_atomic(const std::filesystem::path& path, ByteView bytes);
 void write_text_file_atomic(const std::filesystem::path& path, std::string_view text);
+
+// Opens a plain file for reading without following links (GENERIC_READ, FILE_SHARE_READ,
+// OPEN_EXISTING, `flags` | FILE_FLAG_OPEN_REPARSE_POINT). A folder or a link is refused with
+// stage "unsafe_path" and `refusal`, both before opening (Windows would only say "access
+// denied") and after it (the path may have been swapped in between); other failures are
+// "read_file". Fills `info` from the open handle.
+UniqueFile open_plain_file(const std::filesystem::path& path, DWORD flags, const wchar_t* refusal,
+                           BY_HANDLE_FILE_INFORMATION& info);
 
 // Reads a whole plain file of at most `limit` bytes without following links.
 Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit);

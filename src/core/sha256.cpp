@@ -77,23 +77,9 @@ std::string sha256_string(std::string_view text) {
 }
 
 std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress) {
-    // A folder cannot be opened as a file at all; name the real problem.
-    if (refuses_as_file(path)) {
-        throw LauncherError("unsafe_path", L"Файл клиента является ссылкой или папкой.");
-    }
-    UniqueFile file(CreateFileW(long_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) {
-        throw_win32_error("read_file", GetLastError());
-    }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) {
-        throw_win32_error("read_file", GetLastError());
-    }
-    if ((info.dwFileAttributes & link_or_directory_mask) != 0) {
-        throw LauncherError("unsafe_path", L"Файл клиента является ссылкой или папкой.");
-    }
+    const UniqueFile file = open_plain_file(path, FILE_FLAG_SEQUENTIAL_SCAN,
+                                            L"Файл клиента является ссылкой или папкой.", info);
     const std::uint64_t total =
         (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     std::uint64_t last_report = GetTickCount64();

@@ -149,42 +149,28 @@ void download_blob_cached(Transport& transport, const HttpRequest& request,
         return;
     }
 
-    const int count = clamp_attempts(attempts);
-    const ULONGLONG started = GetTickCount64();
-    nlohmann::json records = nlohmann::json::array();
-    for (int i = 0;; ++i) {
-        std::filesystem::path part;
-        try {
-            part = with_suffix(final_path,
-                               L"." + to_utf16(random_hex(8)) + std::wstring(partial_suffix));
-            HttpResponse response;
-            transport.download_blob(response, request, part, expected_size, expected_sha256);
-            verify_partial(response, part, expected_size, expected_sha256);
-            // No replacement: the blob was absent, and a present blob is never rewritten.
-            if (!MoveFileExW(long_path(part).c_str(), long_path(final_path).c_str(),
-                             MOVEFILE_WRITE_THROUGH)) {
-                throw_win32_error("delta_cache_publish", GetLastError());
-            }
-            return;
-        } catch (LauncherError& error) {
-            if (!part.empty()) {
+    with_retries(
+        attempts,
+        [&] {
+            const std::filesystem::path part = with_suffix(
+                final_path, L"." + to_utf16(random_hex(8)) + std::wstring(partial_suffix));
+            try {
+                HttpResponse response;
+                transport.download_blob(response, request, part, expected_size, expected_sha256);
+                verify_partial(response, part, expected_size, expected_sha256);
+                // No replacement: the blob was absent, and a present blob is never rewritten.
+                if (!MoveFileExW(long_path(part).c_str(), long_path(final_path).c_str(),
+                                 MOVEFILE_WRITE_THROUGH)) {
+                    throw_win32_error("delta_cache_publish", GetLastError());
+                }
+            } catch (...) {
                 DeleteFileW(long_path(part).c_str());  // may not exist yet: result ignored
+                throw;
             }
-            records.push_back(attempt_record(error, i, expected_size));
-            if (is_transient_failure(error) && i + 1 < count) {
-                retry_pause(i);
-                continue;
-            }
-            error.attempts = std::move(records);
-            error.elapsed_ms = GetTickCount64() - started;
-            throw;
-        } catch (...) {
-            if (!part.empty()) {
-                DeleteFileW(long_path(part).c_str());
-            }
-            throw;
-        }
-    }
+        },
+        [&](const LauncherError& error, int index) {
+            return attempt_record(error, index, expected_size);
+        });
 }
 
 }  // namespace vorn

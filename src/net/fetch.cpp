@@ -56,24 +56,17 @@ void retry_pause(int index) {
     Sleep(retry_step_ms * static_cast<DWORD>(index + 1));
 }
 
-HttpResponse& fetch(HttpResponse& response, Transport& transport, const HttpRequest& request,
-                    int attempts) {
+void with_retries(int attempts, const std::function<void()>& attempt,
+                  const std::function<nlohmann::json(const LauncherError&, int)>& record) {
     const int count = clamp_attempts(attempts);
     const ULONGLONG started = GetTickCount64();
     nlohmann::json records = nlohmann::json::array();
     for (int i = 0;; ++i) {
         try {
-            transport.request(response, request);
-            if (!is_success(request, response.status)) {
-                LauncherError error("http_status", L"Сервер обновлений вернул ошибку HTTP.", 0,
-                                    response.status);
-                error.bytes = response.body.size();
-                error.elapsed_ms = response.elapsed_ms;
-                throw error;
-            }
-            return response;
+            attempt();
+            return;
         } catch (LauncherError& error) {
-            records.push_back(attempt_record(error, i));
+            records.push_back(record(error, i));
             if (is_transient_failure(error) && i + 1 < count) {
                 retry_pause(i);
                 continue;
@@ -83,6 +76,24 @@ HttpResponse& fetch(HttpResponse& response, Transport& transport, const HttpRequ
             throw;
         }
     }
+}
+
+HttpResponse& fetch(HttpResponse& response, Transport& transport, const HttpRequest& request,
+                    int attempts) {
+    with_retries(
+        attempts,
+        [&] {
+            transport.request(response, request);
+            if (!is_success(request, response.status)) {
+                LauncherError error("http_status", L"Сервер обновлений вернул ошибку HTTP.", 0,
+                                    response.status);
+                error.bytes = response.body.size();
+                error.elapsed_ms = response.elapsed_ms;
+                throw error;
+            }
+        },
+        attempt_record);
+    return response;
 }
 
 }  // namespace vorn

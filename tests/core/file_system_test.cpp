@@ -13,14 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::wstring> names_in(const fs::path& dir) {
-    std::vector<std::wstring> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().wstring());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::names_in;
 
 Bytes bytes_of(const std::string& text) {
     return Bytes(text.begin(), text.end());

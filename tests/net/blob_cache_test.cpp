@@ -22,14 +22,7 @@ using nlohmann::json;
 
 constexpr std::size_t blob_size = 300000;
 
-std::vector<std::wstring> names_in(const fs::path& dir) {
-    std::vector<std::wstring> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().wstring());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::names_in;
 
 // One blob served under a fresh prefix, and a cache folder to download it into.
 struct BlobCase {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -43,6 +44,15 @@ std::string read_raw_file(const std::filesystem::path& path) {
         throw std::runtime_error("cannot read test file");
     }
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::wstring> names_in(const std::filesystem::path& dir) {
+    std::vector<std::wstring> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().wstring());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace vorn::test

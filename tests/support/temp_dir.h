@@ -2,6 +2,8 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace vorn::test {
 
@@ -24,5 +26,8 @@ class ScopedTempDir {
 // Writes bytes (or text) to a file directly, bypassing the layer under test.
 void write_raw_file(const std::filesystem::path& path, const std::string& content);
 std::string read_raw_file(const std::filesystem::path& path);
+
+// The names in a folder, sorted.
+std::vector<std::wstring> names_in(const std::filesystem::path& dir);
 
 }  // namespace vorn::test
