@@ -7,7 +7,12 @@ set(VORN_UPDATE_HOST "update.vornell.example" CACHE STRING "update host (manifes
 set(VORN_UPDATE_HOST2 "update2.vornell.example" CACHE STRING "second update host (guild icon fallback)")
 set(VORN_WEB_HOST2 "vornell2.example" CACHE STRING "second web host")
 
-foreach(host VORN_WEB_HOST VORN_WWW_HOST VORN_UPDATE_HOST VORN_UPDATE_HOST2 VORN_WEB_HOST2)
+# The window's four link tiles: the messenger channel, personal account pages (on the
+# second web host), the vote page of a server-rating site, and the web site.
+set(VORN_MESSENGER_URL "https://messenger.example/vornell" CACHE STRING "messenger channel address")
+set(VORN_RATING_HOST "rating.example" CACHE STRING "host of the server-rating site")
+
+foreach(host VORN_WEB_HOST VORN_WWW_HOST VORN_UPDATE_HOST VORN_UPDATE_HOST2 VORN_WEB_HOST2 VORN_RATING_HOST)
   string(TOLOWER "${${host}}" lowered)
   if(NOT lowered STREQUAL "${${host}}" OR NOT "${${host}}" MATCHES "^[a-z0-9.-]+$")
     message(FATAL_ERROR "${host} must be a lower-case host name, got '${${host}}'")
