@@ -27,6 +27,17 @@ std::wstring without_last_component(const std::wstring& path) {
 
 }  // namespace
 
+void LauncherConfig::set_endpoints(const Endpoints& endpoints) {
+    manifestUrl = endpoints.manifestUrl;
+    updateBaseUrl = endpoints.updateBaseUrl;
+    guildBaseUrl = endpoints.guildBaseUrl;
+    guildFallbackUrl = endpoints.guildFallbackUrl;
+    releaseUrl = endpoints.releaseUrl;
+    releaseFallbackUrl = endpoints.releaseFallbackUrl;
+    reportUrl = endpoints.reportUrl;
+    reportFallbackUrl = endpoints.reportFallbackUrl;
+}
+
 std::wstring client_cache_dir(const std::wstring& local_app_data, const std::wstring& root) {
     return join(local_app_data, L"Vornell\\Launcher\\Clients\\" + to_utf16(client_key(root)));
 }
@@ -51,7 +62,7 @@ LauncherConfig default_config() {
     }
     config.cache_dir = client_cache_dir(std::wstring(buffer.data(), data_length), config.root);
     config.updater_path = updater_path_for(config.root);
-    static_cast<Endpoints&>(config) = default_endpoints();
+    config.set_endpoints(default_endpoints());
     return config;
 }
 

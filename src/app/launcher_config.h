@@ -7,14 +7,23 @@
 
 namespace vorn {
 
-// The eight endpoint addresses (manifestUrl ... reportFallbackUrl) come from Endpoints.
-struct LauncherConfig : Endpoints {
+struct LauncherConfig {
     std::wstring root;       // the client folder
     std::wstring cache_dir;  // per-client service folder under LOCALAPPDATA
     std::wstring local_test_config_path;
     bool local_test = false;
+    std::wstring manifestUrl;
+    std::wstring updateBaseUrl;
+    std::wstring guildBaseUrl;
+    std::wstring guildFallbackUrl;
+    std::wstring releaseUrl;
+    std::wstring releaseFallbackUrl;
+    std::wstring reportUrl;
+    std::wstring reportFallbackUrl;
     std::wstring updater_path;  // root\element\VornellUpdater.exe
     std::string health_token;   // UTF-8
+
+    void set_endpoints(const Endpoints& endpoints);
 };
 
 // Paths of the default run (the launcher's own folder, LOCALAPPDATA) and the built-in

@@ -33,7 +33,9 @@ class Sha256 {
   public:
     Sha256();
     Sha256(Sha256&&) noexcept = default;
-    Sha256& operator=(Sha256&&) noexcept = default;
+    // No assignment: replacing a live hash would free its object buffer before the
+    // hash handle that uses it is destroyed.
+    Sha256& operator=(Sha256&&) = delete;
 
     void update(const void* data, std::size_t size);
     void update(ByteView bytes) { update(bytes.data(), bytes.size()); }

@@ -14,11 +14,12 @@ namespace {
 
 constexpr std::uint32_t status_ok = 200;
 
-void check_blob_answer(const WinHttpExchange& exchange, std::uint64_t size) {
+void check_blob_answer(WinHttpExchange& exchange, std::uint64_t size) {
     if (exchange.status() != status_ok) {
         throw LauncherError("http_status", L"Сервер обновлений вернул ошибку HTTP.", 0,
                             exchange.status());
     }
+    exchange.parse_content_length();
     // A missing Content-Length is accepted; the read loop bounds the body anyway.
     if (exchange.content_length() && *exchange.content_length() != size) {
         throw LauncherError("delta_blob_length", L"Сервер прислал неверный размер блока дельты.");

@@ -145,6 +145,9 @@ void WinHttpExchange::send(const HttpRequest& request) {
     status_ = status;
     has_status_ = true;
     query_headers();
+}
+
+void WinHttpExchange::parse_content_length() {
     const auto length = headers_.find("content-length");
     if (length != headers_.end()) {
         content_length_ = parse_response_length(length->second);

@@ -26,6 +26,9 @@ class WinHttpExchange {
     // Throws LauncherError with the stage of the step that failed.
     void send(const HttpRequest& request);
 
+    // Parses a present "content-length" header (LauncherError "content_length").
+    void parse_content_length();
+
     // One WinHttpReadData into `buffer`; 0 at the end of the body.
     DWORD read(std::uint8_t* buffer, DWORD size);
 

@@ -54,6 +54,7 @@ void WinHttpTransport::request(HttpResponse& response, const HttpRequest& reques
     Bytes body;
     try {
         exchange.send(request);
+        exchange.parse_content_length();
         if (request.method != "HEAD" && exchange.status() < first_error_status) {
             read_body(exchange, request, body);
         }

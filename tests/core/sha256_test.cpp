@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <type_traits>
 #include <vector>
 
 #include "core/hex.h"
@@ -38,6 +39,9 @@ TEST(Sha256, IncrementalUpdatesEqualOneShot) {
     hash.update(data.data() + 10, data.size() - 10);
     EXPECT_EQ(hash.finish(), sha256_bytes(data));
 }
+
+static_assert(std::is_move_constructible_v<Sha256> && !std::is_move_assignable_v<Sha256>,
+              "a live hash must never be replaced in place");
 
 TEST(Hex, DigestTextRules) {
     const std::uint8_t bytes[] = {0x00, 0x0f, 0xa5, 0xff};

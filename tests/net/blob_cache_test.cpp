@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "core/file_system.h"
 #include "core/sha256.h"
@@ -115,6 +116,29 @@ TEST(BlobCache, SweepDeletesOnlyOurOwnPartialFiles) {
                              }));
 }
 
+TEST(BlobCache, TooManyPartialFilesStopTheSweep) {
+    VORN_REQUIRE_LOOPBACK(server);
+    BlobCase c(server);
+    c.serve(json::array({good_blob}));
+    const fs::path dir = c.blob.parent_path();
+    ensure_service_directory(dir);
+    // Names the sweep counts but never deletes (upper-case digits), then one more.
+    for (std::size_t i = 0; i < most_partial_files; ++i) {
+        wchar_t name[64];
+        std::swprintf(name, 64, L"payload.zlib.%016zX.part", i + 0xA000000000000000ull);
+        test::write_raw_file(dir / name, "");
+    }
+    test::write_raw_file(dir / L"payload.zlib.0000000000000000.part", "");  // ours: deletable
+    VORN_EXPECT_ERROR(c.download(), "delta_cache_limit",
+                      L"Слишком много прерванных загрузок в кэше.");
+    EXPECT_EQ(c.requests(), 0u);
+
+    fs::remove(dir / L"payload.zlib.A000000000000000.part");
+    c.download();  // 4,096 entries: the sweep finishes and the download goes ahead
+    EXPECT_FALSE(fs::exists(dir / L"payload.zlib.0000000000000000.part"));
+    EXPECT_EQ(names_in(dir).size(), most_partial_files + 1);  // kept ones, blob and lock
+}
+
 TEST(BlobCache, LockHeldByAnotherLauncherFailsFast) {
     VORN_REQUIRE_LOOPBACK(server);
     BlobCase c(server);
@@ -212,6 +236,13 @@ TEST(BlobCache, WrongAnswersAreRefusedWithTheirRecords) {
          L"Блок дельты не прошёл проверку SHA-256."},
         {{{"status", 404}}, "http_status", L"Сервер обновлений вернул ошибку HTTP."},
         {{{"status", 204}}, "http_status", L"Сервер обновлений вернул ошибку HTTP."},
+        // The status is judged before a malformed length.
+        {{{"status", 404}, {"content_length", "12x"}},
+         "http_status",
+         L"Сервер обновлений вернул ошибку HTTP."},
+        {{{"status", 200}, {"body_size", 10}, {"content_length", "12x"}},
+         "content_length",
+         L"Сервер прислал неверную длину ответа."},
     };
     for (const Case& k : cases) {
         BlobCase c(server);
