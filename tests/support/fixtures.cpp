@@ -12,16 +12,16 @@ std::optional<std::filesystem::path> fixture_dir(const char* name) {
     if (root == nullptr || *root == '\0') {
         return std::nullopt;
     }
-    std::string text = root;
-    // A Linux path from CTest: Wine shows the Linux root as drive Z:.
-    if (text.front() == '/') {
-        text = "Z:" + text;
-    }
-    std::filesystem::path dir = std::filesystem::path(text).make_preferred() / name;
+    std::filesystem::path dir = from_linux_path(root) / name;
     if (!std::filesystem::exists(dir)) {
         return std::nullopt;
     }
     return dir;
+}
+
+std::filesystem::path from_linux_path(const std::string& path) {
+    const std::string text = !path.empty() && path.front() == '/' ? "Z:" + path : path;
+    return std::filesystem::path(text).make_preferred();
 }
 
 bool running_under_wine() {

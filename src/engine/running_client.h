@@ -1,0 +1,14 @@
+// Whether the game of this very client folder is running.
+#pragma once
+
+#include <filesystem>
+
+namespace vorn {
+
+// Returns when no process runs the executable at `game_path` (compared without regard to
+// case, a "\\?\" prefix ignored); a copy of the game started from another folder does not
+// count. Throws LauncherError "game_running" when it runs, "game_state" when it cannot tell.
+// A point-in-time test: callers repeat it before each step that changes client files.
+void ensure_game_not_running(const std::filesystem::path& game_path);
+
+}  // namespace vorn

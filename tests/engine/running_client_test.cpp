@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "core/text.h"
+#include "core/unique_handle.h"
+#include "engine/running_client.h"
+#include "support/fixtures.h"
+#include "support/launcher_error_assert.h"
+#include "support/temp_dir.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::wstring running = L"Закройте игру перед обновлением или восстановлением файлов.";
+
+// A game stand-in started from a client folder; ended when the test is done with it.
+class GameProcess {
+  public:
+    explicit GameProcess(const fs::path& exe) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        std::wstring command = L"\"" + exe.native() + L"\"";
+        if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            exe.parent_path().c_str(), &startup, &info)) {
+            throw std::runtime_error("cannot start the game stand-in");
+        }
+        process_.reset(info.hProcess);
+        UniqueKernelHandle thread(info.hThread);
+        Sleep(200);  // let it appear in the process list
+    }
+    ~GameProcess() { stop(); }
+    void stop() {
+        if (process_) {
+            TerminateProcess(process_.get(), 0);
+            WaitForSingleObject(process_.get(), 5000);
+            process_.reset();
+        }
+    }
+
+  private:
+    UniqueKernelHandle process_;
+};
+
+// Copies the stand-in into `client`\element\`name`.
+fs::path install_game(const fs::path& client, const wchar_t* name = L"elementclient.exe") {
+    const fs::path target = client / L"element" / name;
+    fs::create_directories(target.parent_path());
+    fs::copy_file(test::from_linux_path(VORN_FAKE_GAME), target);
+    return target;
+}
+
+TEST(RunningClient, OnlyTheGameOfThisFolderBlocks) {
+    test::ScopedTempDir mine;
+    test::ScopedTempDir other;
+    const fs::path my_game = install_game(mine.path());
+    const fs::path other_game = install_game(other.path());
+    EXPECT_NO_THROW(ensure_game_not_running(my_game));
+
+    GameProcess elsewhere(other_game);
+    EXPECT_NO_THROW(ensure_game_not_running(my_game)) << "a copy in another folder must not block";
+    VORN_EXPECT_ERROR(ensure_game_not_running(other_game), "game_running", running);
+    // Paths are compared without regard to case.
+    VORN_EXPECT_ERROR(ensure_game_not_running(lower_wide(other_game.native())), "game_running",
+                      running);
+
+    elsewhere.stop();
+    EXPECT_NO_THROW(ensure_game_not_running(other_game)) << "an ended game no longer blocks";
+}
+
+TEST(RunningClient, ExecutableNameIsComparedWithoutCase) {
+    test::ScopedTempDir client;
+    const fs::path upper = install_game(client.path(), L"ELEMENTCLIENT.EXE");
+    GameProcess game(upper);
+    VORN_EXPECT_ERROR(ensure_game_not_running(client / L"element\\elementclient.exe"),
+                      "game_running", running);
+}
+
+TEST(RunningClient, OtherProgramsInTheFolderDoNotBlock) {
+    test::ScopedTempDir client;
+    install_game(client.path());
+    const fs::path launcher_like = install_game(client.path(), L"VornellUpdater.exe");
+    GameProcess other(launcher_like);
+    EXPECT_NO_THROW(ensure_game_not_running(client / L"element\\elementclient.exe"));
+}
+
+}  // namespace
+}  // namespace vorn
