@@ -10,7 +10,6 @@ namespace vorn {
 namespace {
 
 constexpr std::size_t hash_slice = 1048576;
-constexpr std::size_t file_chunk = 1048576;
 constexpr std::uint64_t progress_interval_ms = 200;
 
 bool failed(NTSTATUS status) {
@@ -88,7 +87,7 @@ std::string sha256_file(const std::filesystem::path& path, const HashProgress& p
     }
 
     Sha256 hash;
-    std::vector<std::uint8_t> buffer(file_chunk);
+    std::vector<std::uint8_t> buffer(file_chunk_size);
     std::uint64_t done = 0;
     for (;;) {
         DWORD read = 0;

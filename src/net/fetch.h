@@ -27,6 +27,4 @@ bool is_transient_failure(const LauncherError& error);
 // The pause before attempt `index` + 2: 100 ms, then 200 ms.
 void retry_pause(int index);
 
-int clamp_attempts(int attempts);
-
 }  // namespace vorn

@@ -33,7 +33,6 @@ class WinHttpExchange {
     DWORD read(std::uint8_t* buffer, DWORD size);
 
     std::uint64_t elapsed_ms() const;
-    bool has_status() const { return has_status_; }
     std::uint32_t status() const { return status_; }
     const std::map<std::string, std::string>& headers() const { return headers_; }
     const std::optional<std::uint64_t>& content_length() const { return content_length_; }
