@@ -1,5 +1,8 @@
 #include "engine/running_client.h"
 
+#include "engine/client_paths.h"
+#include "engine/update_engine.h"
+
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -79,6 +82,13 @@ void ensure_game_not_running(const std::filesystem::path& game_path) {
     if (error != ERROR_NO_MORE_FILES) {
         state_error(L"Не удалось завершить проверку запущенных клиентов.", error);
     }
+}
+
+void ensure_client_not_running(const UpdateEngine& engine) {
+    if (engine.config.local_test) {
+        return;
+    }
+    ensure_game_not_running(resolve_client_path(engine, default_executable, false));
 }
 
 }  // namespace vorn

@@ -1,0 +1,95 @@
+#include "archive/rebase_receipt.h"
+
+#include <array>
+
+#include <nlohmann/json.hpp>
+
+#include "core/file_system.h"
+#include "core/hex.h"
+#include "core/json_io.h"
+#include "core/sha256.h"
+#include "core/text.h"
+#include "engine/client_paths.h"
+#include "engine/file_hashing.h"
+#include "engine/manifest.h"
+#include "engine/update_engine.h"
+
+namespace vorn {
+namespace {
+
+using nlohmann::json;
+
+constexpr std::size_t most_groups = 6;
+constexpr std::uint64_t largest_archive_file = 4294967295;
+constexpr std::array<std::string_view, 6> eligible_archives = {
+    "element/configs.pck",   "element/gfx.pck",    "element/interfaces.pck",
+    "element/litmodels.pck", "element/models.pck", "element/sfx.pck"};
+
+bool is_eligible(const std::string& main) {
+    return std::find(eligible_archives.begin(), eligible_archives.end(), main) !=
+           eligible_archives.end();
+}
+
+bool file_is_proven(UpdateEngine& engine, const std::string& relative, const FileDigest& digest) {
+    const std::filesystem::path path = resolve_client_path(engine, relative, true);
+    return is_plain_file(path) && client_file_size(path) == digest.bytes &&
+           hash_file_with_view(engine, path, to_utf16(relative), L"Проверяем сохранённые архивы") ==
+               digest.sha256;
+}
+
+Overrides read_receipt(UpdateEngine& engine, const std::filesystem::path& path,
+                       const Manifest& manifest, const std::string& delta_sha256) {
+    json state = read_json_file(path, largest_rebase_state);
+    if (!state.is_object()) {
+        return {};
+    }
+    const std::string checksum = state.at("checksum").get<std::string>();
+    state.erase("checksum");
+    const json& schema = state.at("schema");
+    const json& groups = state.at("groups");
+    if (sha256_string(compact_json(state)) != checksum || !schema.is_number_integer() ||
+        schema.get<std::int64_t>() != 1 ||
+        state.at("root").get<std::string>() != to_utf8(engine.root.native()) ||
+        state.at("manifest_key").get<std::string>() != manifest.key ||
+        state.at("delta_sha256").get<std::string>() != delta_sha256 || !groups.is_array() ||
+        groups.size() > most_groups) {
+        return {};
+    }
+    Overrides receipt;
+    for (const json& group : groups) {
+        if (!is_eligible(group.at("main").get<std::string>())) {
+            return {};
+        }
+        for (const json& file : group.at("files")) {
+            const std::string relative = file.at("path").get<std::string>();
+            const json& bytes = file.at("bytes");
+            const FileDigest digest{file.at("sha256").get<std::string>(),
+                                    bytes.is_number_unsigned() ? bytes.get<std::uint64_t>() : 0};
+            if (!is_sha256_hex(digest.sha256) || !bytes.is_number_unsigned() ||
+                digest.bytes > largest_archive_file || !file_is_proven(engine, relative, digest)) {
+                return {};
+            }
+            receipt[relative] = digest;
+        }
+    }
+    return receipt;
+}
+
+}  // namespace
+
+Overrides load_rebase_receipt(UpdateEngine& engine, const Manifest& manifest,
+                              const std::string& delta_sha256) {
+    const std::filesystem::path path = engine.cache_dir / rebase_state_file_name;
+    try {
+        require_local_path_length(path);
+        if (!file_exists(path)) {
+            return {};
+        }
+        return read_receipt(engine, path, manifest, delta_sha256);
+    } catch (const std::exception&) {
+        // Damaged, stale or unreadable: the archives simply count as differing.
+        return {};
+    }
+}
+
+}  // namespace vorn

@@ -1,0 +1,35 @@
+#include "engine/delta_progress_view.h"
+
+#include <algorithm>
+
+#include "engine/file_hashing.h"
+#include "engine/running_client.h"
+#include "engine/update_engine.h"
+
+namespace vorn {
+
+void delta_progress_view(UpdateEngine& engine, std::string_view event, const std::wstring& path,
+                         std::uint64_t done, std::uint64_t total) {
+    const std::int32_t percent =
+        total == 0 ? 0
+                   : static_cast<std::int32_t>(std::min<std::uint64_t>(100, done * 100 / total));
+    const std::wstring counted =
+        L"Файлов: " + std::to_wstring(done) + L" / " + std::to_wstring(total);
+    if (event == "hash_start" || event == "hash_bytes") {
+        publish_view(engine, 1, percent, L"Проверяем контрольные суммы дельты", L"Файл: " + path,
+                     total == 0 ? L"Открываем файл для проверки." : hash_progress_text(done, total),
+                     true);
+    } else if (event == "inspect_start" || event == "inspect_file") {
+        publish_view(engine, 1, percent, L"Проверяем состояние дельты", counted,
+                     path.empty() ? L"" : L"Файл: " + path, true);
+    } else if (event == "backed_up" || event == "published" || event == "committed") {
+        publish_view(engine, 4, percent, L"Устанавливаем дельту", counted, L"", true);
+    } else {
+        if (event == "staged_all") {
+            ensure_client_not_running(engine);
+        }
+        publish_view(engine, 1, percent, L"Проверяем и готовим дельту", counted, L"", true);
+    }
+}
+
+}  // namespace vorn

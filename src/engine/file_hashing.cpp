@@ -1,0 +1,64 @@
+#include "engine/file_hashing.h"
+
+#include <windows.h>
+
+#include "app/ui_snapshot.h"
+#include "core/file_system.h"
+#include "core/launcher_error.h"
+#include "engine/update_engine.h"
+
+namespace vorn {
+
+std::string hash_client_file(const std::filesystem::path& path, const HashProgress& progress) {
+    if (!is_plain_file(path)) {
+        throw LauncherError("file_safety", L"Файл клиента недоступен или является ссылкой.");
+    }
+    return sha256_file(path, progress);
+}
+
+std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::path& path,
+                                const std::wstring& display, const std::wstring& title) {
+    const std::int32_t shown_phase =
+        engine.view.phase == phase::installing ? phase::installing : phase::checking;
+    const std::wstring detail = L"Файл: " + display;
+    publish_view(engine, shown_phase, 0, title, detail, L"Вычисляем контрольную сумму файла.",
+                 true);
+    return hash_client_file(path, [&](std::uint64_t done, std::uint64_t total) {
+        publish_view(engine, shown_phase, 0, title, detail, hash_progress_text(done, total), true);
+    });
+}
+
+namespace {
+
+std::wstring in_unit(std::uint64_t value, std::uint64_t unit) {
+    std::wstring text = std::to_wstring(value / unit);
+    if (unit > 1) {
+        text += L"." + std::to_wstring((value % unit) * 10 / unit);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::wstring hash_progress_text(std::uint64_t done, std::uint64_t total) {
+    std::uint64_t unit = 1048576;
+    const wchar_t* suffix = L" МБ";
+    if (total < 1024) {
+        unit = 1;
+        suffix = L" байт";
+    } else if (total < 1048576) {
+        unit = 1024;
+        suffix = L" КБ";
+    }
+    return L"SHA-256: " + in_unit(done, unit) + L" / " + in_unit(total, unit) + suffix;
+}
+
+std::uint64_t client_file_size(const std::filesystem::path& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data)) {
+        throw_win32_error("file_size", GetLastError());
+    }
+    return static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+}  // namespace vorn

@@ -1,0 +1,197 @@
+#include "engine/installed_receipt.h"
+
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "core/file_system.h"
+#include "core/hex.h"
+#include "core/identifiers.h"
+#include "core/json_io.h"
+#include "core/launcher_error.h"
+#include "core/sha256.h"
+#include "core/text.h"
+#include "engine/client_paths.h"
+#include "engine/manifest_freshness.h"
+#include "engine/repair_state.h"
+#include "engine/update_engine.h"
+#include "net/endpoints.h"
+
+namespace vorn {
+namespace {
+
+using nlohmann::json;
+
+constexpr int receipt_schema = 2;
+constexpr std::size_t longest_version = 31;
+constexpr std::uint64_t largest_legacy_length = 8388608;
+constexpr const wchar_t* legacy_cache_receipt = L"installed-v1.bin";
+constexpr const wchar_t* legacy_root_receipt = L".vornell-installed-v1.bin";
+
+// Offsets of the fixed layout.
+constexpr std::size_t magic_at = 0, version_at = 8, record_size_at = 12, kind_at = 16,
+                      reserved_at = 20, root_at = 24, feed_at = 89, key_at = 154,
+                      legacy_version_at = 219, etag_at = 251, length_at = 507, checksum_at = 511;
+constexpr std::size_t digest_width = 65, version_width = 32, etag_units = 128;
+
+std::string string_or_empty(const json& object, const char* key) {
+    const auto found = object.find(key);
+    return found == object.end() ? std::string() : found->get<std::string>();
+}
+
+InstalledReceipt read_current_receipt(const UpdateEngine& engine) {
+    json document = read_json_file(engine.receipt_path, largest_receipt);
+    InstalledReceipt receipt;
+    if (!document.is_object()) {
+        return receipt;
+    }
+    const std::string checksum = document.at("checksum").get<std::string>();
+    document.erase("checksum");
+    if (sha256_string(compact_json(document)) != checksum) {
+        return receipt;
+    }
+    const auto schema = document.find("schema");
+    if (schema == document.end() || !schema->is_number_integer() ||
+        schema->get<std::int64_t>() != receipt_schema ||
+        string_or_empty(document, "root") != client_key(engine.root) ||
+        string_or_empty(document, "feed") != feed_digest(engine.config.manifestUrl)) {
+        return receipt;
+    }
+    receipt.manifest_key = string_or_empty(document, "manifest_key");
+    receipt.version = string_or_empty(document, "version");
+    receipt.etag = string_or_empty(document, "etag");
+    const auto length = document.find("content_length");
+    receipt.content_length = length == document.end() ? 0 : length->get<std::uint64_t>();
+    receipt.valid = is_sha256_hex(receipt.manifest_key) && !receipt.version.empty() &&
+                    receipt.version.size() <= longest_version;
+    return receipt;
+}
+
+std::uint32_t read_u32(const Bytes& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+           static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
+           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+// The text before the first zero byte; false when the field holds none.
+bool read_ascii(const Bytes& bytes, std::size_t at, std::size_t width, std::string& text) {
+    const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+    const auto end = begin + static_cast<std::ptrdiff_t>(width);
+    const auto zero = std::find(begin, end, std::uint8_t{0});
+    if (zero == end) {
+        return false;
+    }
+    text.assign(begin, zero);
+    return true;
+}
+
+bool read_legacy_etag(const Bytes& bytes, std::string& etag) {
+    std::wstring units;
+    for (std::size_t i = 0; i < etag_units; ++i) {
+        const wchar_t unit =
+            static_cast<wchar_t>(bytes[etag_at + 2 * i] | bytes[etag_at + 2 * i + 1] << 8);
+        if (unit == 0) {
+            etag = to_utf8(units);
+            return true;
+        }
+        units.push_back(unit);
+    }
+    return false;
+}
+
+InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, const Bytes& bytes) {
+    InstalledReceipt receipt;
+    if (bytes.size() != legacy_receipt_size ||
+        std::memcmp(bytes.data() + magic_at, "VNLRCP1", 8) != 0 ||
+        read_u32(bytes, version_at) != 1 ||
+        read_u32(bytes, record_size_at) != legacy_receipt_size || read_u32(bytes, kind_at) != 1 ||
+        read_u32(bytes, reserved_at) != 0) {
+        return receipt;
+    }
+    std::string root, feed, key, checksum, version, etag;
+    // Legacy receipts were only ever written for the production feed.
+    const std::string production_feed = feed_digest(default_endpoints().manifestUrl);
+    if (!read_ascii(bytes, root_at, digest_width, root) || root != client_key(engine.root) ||
+        !read_ascii(bytes, feed_at, digest_width, feed) || feed != production_feed ||
+        !read_ascii(bytes, key_at, digest_width, key) || !is_sha256_hex(key) ||
+        !read_ascii(bytes, checksum_at, digest_width, checksum) || !is_sha256_hex(checksum) ||
+        checksum != sha256_bytes(ByteView(bytes.data(), checksum_at)) ||
+        !read_ascii(bytes, legacy_version_at, version_width, version) || version.empty() ||
+        !read_legacy_etag(bytes, etag)) {
+        return receipt;
+    }
+    const std::uint64_t length = read_u32(bytes, length_at);
+    if (length > largest_legacy_length || (length != 0 && !is_strong_etag(etag)) ||
+        (length == 0 && !etag.empty())) {
+        return receipt;
+    }
+    receipt.valid = true;
+    receipt.legacy = true;
+    receipt.manifest_key = key;
+    receipt.version = version;
+    receipt.etag = etag;
+    receipt.content_length = length;
+    return receipt;
+}
+
+}  // namespace
+
+std::string feed_digest(const std::wstring& manifest_url) {
+    return sha256_string(to_utf8(manifest_url));
+}
+
+InstalledReceipt read_legacy_receipt(const UpdateEngine& engine,
+                                     const std::filesystem::path& path) {
+    try {
+        return parse_legacy_receipt(engine, read_file_limited(path, legacy_receipt_size));
+    } catch (const std::exception&) {
+        return {};  // an unreadable receipt only leaves the client unverified
+    }
+}
+
+InstalledReceipt read_installed_receipt(const UpdateEngine& engine) {
+    try {
+        if (file_exists(engine.receipt_path)) {
+            return read_current_receipt(engine);
+        }
+        for (const auto& path :
+             {engine.cache_dir / legacy_cache_receipt, engine.root / legacy_root_receipt}) {
+            if (file_exists(path)) {
+                InstalledReceipt receipt = read_legacy_receipt(engine, path);
+                if (receipt.valid) {
+                    return receipt;
+                }
+            }
+        }
+    } catch (const std::exception&) {
+        // Damaged, foreign or unreadable: the client is simply unverified.
+    }
+    return {};
+}
+
+void write_installed_receipt(UpdateEngine& engine, const Manifest& manifest) {
+    json receipt = {{"schema", receipt_schema},
+                    {"root", client_key(engine.root)},
+                    {"feed", feed_digest(engine.config.manifestUrl)},
+                    {"manifest_key", manifest.key},
+                    {"version", manifest.version},
+                    {"etag", manifest.etag},
+                    {"content_length", manifest.content_length},
+                    {"verified_at_utc", utc_timestamp()}};
+    receipt["checksum"] = sha256_string(compact_json(receipt));
+    write_json_file(engine.receipt_path, receipt);
+
+    const InstalledReceipt written = read_installed_receipt(engine);
+    if (!written.valid || written.manifest_key != manifest.key) {
+        throw LauncherError("receipt_verify", L"Не удалось сохранить результат проверки.");
+    }
+    remove_file_if_present(engine.root / legacy_marker_name);
+    remove_file_if_present(engine.marker_path);
+    if (is_repair_required(engine)) {
+        throw LauncherError("recovery_required", L"Клиент требует завершения восстановления.");
+    }
+    engine.clean.store(true);
+    engine.view.client_version = manifest.version;
+}
+
+}  // namespace vorn

@@ -1,0 +1,52 @@
+#include "engine/update_engine.h"
+
+#include "core/file_system.h"
+#include "engine/client_paths.h"
+
+namespace vorn {
+
+UpdateEngine::UpdateEngine(LauncherConfig launcher_config, std::shared_ptr<Transport> http,
+                           SnapshotSink snapshot_sink, ReportFunction report_function)
+    : config(std::move(launcher_config)),
+      transport(std::move(http)),
+      sink(std::move(snapshot_sink)),
+      report(std::move(report_function)) {
+    view.can_update = true;
+    if (!transport) {
+        throw LauncherError("transport", L"Не удалось подготовить соединение.");
+    }
+    root = absolute_normal(config.root);
+    cache_dir = absolute_normal(config.cache_dir);
+    config.root = root.native();
+    config.cache_dir = cache_dir.native();
+    require_local_path_length(root);
+    require_local_path_length(cache_dir);
+    ensure_service_directory(cache_dir);
+
+    receipt_path = cache_dir / receipt_file_name;
+    marker_path = cache_dir / marker_file_name;
+    transaction_path = cache_dir / transaction_file_name;
+    guild_state_path = cache_dir / guild_state_file_name;
+    for (const auto* path : {&receipt_path, &marker_path, &transaction_path, &guild_state_path}) {
+        require_local_path_length(*path);
+    }
+}
+
+void publish_view(UpdateEngine& engine, std::int32_t phase, std::int32_t percent,
+                  const std::wstring& title, const std::wstring& detail, const std::wstring& hint,
+                  bool busy) {
+    UiSnapshot& view = engine.view;
+    view.phase = phase;
+    view.percent = percent;
+    view.title = title;
+    view.detail = detail;
+    view.hint = hint;
+    view.busy = busy;
+    view.can_play = engine.clean.load();
+    view.can_update = !busy;
+    if (engine.sink) {
+        engine.sink(view);
+    }
+}
+
+}  // namespace vorn

@@ -1,0 +1,65 @@
+// The engine object: the client state of one launcher run, its lock and its view.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/action.h"
+#include "app/launcher_config.h"
+#include "app/ui_snapshot.h"
+#include "core/launcher_error.h"
+#include "engine/manifest.h"
+#include "net/http.h"
+
+namespace vorn {
+
+using SnapshotSink = std::function<void(const UiSnapshot&)>;
+// Records a diagnostic report for the error and returns its code (empty when none).
+using ReportFunction = std::function<std::string(const LauncherError&, Action)>;
+
+inline constexpr const wchar_t* receipt_file_name = L"installed-v2.json";
+inline constexpr const wchar_t* marker_file_name = L"update-dirty-v1.bin";
+inline constexpr const wchar_t* transaction_file_name = L"transaction-v2.json";
+inline constexpr const wchar_t* guild_state_file_name = L"guild-state-v2.json";
+
+// One per launcher run, owned by the worker; every operation runs on its action thread
+// under `lock`, except `clean`, which the window thread reads between actions.
+struct UpdateEngine {
+    // Makes root and cache_dir absolute, applies the path length rule to them and to the
+    // state files, and creates the service folder. Throws LauncherError ("transport" when
+    // there is no transport).
+    UpdateEngine(LauncherConfig launcher_config, std::shared_ptr<Transport> http,
+                 SnapshotSink snapshot_sink, ReportFunction report_function);
+    UpdateEngine(const UpdateEngine&) = delete;
+    UpdateEngine& operator=(const UpdateEngine&) = delete;
+
+    LauncherConfig config;  // root and cache_dir absolute
+    std::shared_ptr<Transport> transport;
+    SnapshotSink sink;
+    ReportFunction report;
+    UiSnapshot view;
+    // The client matched the last manifest and no repair is pending.
+    std::atomic<bool> clean{false};
+    std::filesystem::path root;
+    std::filesystem::path cache_dir;
+    std::filesystem::path receipt_path;
+    std::filesystem::path marker_path;
+    std::filesystem::path transaction_path;
+    std::filesystem::path guild_state_path;
+    Manifest manifest;
+    bool manifest_loaded = false;
+    std::mutex lock;
+};
+
+// Sets the view's texts, busy, can_play := clean and can_update := !busy, then hands it
+// to the sink.
+void publish_view(UpdateEngine& engine, std::int32_t phase, std::int32_t percent,
+                  const std::wstring& title, const std::wstring& detail, const std::wstring& hint,
+                  bool busy);
+
+}  // namespace vorn
