@@ -25,7 +25,9 @@ LauncherError local_io_error(std::uint32_t code) {
                          L"Не удалось завершить действие. Проверьте доступ к папке клиента.", code);
 }
 
-void describe_for_user(UpdateEngine& engine, LauncherError& error) {
+}  // namespace
+
+void prepare_error_for_user(const UpdateEngine& engine, LauncherError& error) {
     if (error.stage == "delta_wrong_base") {
         const std::wstring archive = error.archive_path.empty()
                                          ? L"Архивы клиента"
@@ -40,6 +42,8 @@ void describe_for_user(UpdateEngine& engine, LauncherError& error) {
     }
 }
 
+namespace {
+
 // Every failure leaves the action as a LauncherError and the client unverified.
 template <typename Body>
 UiSnapshot guarded(UpdateEngine& engine, Body&& body) {
@@ -49,7 +53,7 @@ UiSnapshot guarded(UpdateEngine& engine, Body&& body) {
         engine.clean.store(false);
         engine.view.busy = false;
         engine.view.can_play = false;
-        describe_for_user(engine, error);
+        prepare_error_for_user(engine, error);
         throw;
     } catch (const std::system_error& error) {
         engine.clean.store(false);

@@ -44,6 +44,10 @@ struct VerificationPlan {
 // repair, then verifies every file.
 VerificationPlan prepare_verification(UpdateEngine& engine);
 
+// The error as it leaves an action: a "delta_wrong_base" names the archive in words, and
+// the manifest's file count travels to the report.
+void prepare_error_for_user(const UpdateEngine& engine, LauncherError& error);
+
 // "Диагностика сохранена. Код: …" when the report function stored a report, else
 // `fallback`. Never throws.
 std::wstring saved_diagnostics_text(UpdateEngine& engine, const LauncherError& error, Action action,

@@ -1,0 +1,122 @@
+#include "engine_fixture.h"
+
+#include <cstring>
+
+#include "core/identifiers.h"
+#include "core/sha256.h"
+#include "engine/installed_receipt.h"
+#include "net/endpoints.h"
+#include "net/winhttp_transport.h"
+
+namespace vorn::test {
+
+namespace fs = std::filesystem;
+
+EngineFixture::EngineFixture(const LoopbackServer* server)
+    : server_(server), cache_dir_(cache_.path() / L"service") {
+    if (server_) {
+        prefix_ = LoopbackServer::new_prefix();
+        fs::create_directories(feed_dir());
+    }
+    restart();
+}
+
+UpdateEngine& EngineFixture::restart() {
+    engine_.reset();
+    engine_ = std::make_unique<UpdateEngine>(
+        config(), std::make_shared<WinHttpTransport>(),
+        [this](const UiSnapshot& view) { views.push_back(view); }, ReportFunction{});
+    return *engine_;
+}
+
+LauncherConfig EngineFixture::config() const {
+    LauncherConfig config;
+    config.root = root().native();
+    config.cache_dir = cache_dir_.native();
+    config.local_test = true;
+    if (server_) {
+        config.manifestUrl = server_->url(prefix_ + "manifest.json");
+        config.updateBaseUrl = server_->url(prefix_ + "blobs/");
+    } else {
+        config.manifestUrl = L"http://127.0.0.1:9/manifest.json";
+        config.updateBaseUrl = L"http://127.0.0.1:9/blobs/";
+    }
+    return config;
+}
+
+fs::path EngineFixture::feed_dir() const {
+    return server_->root() / fs::path(prefix_.substr(1)).make_preferred();
+}
+
+fs::path EngineFixture::write(const std::string& relative, const std::string& content) const {
+    const fs::path path = root() / fs::path(relative).make_preferred();
+    fs::create_directories(path.parent_path());
+    write_raw_file(path, content);
+    return path;
+}
+
+void EngineFixture::install(const std::vector<ClientFile>& files) const {
+    write("element/elementclient.exe", "game");
+    for (const ClientFile& file : files) {
+        write(file.path, file.content);
+    }
+}
+
+void EngineFixture::publish(const nlohmann::json& manifest) const {
+    write_raw_file(feed_dir() / L"manifest.json", manifest.dump());
+}
+
+nlohmann::json manifest_of(const std::vector<ClientFile>& files, const std::string& version) {
+    nlohmann::json entries = nlohmann::json::array();
+    for (const ClientFile& file : files) {
+        entries.push_back({{"path", file.path},
+                           {"sha256", sha256_string(file.content)},
+                           {"size", file.content.size()}});
+    }
+    return {{"version", version}, {"files", entries}};
+}
+
+HttpResponse response_of(const std::string& body, const std::string& etag) {
+    HttpResponse response;
+    response.status = 200;
+    response.body.assign(body.begin(), body.end());
+    if (!etag.empty()) {
+        response.headers["etag"] = etag;
+    }
+    return response;
+}
+
+Legacy legacy_for(const fs::path& root) {
+    Legacy legacy;
+    legacy.root = client_key(root);
+    legacy.feed = feed_digest(default_endpoints().manifestUrl);
+    legacy.key = sha256_string("key");
+    return legacy;
+}
+
+std::string legacy_bytes(const Legacy& legacy) {
+    std::string bytes(legacy_receipt_size, '\0');
+    auto put_u32 = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) {
+            bytes[at + i] = static_cast<char>(value >> (8 * i));
+        }
+    };
+    std::memcpy(bytes.data(), "VNLRCP1", 8);
+    put_u32(8, 1);
+    put_u32(12, legacy_receipt_size);
+    put_u32(16, 1);
+    bytes.replace(24, legacy.root.size(), legacy.root);
+    bytes.replace(89, legacy.feed.size(), legacy.feed);
+    bytes.replace(154, legacy.key.size(), legacy.key);
+    bytes.replace(219, legacy.version.size(), legacy.version);
+    for (std::size_t i = 0; i < legacy.etag.size(); ++i) {
+        bytes[251 + 2 * i] = static_cast<char>(legacy.etag[i] & 0xff);
+        bytes[252 + 2 * i] = static_cast<char>(legacy.etag[i] >> 8);
+    }
+    put_u32(507, legacy.length);
+    const std::string checksum = sha256_string(std::string_view(bytes.data(), 511));
+    bytes.replace(511, 64, checksum);
+    return bytes;
+}
+
+}  // namespace vorn::test

@@ -1,0 +1,81 @@
+// A client folder with its service folder, a feed on the loopback server and an engine
+// in the local-test mode that reads from it.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/ui_snapshot.h"
+#include "engine/update_engine.h"
+#include "support/loopback_control.h"
+#include "support/temp_dir.h"
+
+namespace vorn::test {
+
+struct ClientFile {
+    std::string path;
+    std::string content;
+};
+
+class EngineFixture {
+  public:
+    // Without a server the manifest address is unreachable (a closed loopback port).
+    explicit EngineFixture(const LoopbackServer* server = nullptr);
+
+    UpdateEngine& engine() { return *engine_; }
+    // A new launcher run over the same folders (views are kept).
+    UpdateEngine& restart();
+
+    const std::filesystem::path& root() const { return client_.path(); }
+    const std::filesystem::path& cache_dir() const { return cache_dir_; }
+    // The server path of this test's feed ("/t/<hex>/"), empty without a server.
+    const std::string& prefix() const { return prefix_; }
+    // The feed folder on disk, served statically under prefix().
+    std::filesystem::path feed_dir() const;
+
+    std::filesystem::path write(const std::string& relative, const std::string& content) const;
+    // Writes the files into the client and a game executable beside them.
+    void install(const std::vector<ClientFile>& files) const;
+    // Publishes a manifest document as the feed's manifest.json (served with a strong
+    // etag and last-modified).
+    void publish(const nlohmann::json& manifest) const;
+
+    std::vector<UiSnapshot> views;
+
+  private:
+    LauncherConfig config() const;
+
+    const LoopbackServer* server_;
+    ScopedTempDir client_;
+    ScopedTempDir cache_;
+    std::filesystem::path cache_dir_;
+    std::string prefix_;
+    std::unique_ptr<UpdateEngine> engine_;
+};
+
+// {"version": version, "files": [{"path", "sha256", "size"}...]} of these contents.
+nlohmann::json manifest_of(const std::vector<ClientFile>& files, const std::string& version = "1");
+
+// A response as the transport gives it: status 200 and the document as the body.
+HttpResponse response_of(const std::string& body, const std::string& etag = "\"e1\"");
+
+// The fields of a legacy fixed-layout receipt; the production feed by default.
+struct Legacy {
+    std::string root;  // client_key of the client folder
+    std::string feed;
+    std::string key;
+    std::string version = "3";
+    std::wstring etag = L"\"e\"";
+    std::uint32_t length = 100;
+};
+
+Legacy legacy_for(const std::filesystem::path& root);
+
+// The 576-byte record, checksum included.
+std::string legacy_bytes(const Legacy& legacy);
+
+}  // namespace vorn::test
