@@ -33,6 +33,7 @@ case "${1:-}" in
     trap '"$here/cmake/wine_prefix.sh" stop "$build"' EXIT
     "$here/cmake/wine_run.sh" "$build/bench/sha256_bench.exe"
     "$here/bench/blob_download_bench.sh" "$build"
+    "$here/bench/verify_bench.sh" "$build"
     ;;
   *)
     echo "usage: ./dev.sh test | build | bench" >&2
