@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/file_system.h"
+#include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
@@ -188,9 +189,10 @@ int main(int argc, char** argv) {
         GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
         const double mb = static_cast<double>(total) / 1e6;
         std::printf("bare ReadFile + BCryptHashData: %.0f files/s, %.1f MB/s (%.2f s)\n",
-                    count / bare, mb / bare, bare);
+                    static_cast<double>(count) / bare, mb / bare, bare);
         std::printf("verify_client: %.0f files/s, %.1f MB/s (%.2f s), %zu mismatches, %zu views\n",
-                    count / verified, mb / verified, verified, mismatches, views);
+                    static_cast<double>(count) / verified, mb / verified, verified, mismatches,
+                    views);
         std::printf("ratio verify_client / bare: %.3f\n", bare / verified);
         std::printf("peak working set: %.1f MiB\n",
                     static_cast<double>(memory.PeakWorkingSetSize) / 1048576.0);

@@ -52,9 +52,9 @@ void write_text_file_atomic(const std::filesystem::path& path, std::string_view 
 // OPEN_EXISTING, `flags` | FILE_FLAG_OPEN_REPARSE_POINT). A folder or a link is refused with
 // stage "unsafe_path" and `refusal`, both before opening (Windows would only say "access
 // denied") and after it (the path may have been swapped in between); other failures are
-// "read_file". Fills `info` from the open handle.
+// "read_file". Sets `size` from the open handle.
 UniqueFile open_plain_file(const std::filesystem::path& path, DWORD flags, const wchar_t* refusal,
-                           BY_HANDLE_FILE_INFORMATION& info);
+                           std::uint64_t& size);
 
 // Reads a whole plain file of at most `limit` bytes without following links.
 Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit);

@@ -1,6 +1,8 @@
 #include "core/sha256.h"
 
+#include <algorithm>
 #include <array>
+#include <memory>
 
 #include "core/file_system.h"
 #include "core/hex.h"
@@ -20,23 +22,34 @@ bool failed(NTSTATUS status) {
     throw LauncherError("crypto", message);
 }
 
+// One provider for the process: opening it costs far more than hashing a small file, and
+// an algorithm handle may be shared between threads (hash objects are not).
+BCRYPT_ALG_HANDLE shared_provider() {
+    static const UniqueHandle<BcryptAlgorithmTraits> provider = [] {
+        UniqueHandle<BcryptAlgorithmTraits> opened;
+        if (failed(
+                BCryptOpenAlgorithmProvider(opened.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+            crypto_error(L"Не удалось открыть SHA-256.");
+        }
+        return opened;
+    }();
+    return provider.get();
+}
+
 }  // namespace
 
 Sha256::Sha256() {
-    if (failed(
-            BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-        crypto_error(L"Не удалось открыть SHA-256.");
-    }
+    BCRYPT_ALG_HANDLE algorithm = shared_provider();
     DWORD object_length = 0;
     ULONG written = 0;
-    if (failed(BCryptGetProperty(algorithm_.get(), BCRYPT_OBJECT_LENGTH,
+    if (failed(BCryptGetProperty(algorithm, BCRYPT_OBJECT_LENGTH,
                                  reinterpret_cast<PUCHAR>(&object_length), sizeof(object_length),
                                  &written, 0))) {
         crypto_error(L"Не удалось подготовить SHA-256.");
     }
     object_.resize(object_length);
-    if (failed(BCryptCreateHash(algorithm_.get(), hash_.put(), object_.data(), object_length,
-                                nullptr, 0, 0))) {
+    if (failed(BCryptCreateHash(algorithm, hash_.put(), object_.data(), object_length, nullptr, 0,
+                                0))) {
         crypto_error(L"Не удалось создать SHA-256.");
     }
 }
@@ -76,29 +89,30 @@ std::string sha256_string(std::string_view text) {
 }
 
 std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress) {
-    BY_HANDLE_FILE_INFORMATION info{};
+    std::uint64_t total = 0;
     const UniqueFile file = open_plain_file(path, FILE_FLAG_SEQUENTIAL_SCAN,
-                                            L"Файл клиента является ссылкой или папкой.", info);
-    const std::uint64_t total =
-        (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+                                            L"Файл клиента является ссылкой или папкой.", total);
     std::uint64_t last_report = GetTickCount64();
     if (progress) {
         progress(0, total);
     }
 
     Sha256 hash;
-    std::vector<std::uint8_t> buffer(file_chunk_size);
+    // No larger than the file and not zeroed: a fresh 1 MiB block per small file costs more
+    // than hashing it. A file that grows meanwhile is simply read in more blocks.
+    const std::size_t buffer_size =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(total, 1, file_chunk_size));
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[buffer_size]);
     std::uint64_t done = 0;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
-                      nullptr)) {
+        if (!ReadFile(file.get(), buffer.get(), static_cast<DWORD>(buffer_size), &read, nullptr)) {
             throw_win32_error("read_file", GetLastError());
         }
         if (read == 0) {
             break;
         }
-        hash.update(buffer.data(), read);
+        hash.update(buffer.get(), read);
         done += read;
         if (progress && done < total) {
             const std::uint64_t now = GetTickCount64();

@@ -43,9 +43,8 @@ class Sha256 {
     std::string finish();
 
   private:
-    // Declared in this order so the hash is destroyed before its object buffer
-    // and the provider.
-    UniqueHandle<BcryptAlgorithmTraits> algorithm_;
+    // Declared in this order so the hash is destroyed before its object buffer. The
+    // provider is shared by the process and outlives every hash.
     std::vector<std::uint8_t> object_;
     UniqueHandle<BcryptHashTraits> hash_;
 };

@@ -9,7 +9,12 @@
 namespace vorn {
 namespace {
 
+// The updater is hashed only when there is a journal to judge: the start-up check asks
+// this several times and must stay cheap.
 bool delta_journal_waits(const UpdateEngine& engine) {
+    if (!file_exists(engine.root / delta_journal_name)) {
+        return false;
+    }
     return delta_journal_exists(
         DeltaRootInputs{engine.root, engine.cache_dir, find_accepted_updater(engine)});
 }

@@ -80,7 +80,7 @@ TEST_F(Receipt, AnyEditMakesItInvalid) {
         write_json_file(fixture.engine().receipt_path, edited);
         EXPECT_FALSE(read().valid);
     }
-    for (const json schema : {json(1), json("2"), json(2.0)}) {
+    for (const json& schema : {json(1), json("2"), json(2.0)}) {
         json edited = original;
         edited["schema"] = schema;
         rewrite_sealed(edited);
