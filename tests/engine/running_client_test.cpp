@@ -4,7 +4,10 @@
 
 #include "core/text.h"
 #include "core/unique_handle.h"
+#include "engine/engine_actions.h"
 #include "engine/running_client.h"
+#include "engine_fixture.h"
+#include "net/winhttp_transport.h"
 #include "support/fixtures.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"
@@ -85,6 +88,23 @@ TEST(RunningClient, OtherProgramsInTheFolderDoNotBlock) {
     const fs::path launcher_like = install_game(client.path(), L"VornellUpdater.exe");
     GameProcess other(launcher_like);
     EXPECT_NO_THROW(ensure_game_not_running(client / L"element\\elementclient.exe"));
+}
+
+TEST(RunningClient, EngineAsksAboutItsOwnClientOutsideTheLocalTest) {
+    test::EngineFixture local;  // local-test run: no game is ever looked for
+    GameProcess game(install_game(local.root()));
+    EXPECT_NO_THROW(ensure_client_not_running(local.engine()));
+    EXPECT_TRUE(is_at_rest_for_self_update(local.engine()));
+
+    LauncherConfig config = local.engine().config;
+    config.local_test = false;
+    UpdateEngine real(config, std::make_shared<WinHttpTransport>(), {}, {});
+    VORN_EXPECT_ERROR(ensure_client_not_running(real), "game_running", running);
+    VORN_EXPECT_ERROR(is_at_rest_for_self_update(real), "game_running", running);
+    game.stop();
+    EXPECT_TRUE(is_at_rest_for_self_update(real));
+    test::write_raw_file(real.transaction_path, "{}");
+    EXPECT_FALSE(is_at_rest_for_self_update(real));
 }
 
 }  // namespace
