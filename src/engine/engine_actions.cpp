@@ -94,9 +94,10 @@ UiSnapshot run_engine_action(UpdateEngine& engine, Action action) {
                                 L"Сначала нажмите «Обновить», чтобы завершить восстановление.");
         }
         if (action != Action::check) {
-            // This build runs the startup and check actions only.
-            throw std::invalid_argument("engine action not available: " +
-                                        std::string(action_name(action)));
+            // The update and icons actions are not part of this build: say so rather than
+            // touch the client.
+            throw LauncherError("action_unavailable",
+                                L"Это действие недоступно в этой версии лаунчера.");
         }
         return check_action(engine);
     });

@@ -1,0 +1,97 @@
+#include "app/launcher_main.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/instance_mutex.h"
+#include "app/launch_options.h"
+#include "app/launcher_config.h"
+#include "app/local_test.h"
+#include "core/launcher_error.h"
+#include "core/unique_handle.h"
+
+namespace vorn {
+namespace {
+
+std::vector<std::wstring> command_line_arguments() {
+    int count = 0;
+    UniqueLocalMemory array(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!array) {
+        throw std::runtime_error("command line parsing failed");
+    }
+    auto* const* words = static_cast<LPWSTR*>(array.get());
+    std::vector<std::wstring> arguments;
+    for (int i = 1; i < count; ++i) {
+        arguments.emplace_back(words[i]);
+    }
+    return arguments;
+}
+
+// Test and update runs never show a message box: nobody is there to close it.
+bool is_silent(const std::vector<std::wstring>& arguments) {
+    for (const std::wstring& argument : arguments) {
+        if (argument.starts_with(L"--qa-") || argument == L"--render-preview" ||
+            argument.starts_with(L"--update-health-token")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void show_failure(bool silent, const wchar_t* text) {
+    if (!silent) {
+        MessageBoxW(nullptr, text, L"Vornell", MB_ICONERROR);
+    }
+}
+
+int run(const LaunchOptions& options) {
+    if (!options.preview_output_path.empty()) {
+        // The preview needs the window's painter, which this build does not have.
+        throw std::invalid_argument("preview is not available in this build");
+    }
+    LauncherConfig config = options.qa_config_path.empty()
+                                ? default_config()
+                                : load_local_test_config(options.qa_config_path);
+    config.health_token = options.health_token;
+
+    const InstanceLock lock = acquire_instance_lock(config.root);
+    if (lock.already_running) {
+        return 0;  // another launcher serves this client folder
+    }
+    if (options.has_qa_action) {
+        return run_local_test(config, options);
+    }
+    // The window run needs the window, which this build does not have.
+    throw std::invalid_argument("the window is not available in this build");
+}
+
+}  // namespace
+
+int launcher_main(HINSTANCE) {
+    SetProcessDPIAware();
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int exit_code = 2;
+    bool silent = false;
+    try {
+        const std::vector<std::wstring> arguments = command_line_arguments();
+        silent = is_silent(arguments);
+        exit_code = run(parse_launch_options(arguments));
+    } catch (const LauncherError& error) {
+        exit_code = 2;
+        show_failure(silent, error.message.c_str());
+    } catch (const std::exception&) {
+        exit_code = 2;
+        show_failure(silent,
+                     L"Не удалось запустить лаунчер. Проверьте папку клиента и параметры запуска.");
+    }
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return exit_code;
+}
+
+}  // namespace vorn
