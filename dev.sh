@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # The project's one entry point for a newcomer and for CI.
+#   ./dev.sh demo    install what is missing, build, run the launcher on the bundled demo
 #   ./dev.sh test    install what is missing, check formatting, build, run every test
 #   ./dev.sh build   install what is missing and build
 #   ./dev.sh bench   build and print the benchmark figures
@@ -19,6 +20,13 @@ case "${1:-}" in
   build)
     configure_and_build
     ;;
+  demo)
+    configure_and_build
+    export WINEPREFIX="$build/wineprefix"
+    "$here/cmake/wine_prefix.sh" start "$build" >/dev/null
+    trap '"$here/cmake/wine_prefix.sh" stop "$build" >/dev/null' EXIT
+    python3 "$here/scripts/demo.py" "$build"
+    ;;
   test)
     "$here/scripts/bootstrap.sh"
     "$here/scripts/check_format.sh"
@@ -36,7 +44,7 @@ case "${1:-}" in
     "$here/bench/verify_bench.sh" "$build"
     ;;
   *)
-    echo "usage: ./dev.sh test | build | bench" >&2
+    echo "usage: ./dev.sh demo | test | build | bench" >&2
     exit 2
     ;;
 esac

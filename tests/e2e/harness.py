@@ -1,0 +1,330 @@
+"""End-to-end harness: fixture clients, feeds, nginx, a report receiver and the launcher.
+
+Everything runs on 127.0.0.1. The launcher is the real Windows program under Wine, run
+headless through its local-test mode; the feed is a plain folder that nginx serves as a
+real static server would (strong ETags, Last-Modified, HEAD).
+"""
+
+import gzip
+import hashlib
+import json
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import zlib
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+MARKER = ".vornell-local-fixture"
+
+
+def windows_path(path):
+    """The Windows form of a Linux path under Wine (the Linux root is drive Z:)."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+class Nginx:
+    """nginx serving one folder on a free loopback port, logging method, path and status."""
+
+    def __init__(self, root, workdir):
+        self.root = Path(root)
+        self.dir = Path(workdir) / "nginx"
+        self.port = None
+        self.process = None
+
+    def start(self):
+        self.dir.mkdir(parents=True, exist_ok=True)
+        for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
+            (self.dir / sub).mkdir(exist_ok=True)
+        self.port = free_port()
+        conf = self.dir / "nginx.conf"
+        conf.write_text(f"""
+daemon off;
+master_process off;
+worker_processes 1;
+pid {self.dir}/nginx.pid;
+error_log {self.dir}/error.log warn;
+events {{ worker_connections 64; }}
+http {{
+  types {{ application/json json; }}
+  default_type application/octet-stream;
+  log_format brief '$request_method $uri $status';
+  access_log {self.dir}/access.log brief;
+  client_body_temp_path {self.dir}/body;
+  proxy_temp_path {self.dir}/proxy;
+  fastcgi_temp_path {self.dir}/fastcgi;
+  uwsgi_temp_path {self.dir}/uwsgi;
+  scgi_temp_path {self.dir}/scgi;
+  server {{
+    listen 127.0.0.1:{self.port};
+    root {self.root};
+  }}
+}}
+""")
+        self.process = subprocess.Popen(
+            ["nginx", "-p", str(self.dir), "-c", str(conf)],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for_port(self.port)
+        return self
+
+    def url(self, path=""):
+        return "http://127.0.0.1:%d/%s" % (self.port, path.lstrip("/"))
+
+    def requests(self):
+        """["HEAD /manifest.json 200", ...] in the order served."""
+        log = self.dir / "access.log"
+        return log.read_text().splitlines() if log.exists() else []
+
+    def clear_log(self):
+        (self.dir / "access.log").write_text("")
+        # nginx keeps its file open; truncating in place keeps the same file.
+
+    def stop(self):
+        if self.process:
+            self.process.terminate()
+            self.process.wait(10)
+            self.process = None
+
+
+class ReportReceiver:
+    """The report endpoint: 202 with the report's identifier, or a refusal."""
+
+    def __init__(self):
+        self.reports = []
+        self.accepting = True
+        receiver = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+                if not receiver.accepting:
+                    self.send_response(503)
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                report = json.loads(body)
+                receiver.reports.append(report)
+                answer = json.dumps({"report_id": report["report_id"]}).encode()
+                self.send_response(202)
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", str(len(answer)))
+                self.end_headers()
+                self.wfile.write(answer)
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def start(self):
+        self.thread.start()
+        return self
+
+    def url(self, path="report"):
+        return "http://127.0.0.1:%d/%s" % (self.server.server_address[1], path)
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class Feed:
+    """A feed folder: manifest.json, its .gz companion and content-addressed blobs."""
+
+    def __init__(self, root):
+        self.root = Path(root)
+        self.root.mkdir(parents=True, exist_ok=True)
+        (self.root / "blobs").mkdir(exist_ok=True)
+
+    def publish(self, files, version="1", encodings=None, compressed_copy=True):
+        """files: {client path: bytes}; encodings: {client path: "raw"|"gzip"|"zlib"}."""
+        encodings = encodings or {}
+        entries = []
+        for path, data in files.items():
+            digest = sha256(data)
+            entry = {"path": path, "sha256": digest, "size": len(data)}
+            encoding = encodings.get(path, "raw")
+            blob = {"raw": data, "gzip": gzip.compress(data, mtime=0),
+                    "zlib": zlib.compress(data)}[encoding]
+            if encoding != "raw":
+                entry["compressedSize"] = len(blob)
+            folder = self.root / "blobs" / digest[:2]
+            folder.mkdir(parents=True, exist_ok=True)
+            (folder / (digest + ".dat")).write_bytes(blob)
+            entries.append(entry)
+        manifest = {"version": version, "files": entries}
+        self.write_manifest(json.dumps(manifest).encode(), compressed_copy)
+        return manifest
+
+    def write_manifest(self, body, compressed_copy=True):
+        plain = self.root / "manifest.json"
+        packed = self.root / "manifest.json.gz"
+        if compressed_copy:
+            packed.write_bytes(gzip.compress(body, mtime=0))
+        elif packed.exists():
+            packed.unlink()
+        plain.write_bytes(body)
+        if compressed_copy:
+            # The copy is proven fresh by the plain document's Last-Modified.
+            stamp = plain.stat().st_mtime
+            os.utime(packed, (stamp, stamp))
+
+
+class Client:
+    """A fixture client folder with its marker and a real game stand-in."""
+
+    def __init__(self, root, game_exe):
+        self.root = Path(root)
+        (self.root / "element").mkdir(parents=True, exist_ok=True)
+        (self.root / MARKER).write_text("")
+        shutil.copyfile(game_exe, self.root / "element" / "elementclient.exe")
+
+    def write(self, files):
+        for path, data in files.items():
+            target = self.root / path
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(data)
+
+    def game_files(self):
+        return {"element/elementclient.exe":
+                (self.root / "element" / "elementclient.exe").read_bytes()}
+
+
+def game_data(sizes, seed=1):
+    """{path: bytes} of the given sizes, each file different."""
+    files = {}
+    for i, size in enumerate(sizes):
+        block = hashlib.sha256(b"%d-%d" % (seed, i)).digest()
+        files["element/data/file%03d.pck" % i] = (block * (size // 32 + 1))[:size]
+    return files
+
+
+class Launcher:
+    """VornellLauncher.exe under Wine with the build's private prefix."""
+
+    def __init__(self, build_dir):
+        self.build = Path(build_dir).resolve()
+        self.exe = self.build / "src" / "app" / "VornellLauncher.exe"
+        self.game = self.build / "tests" / "fake_game.exe"
+
+    def env(self):
+        env = dict(os.environ)
+        env.update(WINEPREFIX=str(self.build / "wineprefix"), WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=")
+        return env
+
+    @staticmethod
+    def write_config(path, client_root, cache, base_url, report_url, fallback_url=None,
+                     **overrides):
+        config = {
+            "schema": "vornell.local-test.v1",
+            "root": windows_path(client_root),
+            "cache": windows_path(cache),
+            "manifestUrl": base_url + "manifest.json",
+            "updateBaseUrl": base_url + "blobs/",
+            "guildBaseUrl": base_url + "lk_server/klan/",
+            "guildFallbackUrl": base_url + "lk_server/klan/",
+            "releaseUrl": base_url + "downloads/launcher-release-v1.json",
+            "releaseFallbackUrl": base_url + "downloads/launcher-release-v1.json",
+            "reportUrl": report_url,
+            "reportFallbackUrl": fallback_url or report_url,
+        }
+        config.update(overrides)
+        Path(path).write_text(json.dumps(config, ensure_ascii=False))
+        return path
+
+    def start(self, config, action, result=None, extra=()):
+        args = ["wine", str(self.exe), "--qa-config", windows_path(config)]
+        if action:
+            args += ["--qa-action", action]
+        if result:
+            args += ["--qa-result", windows_path(result)]
+        return subprocess.Popen(list(args) + list(extra), env=self.env(),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def run_measured(self, config, action, result):
+        """(exit code, result document, figures) with the launcher's own wall time and peak
+        working set, measured from outside it by a small Windows program."""
+        if Path(result).exists():
+            Path(result).unlink()
+        args = ["wine", str(self.build / "bench" / "run_measured.exe"), windows_path(self.exe),
+                "--qa-config", windows_path(config), "--qa-action", action,
+                "--qa-result", windows_path(result)]
+        output = subprocess.run(args, env=self.env(), capture_output=True, text=True,
+                                timeout=300, check=True).stdout
+        figures = json.loads(output.strip().splitlines()[-1])
+        return figures["exit_code"], json.loads(Path(result).read_text()), figures
+
+    def run(self, config, action, result=None, timeout=120):
+        """(exit code, result document or None, wall seconds)."""
+        if result and Path(result).exists():
+            Path(result).unlink()
+        start = time.monotonic()
+        process = self.start(config, action, result)
+        code = process.wait(timeout)
+        wall = time.monotonic() - start
+        document = json.loads(Path(result).read_text()) if result and Path(result).exists() else None
+        return code, document, wall
+
+
+class Scene:
+    """One client, its service folder, a feed served by nginx and a report receiver."""
+
+    def __init__(self, launcher, sizes=(1024, 4096, 65536)):
+        self.dir = Path(tempfile.mkdtemp(prefix="vorn-e2e-"))
+        self.launcher = launcher
+        self.client = Client(self.dir / "client", launcher.game)
+        self.cache = self.dir / "cache"
+        self.feed = Feed(self.dir / "feed")
+        self.files = dict(game_data(sizes))
+        self.files.update(self.client.game_files())
+        self.client.write(self.files)
+        self.manifest = self.feed.publish(self.files)
+        self.nginx = Nginx(self.feed.root, self.dir).start()
+        self.receiver = ReportReceiver().start()
+        self.config = self.dir / "qa.json"
+        self.result = self.dir / "result.json"
+        self.configure()
+
+    def configure(self, **overrides):
+        Launcher.write_config(self.config, self.client.root, self.cache, self.nginx.url(),
+                              self.receiver.url(), **overrides)
+
+    def run(self, action):
+        return self.launcher.run(self.config, action, self.result)
+
+    def queued(self):
+        folder = self.cache / "diagnostics-pending-v2"
+        return sorted(p.name for p in folder.glob("*.json")) if folder.exists() else []
+
+    def close(self):
+        self.nginx.stop()
+        self.receiver.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)

@@ -1,0 +1,209 @@
+"""Scenario tests of the headless launcher against nginx and a report receiver.
+
+    VORN_BUILD_DIR=build python3 tests/e2e/test_scenarios.py
+"""
+
+import json
+import os
+import re
+import sys
+import threading
+import time
+import unittest
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+
+BUILD = Path(os.environ.get("VORN_BUILD_DIR", harness.REPO / "build"))
+LAUNCHER = harness.Launcher(BUILD)
+UNKNOWN = "Доступность новых обновлений сейчас неизвестна."
+
+
+class Stalling:
+    """A server that holds every request for a while: keeps a launcher busy."""
+
+    def __init__(self, seconds):
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_HEAD(self):
+                time.sleep(seconds)
+                self.send_response(503)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+
+            do_GET = do_HEAD
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def url(self):
+        return "http://127.0.0.1:%d/" % self.server.server_address[1]
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class Scenarios(unittest.TestCase):
+    def setUp(self):
+        self.scene = harness.Scene(LAUNCHER)
+        self.addCleanup(self.scene.close)
+
+    def run_ok(self, action):
+        code, result, _ = self.scene.run(action)
+        self.assertEqual(code, 0, result)
+        self.assertTrue(result["ok"], result)
+        self.assertEqual(result["build"], "2026.10.26.4")
+        self.assertTrue(result["local_test"])
+        return result
+
+    def run_failing(self, action):
+        code, result, _ = self.scene.run(action)
+        self.assertEqual(code, 1, result)
+        self.assertFalse(result["ok"], result)
+        return result
+
+    def test_fresh_client_is_unverified(self):
+        result = self.run_ok("startup")
+        self.assertEqual(result["phase"], 2)
+        self.assertEqual(result["title"], "Нужна проверка клиента")
+        self.assertFalse(result["can_play"])
+        self.assertEqual(result["observations"][0]["title"], "Проверяем наличие обновлений")
+        self.assertFalse((self.scene.cache / "installed-v2.json").exists())
+
+    def test_check_then_startup_takes_the_fast_path(self):
+        result = self.run_ok("check")
+        self.assertEqual((result["phase"], result["title"]), (8, "Проверка завершена"))
+        self.assertTrue(result["can_play"])
+        self.assertEqual(result["client_version"], "1")
+        titles = {o["title"] for o in result["observations"]}
+        self.assertIn("Проверяем файлы клиента", titles)
+        # The compressed copy is proven fresh by nginx's validators and replaces the plain GET.
+        self.assertEqual(self.scene.nginx.requests(),
+                         ["HEAD /manifest.json 200", "GET /manifest.json.gz 200",
+                          "HEAD /manifest.json 200"])
+        receipt = json.loads((self.scene.cache / "installed-v2.json").read_text())
+        self.assertEqual(receipt["schema"], 2)
+        self.assertFalse((self.scene.cache / "update-dirty-v1.bin").exists())
+
+        self.scene.nginx.clear_log()
+        result = self.run_ok("startup")
+        self.assertEqual((result["phase"], result["detail"]), (8, "Новых обновлений нет."))
+        self.assertEqual(self.scene.nginx.requests(), ["HEAD /manifest.json 200"])
+
+    def test_damaged_client_lists_the_count(self):
+        self.run_ok("check")
+        first = self.scene.client.root / "element/data/file000.pck"
+        first.write_bytes(b"x" * first.stat().st_size)
+        (self.scene.client.root / "element/data/file001.pck").unlink()
+        result = self.run_ok("check")
+        self.assertEqual(result["phase"], 2)
+        self.assertEqual(result["detail"], "Требуют восстановления: 2 файлов.")
+        self.assertFalse(result["can_play"])
+        self.assertTrue((self.scene.cache / "update-dirty-v1.bin").exists())
+        self.assertEqual(self.run_ok("startup")["title"], "Нужна проверка клиента")
+
+    def test_without_network_a_verified_client_stays_playable(self):
+        self.run_ok("check")
+        self.scene.nginx.stop()
+        result = self.run_ok("startup")
+        self.assertEqual((result["phase"], result["hint"]), (8, UNKNOWN))
+        match = re.fullmatch(r"Диагностика сохранена\. Код: ([0-9a-f]{32})", result["detail"])
+        self.assertTrue(match, result["detail"])
+        # Delivered after the action: the receiver has it and the queue is empty.
+        self.assertEqual([r["report_id"] for r in self.scene.receiver.reports], [match.group(1)])
+        self.assertEqual(self.scene.receiver.reports[0]["event"], "manifest_failed")
+        self.assertEqual(self.scene.queued(), [])
+
+    def test_without_network_or_receipt_a_report_waits_then_goes(self):
+        self.scene.nginx.stop()
+        self.scene.receiver.accepting = False
+        result = self.run_failing("startup")
+        self.assertEqual(result["stage"], "connect")
+        self.assertRegex(result["report_id"], r"^[0-9a-f]{32}$")
+        self.assertEqual(self.scene.queued(), [result["report_id"] + ".json"])
+        last = json.loads((self.scene.cache / "diagnostics-last-v1.json").read_text())
+        self.assertEqual(last["report_id"], result["report_id"])
+        self.assertEqual(last["client_state"], "unverified")
+
+        self.scene.receiver.accepting = True
+        second = self.run_failing("startup")
+        delivered = {r["report_id"] for r in self.scene.receiver.reports}
+        self.assertEqual(delivered, {result["report_id"], second["report_id"]})
+        self.assertEqual(self.scene.queued(), [])
+
+    def test_every_class_of_manifest_fault_is_refused(self):
+        good = json.loads((self.scene.feed.root / "manifest.json").read_text())
+        first = good["files"][0]
+
+        def variant(**changes):
+            doc = json.loads(json.dumps(good))
+            for key, value in changes.items():
+                if key == "entry":
+                    doc["files"][0].update(value)
+                else:
+                    doc[key] = value
+            return json.dumps(doc).encode()
+
+        cases = [
+            ("zero byte", b'{"files":[]}\x00', "manifest_parse"),
+            ("not JSON", b"<html>", "manifest_parse"),
+            ("key twice", b'{"files":[],"files":[]}', "manifest_parse"),
+            ("no files", variant(files=[]), "manifest_limit"),
+            ("bad version", variant(version="1 2"), "manifest_parse"),
+            ("foreign executable", variant(executable="element/other.exe"),
+             "manifest_executable"),
+            ("outside element", variant(entry={"path": "data/a.pck"}), "manifest_path"),
+            ("dot segment", variant(entry={"path": "element/../a.pck"}), "unsafe_path"),
+            ("bad digest", variant(entry={"sha256": first["sha256"][:-1]}), "manifest_sha"),
+            ("size over limit", variant(entry={"size": 536870913}), "manifest_limit"),
+            ("bad delta", variant(delta={"url": "d.json"}), "delta_descriptor"),
+        ]
+        for name, body, stage in cases:
+            with self.subTest(name):
+                self.scene.feed.write_manifest(body, compressed_copy=False)
+                result = self.run_failing("check")
+                self.assertEqual(result["stage"], stage)
+                self.assertRegex(result["report_id"], r"^[0-9a-f]{32}$")
+        self.assertEqual(len(self.scene.receiver.reports), len(cases))
+        self.assertTrue(all(r["event"] == "manifest_failed" for r in self.scene.receiver.reports))
+
+    def test_http_status_of_a_missing_manifest_is_reported(self):
+        (self.scene.feed.root / "manifest.json").unlink()
+        result = self.run_failing("check")
+        self.assertEqual((result["stage"], result["http_status"]), ("http_status", 404))
+
+    def test_non_loopback_endpoint_is_refused(self):
+        self.scene.configure(manifestUrl="https://updates.example.com/upd/manifest.json")
+        result = self.run_failing("startup")
+        self.assertEqual(result["stage"], "qa_network_blocked")
+
+    def test_update_is_not_offered_by_this_build(self):
+        result = self.run_failing("update")
+        self.assertEqual(result["stage"], "action_unavailable")
+
+    def test_fixture_without_marker_does_not_start(self):
+        (self.scene.client.root / harness.MARKER).unlink()
+        code, result, _ = self.scene.run("startup")
+        self.assertEqual((code, result), (2, None))
+
+    def test_second_launcher_for_the_same_client_exits_at_once(self):
+        stalling = Stalling(4)
+        self.addCleanup(stalling.stop)
+        self.scene.configure(manifestUrl=stalling.url() + "manifest.json")
+        first_result = self.scene.dir / "first.json"
+        first = LAUNCHER.start(self.scene.config, "startup", first_result)
+        time.sleep(2)  # it holds the client's lock and waits for the server
+        code, result, wall = LAUNCHER.run(self.scene.config, "startup", self.scene.result)
+        self.assertEqual((code, result), (0, None))
+        self.assertLess(wall, 4)
+        self.assertEqual(first.wait(60), 1)
+        self.assertFalse(json.loads(first_result.read_text())["ok"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
