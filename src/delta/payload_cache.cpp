@@ -21,10 +21,11 @@ constexpr int payload_attempts = 3;
 std::filesystem::path cached_payload(UpdateEngine& engine, const Manifest& manifest,
                                      const delta::Payload& payload) {
     const std::string relative = "delta-payloads-v1/" + payload.compressed.sha256 + ".zlib";
-    const std::filesystem::path path = resolve_relative_path(engine.cache_dir, relative, true);
+    const std::filesystem::path path = resolve_relative_path(engine.cache_dir, relative, false);
     require_local_path_length(path);
 
     if (file_exists(path)) {
+        // A link or a folder in place of the blob is damage like any other.
         if (!is_plain_file(path) || client_file_size(path) != payload.compressed.bytes ||
             hash_file_with_view(engine, path, to_utf16(relative), L"Проверяем контрольные суммы") !=
                 payload.compressed.sha256) {

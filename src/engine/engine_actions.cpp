@@ -12,6 +12,7 @@
 #include "engine/installed_receipt.h"
 #include "engine/repair_state.h"
 #include "engine/running_client.h"
+#include "engine/update_action.h"
 #include "engine/update_engine.h"
 #include "engine/verification.h"
 
@@ -93,9 +94,12 @@ UiSnapshot run_engine_action(UpdateEngine& engine, Action action) {
             throw LauncherError("recovery_required",
                                 L"Сначала нажмите «Обновить», чтобы завершить восстановление.");
         }
+        if (action == Action::update) {
+            return run_update_action(engine);
+        }
         if (action != Action::check) {
-            // The update and icons actions are not part of this build: say so rather than
-            // touch the client.
+            // The icons action is not part of this build: say so rather than touch the
+            // client.
             throw LauncherError("action_unavailable",
                                 L"Это действие недоступно в этой версии лаунчера.");
         }

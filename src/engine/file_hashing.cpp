@@ -56,7 +56,10 @@ std::wstring hash_progress_text(std::uint64_t done, std::uint64_t total) {
 std::uint64_t client_file_size(const std::filesystem::path& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data)) {
-        throw_win32_error("file_size", GetLastError());
+        // A size that cannot be read is an access problem of the client folder.
+        throw LauncherError("local_io",
+                            L"Не удалось завершить действие. Проверьте доступ к папке клиента.",
+                            GetLastError());
     }
     return static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }

@@ -22,7 +22,7 @@ std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::pat
 // "SHA-256: 1.5 / 3.0 МБ": the unit follows the total.
 std::wstring hash_progress_text(std::uint64_t done, std::uint64_t total);
 
-// The size of a plain file; a failure is the file-system error "file_size".
+// The size of a file; a failure is "local_io".
 std::uint64_t client_file_size(const std::filesystem::path& path);
 
 }  // namespace vorn

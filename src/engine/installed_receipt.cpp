@@ -61,6 +61,9 @@ InstalledReceipt read_current_receipt(const UpdateEngine& engine) {
     receipt.version = string_or_empty(document, "version");
     receipt.etag = string_or_empty(document, "etag");
     const auto length = document.find("content_length");
+    if (length != document.end() && !length->is_number_unsigned()) {
+        return receipt;
+    }
     receipt.content_length = length == document.end() ? 0 : length->get<std::uint64_t>();
     receipt.valid = is_sha256_hex(receipt.manifest_key) && !receipt.version.empty() &&
                     receipt.version.size() <= longest_version;

@@ -32,6 +32,12 @@ UpdateEngine::UpdateEngine(LauncherConfig launcher_config, std::shared_ptr<Trans
     }
 }
 
+void reach(UpdateEngine& engine, std::string_view point) {
+    if (engine.fault_point) {
+        engine.fault_point(point);
+    }
+}
+
 void publish_view(UpdateEngine& engine, std::int32_t phase, std::int32_t percent,
                   const std::wstring& title, const std::wstring& detail, const std::wstring& hint,
                   bool busy) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "app/action.h"
 #include "app/launcher_config.h"
@@ -54,10 +55,17 @@ struct UpdateEngine {
     Manifest manifest;
     bool manifest_loaded = false;
     std::mutex lock;
+    // Called at each durable step of an installation ("staged", "backed_up",
+    // "journal_written", "published", "all_published"); crash tests throw from it to stop
+    // the work exactly there. Empty in the product.
+    std::function<void(std::string_view)> fault_point;
 };
 
 // Sets the view's texts, busy, can_play := clean and can_update := !busy, then hands it
 // to the sink.
+// Reaches the named durable step (see fault_point).
+void reach(UpdateEngine& engine, std::string_view point);
+
 void publish_view(UpdateEngine& engine, std::int32_t phase, std::int32_t percent,
                   const std::wstring& title, const std::wstring& detail, const std::wstring& hint,
                   bool busy);

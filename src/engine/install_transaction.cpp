@@ -1,0 +1,394 @@
+#include "engine/install_transaction.h"
+
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+#include "core/file_system.h"
+#include "core/identifiers.h"
+#include "core/json_io.h"
+#include "core/sha256.h"
+#include "core/launcher_error.h"
+#include "core/text.h"
+#include "engine/client_paths.h"
+#include "engine/file_hashing.h"
+#include "engine/repair_state.h"
+#include "engine/running_client.h"
+#include "engine/update_engine.h"
+#include "engine/verification.h"
+#include "net/fetch.h"
+#include "net/inflate.h"
+
+namespace vorn {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t largest_owner_file = 2048;
+constexpr const char* transactions_folder = "element/.vornell-transactions";
+const wchar_t* const checksum_title = L"Проверяем контрольные суммы";
+
+[[noreturn]] void fail_state(const wchar_t* message) {
+    throw LauncherError("transaction_state", message);
+}
+
+bool is_transaction_id(const std::string& id) {
+    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+std::string index_name(std::size_t index) {
+    return std::to_string(index) + ".bin";
+}
+
+// The live digest, or "" when there is no file.
+std::string live_digest(UpdateEngine& engine, const fs::path& live, const std::string& path) {
+    return file_exists(live) ? hash_file_with_view(engine, live, to_utf16(path), checksum_title)
+                             : std::string();
+}
+
+// "<1 to 6 digits>.bin" in any letter case; in "staged" also the guild archive and the
+// temporaries of an atomic write of a permitted name.
+bool is_permitted_name(std::wstring name, bool staged) {
+    name = lower_ascii(name);
+    auto plain = [&](const std::wstring& text) {
+        if (staged && text == L"surfaces.pck") {
+            return true;
+        }
+        const std::size_t digits = text.size() >= 4 ? text.size() - 4 : 0;
+        return text.ends_with(L".bin") && digits >= 1 && digits <= 6 &&
+               std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(digits),
+                           [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+    };
+    if (plain(name)) {
+        return true;
+    }
+    // <permitted>.<16 characters>.tmp
+    if (staged && name.size() > 21 && name.ends_with(L".tmp") && name[name.size() - 21] == L'.') {
+        return plain(name.substr(0, name.size() - 21));
+    }
+    return false;
+}
+
+struct FolderEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+};
+
+std::vector<FolderEntry> entries_of(const fs::path& folder) {
+    std::vector<FolderEntry> entries;
+    WIN32_FIND_DATAW data{};
+    UniqueFind find(FindFirstFileW(long_path(folder / L"*").c_str(), &data));
+    if (!find) {
+        return entries;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            entries.push_back({name, data.dwFileAttributes});
+        }
+    } while (FindNextFileW(find.get(), &data));
+    return entries;
+}
+
+void delete_file(const fs::path& path) {
+    if (!DeleteFileW(long_path(path).c_str())) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            throw LauncherError("local_state", L"Не удалось завершить сохранение состояния.",
+                                error);
+        }
+    }
+}
+
+void delete_folder(const fs::path& path) {
+    if (!RemoveDirectoryW(long_path(path).c_str())) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            throw LauncherError("local_state", L"Не удалось завершить сохранение состояния.",
+                                error);
+        }
+    }
+}
+
+// The verified content of one file, fetched by its digest and decoded by its first bytes.
+Bytes download_blob_file(UpdateEngine& engine, const ManifestFile& file) {
+    const std::uint64_t limit =
+        file.compressed_size != 0 ? file.compressed_size : largest_manifest_file;
+    HttpResponse response;
+    fetch(response, *engine.transport,
+          make_request(blob_url(engine.config.updateBaseUrl, file.sha256), engine.config, limit),
+          3);
+    if (response.status != 200) {
+        throw LauncherError("blob_http", L"Не удалось загрузить файл обновления.", 0,
+                            response.status);
+    }
+    if (file.compressed_size != 0 && response.body.size() != file.compressed_size) {
+        LauncherError error("blob_length", L"Файл обновления загружен не полностью.");
+        error.bytes = response.body.size();
+        error.expected_bytes = file.compressed_size;
+        throw error;
+    }
+    const Bytes& body = response.body;
+    Bytes content;
+    if (body.size() >= 2 && body[0] == 0x1f && body[1] == 0x8b) {
+        content = inflate_bytes(body, file.size, true);
+    } else if (body.size() >= 2 && body[0] == 0x78) {
+        content = inflate_bytes(body, file.size, false);
+    } else {
+        content = std::move(response.body);
+    }
+    if (content.size() != file.size || sha256_bytes(content) != file.sha256) {
+        throw LauncherError("blob_sha",
+                            L"Контрольная сумма обновления не совпадает. Файл не установлен.");
+    }
+    return content;
+}
+
+}  // namespace
+
+fs::path transaction_folder(const UpdateEngine& engine, const std::string& id, bool legacy) {
+    if (!is_transaction_id(id)) {
+        fail_state(L"Повреждено описание восстановления.");
+    }
+    return resolve_client_path(
+        engine,
+        (legacy ? std::string(".vornell-transactions/") : std::string(transactions_folder) + "/") +
+            id,
+        true);
+}
+
+bool read_owner(const UpdateEngine& engine, const std::string& id, const fs::path& folder) {
+    try {
+        const fs::path owner = folder / owner_file_name;
+        if (!is_plain_file(owner)) {
+            return false;
+        }
+        const json document = read_json_file(owner, largest_owner_file);
+        return document.at("schema").get<std::string>() == owner_schema &&
+               document.at("root").get<std::string>() == client_key(engine.root) &&
+               document.at("id").get<std::string>() == id;
+    } catch (const std::exception&) {
+        return false;  // not ours, or damaged: never trusted, never deleted
+    }
+}
+
+fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
+    const fs::path folder = transaction_folder(engine, id, false);
+    if (file_exists(folder)) {
+        fail_state(L"Служебная папка обновления уже существует.");
+    }
+    ensure_service_directory(folder);
+    write_json_file(folder / owner_file_name,
+                    json{{"schema", owner_schema}, {"root", client_key(engine.root)}, {"id", id}});
+    ensure_service_directory(folder / L"staged");
+    return folder;
+}
+
+void copy_to_backup(const fs::path& source, const fs::path& target) {
+    ensure_service_directory(target.parent_path());
+    if (!CopyFileW(long_path(source).c_str(), long_path(target).c_str(), TRUE)) {
+        throw LauncherError("backup_write", L"Не удалось сохранить резервную копию файла.",
+                            GetLastError());
+    }
+}
+
+void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files) {
+    for (const ManifestFile& file : files) {
+        if (is_updater_path(file.path)) {
+            throw LauncherError("self_update_staging",
+                                L"Игровой пакет не может заменять компонент обновления лаунчера.");
+        }
+    }
+    for (const ManifestFile& file : files) {
+        if (file.size > largest_manifest_file) {
+            throw LauncherError(
+                "delta_required",
+                L"Большой архив требует проверенную дельту. Полная загрузка запрещена.");
+        }
+    }
+    if (files.empty()) {
+        return;
+    }
+    const std::string id = random_hex(16);
+    const fs::path folder = begin_transaction(engine, id);
+
+    ExpectedStates expected;
+    for (const ManifestFile& file : files) {
+        const fs::path live = resolve_client_path(engine, file.path, true);
+        expected[file.path] = live_digest(engine, live, file.path);
+    }
+
+    std::vector<StagedFile> staged;
+    const std::size_t count = files.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        publish_view(engine, 3, static_cast<std::int32_t>(i * 100 / count), L"Загружаем обновление",
+                     L"Файл: " + std::to_wstring(i + 1) + L" / " + std::to_wstring(count), L"",
+                     true);
+        const Bytes content = download_blob_file(engine, files[i]);
+        const fs::path target = folder / L"staged" / to_utf16(index_name(i));
+        write_file_atomic(target, content);
+        staged.push_back({files[i].path, target, files[i].sha256});
+        reach(engine, "staged");
+    }
+    ensure_client_not_running(engine);
+    commit_transaction(engine, id, staged, expected);
+}
+
+void commit_transaction(UpdateEngine& engine, const std::string& id,
+                        const std::vector<StagedFile>& staged, const ExpectedStates& expected) {
+    if (file_exists(engine.transaction_path)) {
+        throw LauncherError("recovery_required",
+                            L"Сначала завершите восстановление предыдущего обновления.");
+    }
+    const fs::path folder = transaction_folder(engine, id, false);
+    if (!read_owner(engine, id, folder)) {
+        fail_state(L"Неверное состояние временной папки обновления.");
+    }
+
+    // Backups first: every replaced file has a verified copy before the journal says so.
+    json entries = json::array();
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        const StagedFile& file = staged[i];
+        const fs::path live = resolve_client_path(engine, file.path, true);
+        if (hash_file_with_view(engine, file.staged, to_utf16(file.path), checksum_title) !=
+            file.new_sha256) {
+            throw LauncherError("stage_verify", L"Подготовленный файл не прошёл проверку.");
+        }
+        const bool existed = file_exists(live);
+        const std::string old = existed ? live_digest(engine, live, file.path) : std::string();
+        if (const auto state = expected.find(file.path);
+            state != expected.end() && state->second != old) {
+            throw LauncherError("install_conflict",
+                                L"Файл изменился во время загрузки. Обновление остановлено.");
+        }
+        const std::string backup_name = "backups/" + index_name(i);
+        if (existed) {
+            const fs::path backup = resolve_relative_path(folder, backup_name, true);
+            copy_to_backup(live, backup);
+            if (hash_file_with_view(engine, backup, to_utf16(file.path), checksum_title) != old) {
+                throw LauncherError("backup_verify", L"Резервная копия не прошла проверку.");
+            }
+        }
+        entries.push_back({{"path", file.path},
+                           {"backup", backup_name},
+                           {"existed", existed},
+                           {"old_sha256", old},
+                           {"new_sha256", file.new_sha256}});
+        reach(engine, "backed_up");
+    }
+
+    write_json_file(engine.transaction_path, json{{"schema", 2},
+                                                  {"root", client_key(engine.root)},
+                                                  {"id", id},
+                                                  {"layout", transaction_layout},
+                                                  {"entries", entries}});
+    mark_repair_required(engine);
+    reach(engine, "journal_written");  // from here on a crash is repaired by recovery
+
+    const std::size_t count = staged.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const json& entry = entries[i];
+        const fs::path live = resolve_client_path(engine, staged[i].path, true);
+        if (!entry["existed"].get<bool>()) {
+            if (file_exists(live)) {
+                throw LauncherError("install_conflict",
+                                    L"Файл появился во время обновления. Повторите действие.");
+            }
+        } else if (live_digest(engine, live, staged[i].path) !=
+                   entry["old_sha256"].get<std::string>()) {
+            throw LauncherError("install_conflict",
+                                L"Файл изменился во время обновления. Повторите действие.");
+        }
+        ensure_service_directory(live.parent_path());
+        if (!MoveFileExW(long_path(staged[i].staged).c_str(), long_path(live).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            throw LauncherError("install_replace",
+                                L"Не удалось заменить файл. Закройте игру и повторите обновление.",
+                                GetLastError());
+        }
+        reach(engine, "published");
+        if (hash_file_with_view(engine, live, to_utf16(staged[i].path), checksum_title) !=
+            staged[i].new_sha256) {
+            throw LauncherError("install_verify", L"Установленный файл не прошёл проверку.");
+        }
+        publish_view(engine, 4, static_cast<std::int32_t>((i * 100 + 100) / count),
+                     L"Устанавливаем проверенные файлы",
+                     L"Установлено: " + std::to_wstring(i + 1) + L" / " + std::to_wstring(count),
+                     L"", true);
+    }
+    reach(engine, "all_published");
+    remove_file_if_present(engine.transaction_path);
+    remove_transaction_folder(engine, id, false);
+}
+
+bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool legacy) {
+    if (file_exists(engine.transaction_path)) {
+        return false;
+    }
+    const fs::path folder = transaction_folder(engine, id, legacy);
+    if (!read_owner(engine, id, folder)) {
+        return false;
+    }
+    // Everything is checked before anything is deleted: an unexpected entry leaves it all.
+    std::vector<fs::path> files;
+    std::vector<fs::path> folders;
+    for (const FolderEntry& entry : entries_of(folder)) {
+        const bool plain = (entry.attributes & link_or_directory_mask) == 0;
+        const bool real_folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                 (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        if (entry.name == owner_file_name && plain) {
+            continue;
+        }
+        if ((entry.name == L"staged" || entry.name == L"backups") && real_folder) {
+            const fs::path sub = folder / entry.name;
+            for (const FolderEntry& inner : entries_of(sub)) {
+                if ((inner.attributes & link_or_directory_mask) != 0 ||
+                    !is_permitted_name(inner.name, entry.name == L"staged")) {
+                    return false;
+                }
+                files.push_back(sub / inner.name);
+            }
+            folders.push_back(sub);
+            continue;
+        }
+        return false;
+    }
+    for (const fs::path& file : files) {
+        delete_file(file);
+    }
+    for (const fs::path& sub : folders) {
+        delete_folder(sub);
+    }
+    delete_file(folder / owner_file_name);
+    delete_folder(folder);
+    return true;
+}
+
+void remove_stale_transactions(UpdateEngine& engine) {
+    try {
+        if (file_exists(engine.transaction_path)) {
+            return;
+        }
+        const fs::path parent = resolve_client_path(engine, transactions_folder, true);
+        if (!file_exists(parent)) {
+            return;
+        }
+        for (const FolderEntry& entry : entries_of(parent)) {
+            const std::string name = to_utf8(entry.name);
+            if (is_transaction_id(name)) {
+                try {
+                    remove_transaction_folder(engine, name, false);
+                } catch (const std::exception&) {
+                    // A leftover only costs space; the next action tries again.
+                }
+            }
+        }
+    } catch (const std::exception&) {
+        // Same: cleaning up never fails an action.
+    }
+}
+
+}  // namespace vorn

@@ -1,0 +1,63 @@
+// The install transaction: verified new files staged in a private folder, live files
+// backed up and verified, a journal written, then every file moved into place.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/manifest.h"
+
+namespace vorn {
+
+struct UpdateEngine;
+
+inline constexpr const char* transaction_layout = "element-v1";
+inline constexpr const char* owner_schema = "vornell.transaction.v2";
+inline constexpr const wchar_t* owner_file_name = L"owner-v2.json";
+
+struct StagedFile {
+    std::string path;  // manifest path
+    std::filesystem::path staged;
+    std::string new_sha256;
+};
+
+// Manifest path -> the digest the live file had when the download started ("" when absent).
+using ExpectedStates = std::map<std::string, std::string>;
+
+// Downloads each file by its content address, verifies and stages it, then commits.
+// An empty list does nothing. Throws LauncherError; before the journal exists the live
+// client is untouched, after it the journal and the marker wait for recovery.
+void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files);
+
+// Creates the transaction folder with its owner file and "staged" folder.
+std::filesystem::path begin_transaction(UpdateEngine& engine, const std::string& id);
+
+// Backs up and verifies every live file, writes the journal and the repair marker, moves
+// the staged files into place one by one (each checked before and after), then removes
+// the journal and the folder.
+void commit_transaction(UpdateEngine& engine, const std::string& id,
+                        const std::vector<StagedFile>& staged, const ExpectedStates& expected);
+
+// element\.vornell-transactions\<id> (or .vornell-transactions\<id> in the older layout);
+// "transaction_state" for an id that is not 32 lower-case hex digits.
+std::filesystem::path transaction_folder(const UpdateEngine& engine, const std::string& id,
+                                         bool legacy);
+
+// The folder's owner file names this client and this id. Never throws.
+bool read_owner(const UpdateEngine& engine, const std::string& id,
+                const std::filesystem::path& folder);
+
+// A plain copy that never overwrites; "backup_write" on failure.
+void copy_to_backup(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// Removes a transaction folder holding only what a transaction writes; leaves it (false)
+// while a journal exists, when it is not ours, or when it holds anything else.
+bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool legacy);
+
+// Removes leftover transaction folders of interrupted downloads (none while a journal
+// exists). Errors are ignored: a leftover only costs space.
+void remove_stale_transactions(UpdateEngine& engine);
+
+}  // namespace vorn

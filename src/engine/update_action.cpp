@@ -1,0 +1,56 @@
+#include "engine/update_action.h"
+
+#include "core/launcher_error.h"
+#include "delta/delta_roots.h"
+#include "engine/client_paths.h"
+#include "engine/engine_actions.h"
+#include "engine/install_transaction.h"
+#include "engine/installed_receipt.h"
+#include "engine/recovery.h"
+#include "engine/repair_state.h"
+#include "engine/running_client.h"
+#include "engine/update_engine.h"
+#include "engine/verification.h"
+
+namespace vorn {
+
+UiSnapshot run_update_action(UpdateEngine& engine) {
+    ensure_client_not_running(engine);
+    const bool transaction = file_exists(engine.transaction_path);
+    const bool delta_journal = file_exists(engine.root / delta_journal_name);
+    if (transaction && delta_journal) {
+        throw LauncherError("recovery_conflict",
+                            L"Обнаружены два незавершённых обновления. Автоматическое "
+                            L"восстановление остановлено.");
+    }
+    recover_transaction(engine);
+    if (delta_journal) {
+        // Finishing a delta application needs the delta machinery this build lacks.
+        throw LauncherError("delta_recovery_unavailable",
+                            L"Эта версия лаунчера не умеет завершать прерванную установку "
+                            L"пакета обновления. Файлы клиента не изменены.");
+    }
+    remove_stale_transactions(engine);
+
+    const VerificationPlan plan = prepare_verification(engine);
+    if (plan.delta) {
+        // Installing half of a delta update would leave the archives between versions.
+        throw LauncherError("delta_apply_unavailable",
+                            L"Эта версия лаунчера пока не умеет применять пакеты обновления "
+                            L"больших архивов. Файлы клиента не изменены.");
+    }
+    install_files(engine, plan.mismatches);
+    if (!verify_client(engine, plan.manifest, {}).empty()) {
+        throw LauncherError("post_install_check", L"Не все файлы прошли проверку после установки.");
+    }
+    write_installed_receipt(engine, plan.manifest);
+    remove_file_if_present(engine.marker_path);
+    engine.clean.store(!is_repair_required(engine));
+    publish_view(engine, 8, 100, L"Клиент готов к игре",
+                 plan.mismatches.empty() ? L"Все файлы уже актуальны."
+                                         : L"Обновление установлено и проверено.",
+                 L"", false);
+    return engine.view;
+}
+
+}  // namespace vorn
