@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include "core/identifiers.h"
+#include "core/sha256.h"
+#include "engine/client_paths.h"
+#include "engine/engine_actions.h"
+#include "engine/installed_receipt.h"
+#include "engine_fixture.h"
+#include "support/launcher_error_assert.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<test::ClientFile> files = {
+    {"element/a.pck", "alpha"}, {"element/b.pck", "beta"}, {"element/sub/c.pck", "gamma"}};
+
+// A feed with the manifest and every blob, and a client installed from it.
+class UpdateAction : public ::testing::Test {
+  protected:
+    void serve(test::EngineFixture& fixture, const nlohmann::json& manifest) {
+        for (const test::ClientFile& file : files) {
+            const std::string digest = sha256_string(file.content);
+            const fs::path blob = fixture.feed_dir() / L"blobs" / to_wide(digest.substr(0, 2)) /
+                                  to_wide(digest + ".dat");
+            fs::create_directories(blob.parent_path());
+            test::write_raw_file(blob, file.content);
+        }
+        fixture.publish(manifest);
+    }
+    static std::wstring to_wide(const std::string& text) { return {text.begin(), text.end()}; }
+    static std::string content(const test::EngineFixture& fixture, const char* path) {
+        return test::read_raw_file(fixture.root() / fs::path(path).make_preferred());
+    }
+};
+
+TEST_F(UpdateAction, RepairsDamageThenFindsNothingToDo) {
+    VORN_REQUIRE_LOOPBACK(server);
+    test::EngineFixture fixture(&server);
+    fixture.install(files);
+    serve(fixture, test::manifest_of(files, "3"));
+    fixture.write("element/a.pck", "ALPHA");
+    fs::remove(fixture.root() / L"element/sub/c.pck");
+
+    UiSnapshot view = run_engine_action(fixture.engine(), Action::update);
+    EXPECT_EQ(view.phase, 8);
+    EXPECT_EQ(view.title, L"Клиент готов к игре");
+    EXPECT_EQ(view.detail, L"Обновление установлено и проверено.");
+    EXPECT_TRUE(view.can_play);
+    EXPECT_EQ(content(fixture, "element/a.pck"), "alpha");
+    EXPECT_EQ(content(fixture, "element/sub/c.pck"), "gamma");
+    EXPECT_TRUE(read_installed_receipt(fixture.engine()).valid);
+    EXPECT_FALSE(file_exists(fixture.engine().marker_path));
+    EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
+    const bool downloaded = std::any_of(fixture.views.begin(), fixture.views.end(),
+                                        [](const UiSnapshot& v) { return v.phase == 3; });
+    EXPECT_TRUE(downloaded);
+
+    const std::string receipt = test::read_raw_file(fixture.engine().receipt_path);
+    Sleep(1100);  // a new verified_at_utc
+    view = run_engine_action(fixture.engine(), Action::update);
+    EXPECT_EQ(view.detail, L"Все файлы уже актуальны.");
+    EXPECT_NE(test::read_raw_file(fixture.engine().receipt_path), receipt);
+}
+
+TEST_F(UpdateAction, InterruptedInstallIsUndoneAndRedone) {
+    VORN_REQUIRE_LOOPBACK(server);
+    test::EngineFixture fixture(&server);
+    fixture.install(files);
+    serve(fixture, test::manifest_of(files));
+    fixture.write("element/a.pck", "ALPHA");
+    fixture.write("element/b.pck", "BETA");
+    int published = 0;
+    fixture.engine().fault_point = [&](std::string_view point) {
+        if (point == "published" && ++published == 1) {
+            throw std::runtime_error("crash");
+        }
+    };
+    EXPECT_TRUE(test::capture_error([&] { run_engine_action(fixture.engine(), Action::update); }));
+    EXPECT_TRUE(file_exists(fixture.engine().transaction_path));
+
+    UpdateEngine& next = fixture.restart();
+    EXPECT_EQ(run_engine_action(next, Action::startup).title, L"Требуется завершить обновление");
+    VORN_EXPECT_ERROR(run_engine_action(next, Action::check), "recovery_required");
+    const UiSnapshot view = run_engine_action(next, Action::update);
+    EXPECT_EQ(view.detail, L"Обновление установлено и проверено.");
+    EXPECT_EQ(content(fixture, "element/a.pck"), "alpha");
+    EXPECT_EQ(content(fixture, "element/b.pck"), "beta");
+    EXPECT_FALSE(file_exists(next.transaction_path));
+}
+
+TEST_F(UpdateAction, RefusesWhatItCannotFinishBeforeAnyChange) {
+    VORN_REQUIRE_LOOPBACK(server);
+    test::EngineFixture fixture(&server);
+    fixture.install(files);
+    nlohmann::json with_delta = test::manifest_of(files);
+    const std::string delta_doc = "{}";
+    test::write_raw_file(fixture.feed_dir() / L"blobs" / L"delta.json", delta_doc);
+    with_delta["delta"] = {
+        {"url", "delta.json"}, {"sha256", sha256_string(delta_doc)}, {"size", delta_doc.size()}};
+    serve(fixture, with_delta);
+    fixture.write("element/a.pck", "ALPHA");
+
+    // The delta manifest is refused by its own checks long before anything is installed.
+    const auto error =
+        test::capture_error([&] { run_engine_action(fixture.engine(), Action::update); });
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->stage.starts_with("delta_")) << error->stage;
+    EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
+    EXPECT_FALSE(fs::exists(fixture.root() / L"element/.vornell-transactions"));
+
+    test::write_raw_file(fixture.engine().transaction_path, "{}");
+    test::write_raw_file(fixture.root() / L".vorn-delta-journal-v1.json", "{}");
+    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update), "recovery_conflict",
+                      L"Обнаружены два незавершённых обновления. Автоматическое восстановление "
+                      L"остановлено.");
+    EXPECT_TRUE(file_exists(fixture.engine().transaction_path));
+
+    fs::remove(fixture.engine().transaction_path);
+    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update),
+                      "delta_recovery_unavailable");
+    EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
+}
+
+TEST_F(UpdateAction, AFileChangedAfterInstallFailsTheProof) {
+    VORN_REQUIRE_LOOPBACK(server);
+    test::EngineFixture fixture(&server);
+    fixture.install(files);
+    serve(fixture, test::manifest_of(files));
+    fixture.write("element/a.pck", "ALPHA");
+    fixture.engine().fault_point = [&](std::string_view point) {
+        if (point == "all_published") {
+            fixture.write("element/b.pck", "other");  // another program writes meanwhile
+        }
+    };
+    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update), "post_install_check",
+                      L"Не все файлы прошли проверку после установки.");
+    EXPECT_FALSE(reports_clean(fixture.engine()));
+    EXPECT_TRUE(file_exists(fixture.engine().marker_path));
+}
+
+}  // namespace
+}  // namespace vorn
