@@ -1,5 +1,7 @@
 #include "core/file_system.h"
 
+#include <algorithm>
+
 #include <system_error>
 
 #include "core/identifiers.h"
@@ -234,6 +236,39 @@ std::filesystem::path resolve_relative_path(const std::filesystem::path& root,
         start = end + 1;
     }
     return result;
+}
+
+bool is_atomic_temporary_of(std::wstring_view candidate, std::wstring_view name) {
+    constexpr std::size_t digits = 16;
+    if (candidate.size() != name.size() + 1 + digits + 4 || !candidate.starts_with(name) ||
+        candidate[name.size()] != L'.' || !candidate.ends_with(L".tmp")) {
+        return false;
+    }
+    const std::wstring_view hex = candidate.substr(name.size() + 1, digits);
+    return std::all_of(hex.begin(), hex.end(), [](wchar_t c) {
+        return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
+    });
+}
+
+void remove_stale_temporaries(const std::filesystem::path& folder,
+                              const std::function<bool(std::wstring_view)>& is_ours) {
+    constexpr std::size_t suffix = 1 + 16 + 4;  // ".<16 hex digits>.tmp"
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(FindFirstFileW(long_path(folder / L"*.tmp").c_str(), &entry));
+    if (!find) {
+        return;
+    }
+    do {
+        if ((entry.dwFileAttributes & link_or_directory_mask) != 0) {
+            continue;
+        }
+        const std::wstring_view name = entry.cFileName;
+        if (name.size() > suffix &&
+            is_atomic_temporary_of(name, name.substr(0, name.size() - suffix)) &&
+            is_ours(name.substr(0, name.size() - suffix))) {
+            DeleteFileW(long_path(folder / entry.cFileName).c_str());  // best effort
+        }
+    } while (FindNextFileW(find.get(), &entry));
 }
 
 }  // namespace vorn

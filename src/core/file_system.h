@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/bytes.h"
 #include "core/unique_handle.h"
@@ -47,6 +49,15 @@ void ensure_service_directory(const std::filesystem::path& path);
 // temporary after a failure.
 void write_file_atomic(const std::filesystem::path& path, ByteView bytes);
 void write_text_file_atomic(const std::filesystem::path& path, std::string_view text);
+
+// True for "<name>.<16 lower-case hex digits>.tmp": the temporary write_file_atomic makes
+// for `name`.
+bool is_atomic_temporary_of(std::wstring_view candidate, std::wstring_view name);
+
+// Deletes, in `folder`, the plain files that are temporaries of write_file_atomic for a
+// name `is_ours` accepts: what a killed process leaves behind. Errors are ignored.
+void remove_stale_temporaries(const std::filesystem::path& folder,
+                              const std::function<bool(std::wstring_view)>& is_ours);
 
 // Opens a plain file for reading without following links (GENERIC_READ, FILE_SHARE_READ,
 // OPEN_EXISTING, `flags` | FILE_FLAG_OPEN_REPARSE_POINT). A folder or a link is refused with

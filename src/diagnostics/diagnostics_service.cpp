@@ -72,6 +72,9 @@ std::string DiagnosticsService::create_report(const LauncherError& error, Action
         ensure_service_directory(queue_dir_);
         write_json_file(last_path_, report);
         std::vector<fs::path> queued = list_queue();
+        // Temporaries of queue records a killed launcher was writing.
+        remove_stale_temporaries(
+            queue_dir_, [](std::wstring_view name) { return is_queue_name(std::wstring(name)); });
         // Room for the new report: the first by name goes.
         while (queued.size() >= most_queued_reports) {
             if (!DeleteFileW(long_path(queued.front()).c_str())) {

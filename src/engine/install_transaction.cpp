@@ -339,7 +339,13 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool
         const bool plain = (entry.attributes & link_or_directory_mask) == 0;
         const bool real_folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                                  (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-        if (entry.name == owner_file_name && plain) {
+        // The owner file, and the temporary a killed write of it left behind.
+        if ((entry.name == owner_file_name ||
+             is_atomic_temporary_of(entry.name, owner_file_name)) &&
+            plain) {
+            if (entry.name != owner_file_name) {
+                files.push_back(folder / entry.name);
+            }
             continue;
         }
         if ((entry.name == L"staged" || entry.name == L"backups") && real_folder) {

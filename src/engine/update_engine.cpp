@@ -22,6 +22,18 @@ UpdateEngine::UpdateEngine(LauncherConfig launcher_config, std::shared_ptr<Trans
     require_local_path_length(root);
     require_local_path_length(cache_dir);
     ensure_service_directory(cache_dir);
+    // A launcher killed while it wrote a state file leaves its temporary behind; no other
+    // launcher serves this client now, so none of them is in use.
+    remove_stale_temporaries(cache_dir, [](std::wstring_view name) {
+        for (const wchar_t* state :
+             {receipt_file_name, marker_file_name, transaction_file_name, guild_state_file_name,
+              L"archive-rebase-state-v1.json", L"diagnostics-last-v1.json"}) {
+            if (name == state) {
+                return true;
+            }
+        }
+        return false;
+    });
 
     receipt_path = cache_dir / receipt_file_name;
     marker_path = cache_dir / marker_file_name;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "core/file_system.h"
 #include "core/unique_handle.h"
 #include "support/fixtures.h"
@@ -118,6 +120,32 @@ TEST(AtomicWrite, RefusesFolderAndLinkTargetsWithoutTemporary) {
     VORN_EXPECT_ERROR(write_text_file_atomic(*links / L"dir_link", "x"), "unsafe_path",
                       L"Небезопасный путь сохранения файла.");
     EXPECT_EQ(names_in(*links), before);
+}
+
+TEST(AtomicWrite, StaleTemporariesOfOurNamesAreRemovedAndNothingElse) {
+    test::ScopedTempDir temp;
+    const std::vector<std::wstring> ours = {L"state.json.0123456789abcdef.tmp",
+                                            L"other.bin.fedcba9876543210.tmp"};
+    const std::vector<std::wstring> kept = {
+        L"state.json",                        // the file itself
+        L"state.json.0123456789abcdeg.tmp",   // not our digits
+        L"state.json.0123456789abcde.tmp",    // one digit short
+        L"foreign.txt.0123456789abcdef.tmp",  // a name we do not write
+    };
+    for (const auto& name : ours) {
+        test::write_raw_file(temp / name, "x");
+    }
+    for (const auto& name : kept) {
+        test::write_raw_file(temp / name, "x");
+    }
+    std::filesystem::create_directory(temp / L"dir.json.0123456789abcdef.tmp");
+    remove_stale_temporaries(temp.path(), [](std::wstring_view base) {
+        return base == L"state.json" || base == L"other.bin" || base == L"dir.json";
+    });
+    std::vector<std::wstring> expected = kept;
+    expected.push_back(L"dir.json.0123456789abcdef.tmp");  // a folder is never ours
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(test::names_in(temp.path()), expected);
 }
 
 TEST(ReadLimited, EnforcesLimitExactly) {
