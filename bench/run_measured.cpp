@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -39,15 +40,24 @@ int wmain(int argc, wchar_t** argv) {
     }
     const vorn::UniqueKernelHandle process(started.hProcess);
     const vorn::UniqueKernelHandle thread(started.hThread);
-    WaitForSingleObject(process.get(), INFINITE);
+    // Sampled while it runs: under Wine the counters of an ended process may read as zero.
+    SIZE_T peak = 0;
+    for (;;) {
+        const DWORD waited = WaitForSingleObject(process.get(), 20);
+        PROCESS_MEMORY_COUNTERS memory{};
+        if (GetProcessMemoryInfo(process.get(), &memory, sizeof(memory))) {
+            peak = std::max(peak, memory.PeakWorkingSetSize);
+        }
+        if (waited != WAIT_TIMEOUT) {
+            break;
+        }
+    }
     QueryPerformanceCounter(&end);
     DWORD exit_code = 0;
     GetExitCodeProcess(process.get(), &exit_code);
-    PROCESS_MEMORY_COUNTERS memory{};
-    GetProcessMemoryInfo(process.get(), &memory, sizeof(memory));
     std::printf("{\"exit_code\": %lu, \"wall_ms\": %.1f, \"peak_working_set\": %llu}\n", exit_code,
                 static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 /
                     static_cast<double>(frequency.QuadPart),
-                static_cast<unsigned long long>(memory.PeakWorkingSetSize));
+                static_cast<unsigned long long>(peak));
     return 0;
 }

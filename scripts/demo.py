@@ -5,7 +5,8 @@ on loopback, the launcher run headless against them.
     scripts/demo.py BUILD_DIR
 
 Steps: the start-up check of a fresh client, a full check of the client, then one file
-damaged and the check again. The demo folder (client, feed, result files) is kept under
+damaged and one deleted, the check again, the update that repairs them, and a second
+update that finds nothing to do. The demo folder (client, feed, result files) is kept under
 BUILD_DIR/demo for a look afterwards.
 """
 
@@ -56,21 +57,24 @@ def main():
     try:
         steps = [("Start-up check of a fresh client", "startup"),
                  ("Check of every file", "check"),
-                 ("Check after one file was damaged", "check")]
+                 ("Check after one file was damaged and one deleted", "check"),
+                 ("Update", "update"),
+                 ("Second update", "update")]
         for index, (step, action) in enumerate(steps):
             if index == 2:
                 damaged = client.root / "element/data/file003.pck"
                 data = bytearray(damaged.read_bytes())
                 data[len(data) // 2] ^= 0xFF
                 damaged.write_bytes(bytes(data))
-                print("\n(damaged one byte of %s)" % damaged.relative_to(client.root))
+                deleted = client.root / "element/data/file006.pck"
+                deleted.unlink()
+                print("\n(damaged one byte of %s, deleted %s)" % (
+                    damaged.relative_to(client.root), deleted.relative_to(client.root)))
             result_path = demo / ("result-%d-%s.json" % (index + 1, action))
             code, result, figures = launcher.run_measured(config, action, result_path)
             show(step, code, result, figures["wall_ms"] / 1000.0, result_path)
             print("   launcher's own figures: wall time %.0f ms, peak working set %.1f MiB" % (
                 figures["wall_ms"], figures["peak_working_set"] / 1048576.0))
-        print("\nThis build finds damage but cannot repair it yet: the Update button's repair "
-              "arrives with a later build.")
         print("Files: client %s, service folder %s, results %s" % (
             client.root, demo / "cache", demo))
     finally:

@@ -182,9 +182,38 @@ class Scenarios(unittest.TestCase):
         result = self.run_failing("startup")
         self.assertEqual(result["stage"], "qa_network_blocked")
 
-    def test_update_is_not_offered_by_this_build(self):
-        result = self.run_failing("update")
+    def test_icons_are_not_offered_by_this_build(self):
+        result = self.run_failing("icons")
         self.assertEqual(result["stage"], "action_unavailable")
+
+    def test_update_repairs_from_raw_gzip_and_zlib_blobs(self):
+        self.scene.manifest = self.scene.feed.publish(self.scene.files, encodings={
+            "element/data/file000.pck": "gzip", "element/data/file001.pck": "zlib"})
+        for path in ("element/data/file000.pck", "element/data/file001.pck"):
+            (self.scene.client.root / path).write_bytes(b"broken")
+        (self.scene.client.root / "element/data/file002.pck").unlink()
+        result = self.run_ok("update")
+        self.assertEqual((result["phase"], result["detail"]),
+                         (8, "Обновление установлено и проверено."))
+        self.assertTrue(result["can_play"])
+        for path, data in self.scene.files.items():
+            self.assertEqual((self.scene.client.root / path).read_bytes(), data, path)
+        self.assertFalse((self.scene.cache / "transaction-v2.json").exists())
+        self.assertFalse((self.scene.cache / "update-dirty-v1.bin").exists())
+        self.assertIn("Загружаем обновление", {o["title"] for o in result["observations"]})
+        self.assertEqual(self.run_ok("update")["detail"], "Все файлы уже актуальны.")
+
+    def test_a_blob_with_the_wrong_content_is_never_installed(self):
+        path = "element/data/file001.pck"
+        digest = next(f["sha256"] for f in self.scene.manifest["files"] if f["path"] == path)
+        blob = self.scene.feed.root / "blobs" / digest[:2] / (digest + ".dat")
+        blob.write_bytes(b"not the file")
+        live = self.scene.client.root / path
+        live.write_bytes(b"damaged")
+        result = self.run_failing("update")
+        self.assertEqual(result["stage"], "blob_sha")
+        self.assertEqual(live.read_bytes(), b"damaged")
+        self.assertFalse((self.scene.cache / "transaction-v2.json").exists())
 
     def test_fixture_without_marker_does_not_start(self):
         (self.scene.client.root / harness.MARKER).unlink()
