@@ -228,6 +228,7 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
                      L"Файл: " + std::to_wstring(i + 1) + L" / " + std::to_wstring(count), L"",
                      true);
         const Bytes content = download_blob_file(engine, files[i]);
+        reach(engine, "downloaded");
         const fs::path target = folder / L"staged" / to_utf16(index_name(i));
         write_file_atomic(target, content);
         staged.push_back({files[i].path, target, files[i].sha256});

@@ -55,7 +55,7 @@ struct UpdateEngine {
     Manifest manifest;
     bool manifest_loaded = false;
     std::mutex lock;
-    // Called at each durable step of an installation ("staged", "backed_up",
+    // Called at each step of an installation ("downloaded", "staged", "backed_up",
     // "journal_written", "published", "all_published"); crash tests throw from it to stop
     // the work exactly there. Empty in the product.
     std::function<void(std::string_view)> fault_point;

@@ -1,0 +1,81 @@
+#!/usr/bin/env python3
+"""Update of a generated client whose every file (1 GiB in 100 files by default) is
+damaged, served by nginx on loopback, against curl fetching the same blobs plus cp of the
+same bytes, in the same run. Usage: update_bench.py BUILD [TOTAL_MIB] [FILES]"""
+
+import hashlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+import harness  # noqa: E402
+
+
+def main():
+    build = Path(sys.argv[1]).resolve()
+    total_mib = int(sys.argv[2]) if len(sys.argv) > 2 else 1024
+    count = int(sys.argv[3]) if len(sys.argv) > 3 else 100
+    work = Path(tempfile.mkdtemp(prefix="vorn-update-bench-"))
+    nginx = None
+    try:
+        size = total_mib * 1048576 // count
+        seed = hashlib.sha256(b"update bench").digest() * (1048576 // 32)
+        files = {}
+        for i in range(count):
+            block = bytes([i % 251]) + seed[1:]
+            files["element/data/f%03d.pck" % i] = (block * (size // len(block) + 1))[:size]
+        feed = harness.Feed(work / "feed")
+        manifest = feed.publish(files)
+        client = work / "client"
+        for path, data in files.items():
+            target = client / path
+            target.parent.mkdir(parents=True, exist_ok=True)
+            damaged = bytearray(data)
+            damaged[len(damaged) // 2] ^= 0xFF  # same size: every file is read and backed up
+            target.write_bytes(bytes(damaged))
+        (client / "element" / "elementclient.exe").write_bytes(b"game")
+        nginx = harness.Nginx(feed.root, work).start()
+
+        urls = [nginx.url("blobs/%s/%s.dat" % (f["sha256"][:2], f["sha256"]))
+                for f in manifest["files"]]
+        out = work / "curl"
+        out.mkdir()
+        start = time.monotonic()
+        args = ["curl", "-s", "--fail"]
+        for index, url in enumerate(urls):
+            args += ["-o", str(out / ("%d.bin" % index)), url]
+        subprocess.run(args, check=True)
+        curl = time.monotonic() - start
+        start = time.monotonic()
+        subprocess.run(["cp", "-r", str(out), str(work / "copy")], check=True)
+        copy = time.monotonic() - start
+        shutil.rmtree(out)
+        shutil.rmtree(work / "copy")
+
+        print("update of %d damaged files, %d MiB, from nginx on loopback" % (count, total_mib))
+        print("curl of the same blobs: %.2f s; cp of the same bytes: %.2f s; together %.2f s"
+              % (curl, copy, curl + copy))
+        launcher = harness.Launcher(build)
+        output = subprocess.run(
+            ["wine", str(build / "bench" / "update_bench.exe"), harness.windows_path(client),
+             harness.windows_path(work / "cache"), nginx.url()],
+            env=launcher.env(), capture_output=True, text=True, check=True).stdout
+        seconds = None
+        for line in output.splitlines():
+            if line.startswith("launcher seconds: "):
+                seconds = float(line.split(": ")[1])
+            else:
+                print(line)
+        print("ratio update / (curl + cp): %.2f" % (seconds / (curl + copy)))
+    finally:
+        if nginx:
+            nginx.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
