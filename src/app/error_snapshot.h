@@ -1,0 +1,16 @@
+// The error view the user sees after a failed action.
+#pragma once
+
+#include <string>
+
+#include "app/ui_snapshot.h"
+#include "core/launcher_error.h"
+
+namespace vorn {
+
+// `base` in phase 9 with the error's message, and the report code in the hint when a
+// report was stored.
+UiSnapshot make_error_snapshot(const LauncherError& error, const std::string& report_id,
+                               const UiSnapshot& base, bool busy);
+
+}  // namespace vorn
