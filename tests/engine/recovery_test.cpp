@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+
+#include "core/identifiers.h"
+#include "core/json_io.h"
+#include "core/sha256.h"
+#include "core/text.h"
+#include "engine/client_paths.h"
+#include "engine/install_transaction.h"
+#include "engine/recovery.h"
+#include "engine_fixture.h"
+#include "support/launcher_error_assert.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Crash {};
+
+struct Change {
+    std::string path;
+    std::optional<std::string> before;  // none: the file did not exist
+    std::string after;
+};
+
+const std::vector<Change> pair = {{"element/a.pck", "a old", "a new"},
+                                  {"element/b.pck", "b old", "b new"}};
+
+// A client whose commit stopped at the `occurrence`-th `point`, seen by the next run.
+class CrashedClient {
+  public:
+    CrashedClient(const std::vector<Change>& changes, const char* point, int occurrence) {
+        UpdateEngine& engine = fixture.engine();
+        id = random_hex(16);
+        folder = begin_transaction(engine, id);
+        std::vector<StagedFile> staged;
+        ExpectedStates expected;
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            const Change& change = changes[i];
+            if (change.before) {
+                fixture.write(change.path, *change.before);
+            }
+            const fs::path file = folder / L"staged" / (std::to_wstring(i) + L".bin");
+            test::write_raw_file(file, change.after);
+            staged.push_back({change.path, file, sha256_string(change.after)});
+            expected[change.path] = change.before ? sha256_string(*change.before) : "";
+        }
+        engine.fault_point = [&, seen = 0](std::string_view reached) mutable {
+            if (reached == point && ++seen == occurrence) {
+                throw Crash{};
+            }
+        };
+        EXPECT_THROW(commit_transaction(engine, id, staged, expected), Crash);
+        fixture.restart();
+    }
+
+    UpdateEngine& engine() { return fixture.engine(); }
+    void edit_journal(const std::function<void(json&)>& edit) {
+        json journal = read_json_file(engine().transaction_path, 1 << 20);
+        edit(journal);
+        write_json_file(engine().transaction_path, journal);
+    }
+    std::optional<std::string> live(const std::string& path) const {
+        const fs::path file = fixture.root() / fs::path(path).make_preferred();
+        return fs::exists(file) ? std::optional(test::read_raw_file(file)) : std::nullopt;
+    }
+    // Every file under the client folder with its content.
+    std::map<fs::path, std::string> snapshot() const {
+        std::map<fs::path, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(fixture.root())) {
+            if (entry.is_regular_file()) {
+                files[entry.path()] = test::read_raw_file(entry.path());
+            }
+        }
+        return files;
+    }
+
+    test::EngineFixture fixture;
+    std::string id;
+    fs::path folder;
+};
+
+struct Refusal {
+    const char* name;
+    std::function<void(CrashedClient&)> edit;
+    std::string stage;
+    std::wstring message;
+};
+
+void set_entry(CrashedClient& client, std::size_t index, const char* key, const json& value) {
+    client.edit_journal([&](json& journal) { journal["entries"][index][key] = value; });
+}
+
+const std::wstring bad_path = L"Недопустимый путь в описании восстановления.";
+
+class RecoveryRefusal : public ::testing::TestWithParam<Refusal> {};
+
+// Half published (a new, b old): a refusal that restored anything would show on a.pck.
+TEST_P(RecoveryRefusal, ChangesNothing) {
+    CrashedClient client(pair, "published", 1);
+    ASSERT_EQ(client.live("element/a.pck"), "a new");
+    GetParam().edit(client);
+    const auto before = client.snapshot();
+    const std::string journal = test::read_raw_file(client.engine().transaction_path);
+
+    VORN_EXPECT_ERROR(recover_transaction(client.engine()), GetParam().stage, GetParam().message);
+    EXPECT_EQ(client.snapshot(), before);
+    EXPECT_EQ(test::read_raw_file(client.engine().transaction_path), journal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RecoveryJournals, RecoveryRefusal,
+    ::testing::Values(
+        Refusal{"outside_element", [](auto& c) { set_entry(c, 1, "path", "data/b.pck"); },
+                "transaction_state", bad_path},
+        Refusal{"duplicate_path", [](auto& c) { set_entry(c, 1, "path", "ELEMENT\\A.PCK"); },
+                "transaction_state", bad_path},
+        Refusal{"backup_index", [](auto& c) { set_entry(c, 0, "backup", "backups/1.bin"); },
+                "transaction_state", bad_path},
+        Refusal{"unknown_layout",
+                [](auto& c) { c.edit_journal([](json& j) { j["layout"] = "element-v2"; }); },
+                "transaction_state", L"Неизвестное размещение временных файлов обновления."},
+        Refusal{"foreign_root",
+                [](auto& c) {
+                    c.edit_journal([](json& j) { j["root"] = sha256_string("other client"); });
+                },
+                "transaction_state", L"Неверное описание восстановления клиента."},
+        Refusal{"bad_id",
+                [](auto& c) { c.edit_journal([](json& j) { j["id"] = std::string(32, 'A'); }); },
+                "transaction_state", L"Повреждено описание восстановления."},
+        Refusal{
+            "backup_digest",
+            [](auto& c) { test::write_raw_file(c.folder / L"backups" / L"1.bin", "b tampered"); },
+            "recovery_backup", L"Резервная копия не прошла проверку. Файлы не изменены."},
+        Refusal{"edited_by_hand", [](auto& c) { c.fixture.write("element/b.pck", "b by hand"); },
+                "recovery_conflict",
+                L"Файл изменён после прерванного обновления. Автоматическое восстановление "
+                L"остановлено."},
+        Refusal{"leftover_temporary",
+                [](auto& c) { c.fixture.write("element/a.pck.vorn-recovery", "half copied"); },
+                "recovery_conflict", L"Временный файл восстановления уже существует."}),
+    [](const auto& test_info) { return std::string(test_info.param.name); });
+
+TEST(Recovery, DeletesNewFilesThatArrivedAndKeepsTheirFolders) {
+    CrashedClient client(
+        {{"element/fresh/deep/n1.pck", std::nullopt, "n1"}, {"element/n2.pck", std::nullopt, "n2"}},
+        "published", 1);
+    ASSERT_EQ(client.live("element/fresh/deep/n1.pck"), "n1");
+    ASSERT_EQ(client.live("element/n2.pck"), std::nullopt);
+
+    recover_transaction(client.engine());
+    EXPECT_EQ(client.live("element/fresh/deep/n1.pck"), std::nullopt);
+    EXPECT_EQ(client.live("element/n2.pck"), std::nullopt);
+    EXPECT_TRUE(fs::is_directory(client.fixture.root() / L"element" / L"fresh" / L"deep"));
+    EXPECT_FALSE(file_exists(client.engine().transaction_path));
+    EXPECT_FALSE(fs::exists(client.folder));
+    EXPECT_TRUE(file_exists(client.engine().marker_path));  // the update clears it
+}
+
+TEST(Recovery, RollsBackTheOlderLayout) {
+    CrashedClient client(pair, "all_published", 1);
+    const fs::path legacy_parent = client.fixture.root() / L".vornell-transactions";
+    fs::create_directories(legacy_parent);
+    fs::rename(client.folder, legacy_parent / to_utf16(client.id));
+    client.edit_journal([](json& journal) { journal.erase("layout"); });
+
+    recover_transaction(client.engine());
+    EXPECT_EQ(client.live("element/a.pck"), "a old");
+    EXPECT_EQ(client.live("element/b.pck"), "b old");
+    EXPECT_FALSE(file_exists(client.engine().transaction_path));
+    EXPECT_FALSE(fs::exists(legacy_parent));
+}
+
+TEST(Recovery, EmptyEntriesRemoveJournalAndFolder) {
+    CrashedClient client(pair, "journal_written", 1);
+    ASSERT_TRUE(fs::exists(client.folder / L"backups" / L"1.bin"));
+    client.edit_journal([](json& journal) { journal["entries"] = json::array(); });
+
+    recover_transaction(client.engine());
+    EXPECT_FALSE(file_exists(client.engine().transaction_path));
+    EXPECT_FALSE(fs::exists(client.folder));
+    EXPECT_EQ(client.live("element/a.pck"), "a old");
+}
+
+}  // namespace
+}  // namespace vorn
