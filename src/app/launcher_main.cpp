@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,9 +11,12 @@
 #include "app/instance_mutex.h"
 #include "app/launch_options.h"
 #include "app/launcher_config.h"
+#include "app/launcher_worker.h"
 #include "app/local_test.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
+#include "ui/main_window.h"
+#include "ui/preview.h"
 
 namespace vorn {
 namespace {
@@ -48,10 +52,20 @@ void show_failure(bool silent, const wchar_t* text) {
     }
 }
 
-int run(const LaunchOptions& options) {
+// The folder of the launcher's own executable (the preview's footer shows it).
+std::wstring module_folder() {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), 32768);
+    std::wstring path(buffer.data(), length);
+    const std::size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? path : path.substr(0, cut);
+}
+
+int run(HINSTANCE instance, const LaunchOptions& options) {
     if (!options.preview_output_path.empty()) {
-        // The preview needs the window's painter, which this build does not have.
-        throw std::invalid_argument("preview is not available in this build");
+        // Nothing else runs: no configuration, no lock, no network.
+        const UiView view = make_preview_view(options.preview_state);
+        return render_preview(instance, module_folder(), view, options.preview_output_path) ? 0 : 2;
     }
     LauncherConfig config = options.qa_config_path.empty()
                                 ? default_config()
@@ -65,13 +79,18 @@ int run(const LaunchOptions& options) {
     if (options.has_qa_action) {
         return run_local_test(config, options);
     }
-    // The window run needs the window, which this build does not have.
-    throw std::invalid_argument("the window is not available in this build");
+    const auto channel = std::make_shared<UiChannel>();
+    auto worker = std::make_unique<LauncherWorker>(config, channel);
+    const int exit_code = run_window(
+        instance, config.root, channel, [&](UiAction action) { worker->start_action(action); },
+        [&] { worker->start_action(UiAction::startup); }, config.local_test);
+    worker.reset();  // waits for a running action
+    return exit_code;
 }
 
 }  // namespace
 
-int launcher_main(HINSTANCE) {
+int launcher_main(HINSTANCE instance) {
     SetProcessDPIAware();
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int exit_code = 2;
@@ -79,7 +98,7 @@ int launcher_main(HINSTANCE) {
     try {
         const std::vector<std::wstring> arguments = command_line_arguments();
         silent = is_silent(arguments);
-        exit_code = run(parse_launch_options(arguments));
+        exit_code = run(instance, parse_launch_options(arguments));
     } catch (const LauncherError& error) {
         exit_code = 2;
         show_failure(silent, error.message.c_str());

@@ -1,0 +1,120 @@
+#include "ui/preview.h"
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "ui/background.h"
+#include "ui/fonts.h"
+#include "ui/gdi_handles.h"
+#include "ui/gdiplus_session.h"
+#include "ui/paint_window.h"
+#include "ui/window_layout.h"
+
+namespace vorn {
+namespace {
+
+std::optional<CLSID> png_encoder() {
+    UINT count = 0;
+    UINT bytes = 0;
+    if (Gdiplus::GetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0) {
+        return std::nullopt;
+    }
+    // ImageCodecInfo records are followed by the strings they point to.
+    std::vector<unsigned char> buffer(bytes);
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    if (Gdiplus::GetImageEncoders(count, bytes, codecs) != Gdiplus::Ok) {
+        return std::nullopt;
+    }
+    for (UINT i = 0; i < count; ++i) {
+        if (codecs[i].MimeType && std::wstring(codecs[i].MimeType) == L"image/png") {
+            return codecs[i].Clsid;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+UiView make_preview_view(const std::wstring& state) {
+    UiView view;
+    view.client_version = L"18";
+    view.phase = 8;
+    view.title = L"Новых обновлений нет";
+    view.detail = L"Клиент проверен. Можно играть.";
+    view.hint = L"Полная сверка доступна по кнопке Проверить.";
+    view.busy = false;
+    view.can_play = true;
+    view.can_update = false;
+    const auto set = [&view](int phase, int percent, const wchar_t* title, const wchar_t* detail,
+                             const wchar_t* hint, bool busy, bool can_play, bool can_update) {
+        view.phase = phase;
+        view.percent = percent;
+        view.title = title;
+        view.detail = detail;
+        view.hint = hint;
+        view.busy = busy;
+        view.can_play = can_play;
+        view.can_update = can_update;
+    };
+    if (state == L"idle") {
+        view.percent = 0;
+    } else if (state == L"update") {
+        set(2, 0, L"Доступно обновление", L"Нажмите Обновить для загрузки и установки.",
+            L"Проверить выполняет полную сверку файлов.", false, false, true);
+    } else if (state == L"busy") {
+        set(3, 47, L"Загрузка обновления", L"element/data/elements.data",
+            L"Файл 2 из 7. Дождитесь завершения обновления.", true, false, false);
+    } else if (state == L"error") {
+        set(9, 0, L"Ошибка получения обновлений", L"Сервер обновлений не ответил вовремя.",
+            L"Код отчёта: 0123456789abcdef0123456789abcdef", false, false, true);
+    } else if (state == L"unverified") {
+        set(2, 0, L"Нужна проверка клиента", L"Нажмите Обновить для первой проверки клиента.",
+            L"При запуске полная проверка файлов не выполняется.", false, false, true);
+    } else {
+        throw std::invalid_argument("unknown preview state");
+    }
+    return view;
+}
+
+bool render_preview(HINSTANCE instance, const std::wstring& client_folder, const UiView& view,
+                    const std::wstring& png_path) {
+    const GdiplusSession gdiplus;
+    if (!gdiplus.started()) {
+        return false;
+    }
+    const auto background = Background::load(instance);
+    if (!background) {
+        return false;
+    }
+    const Fonts fonts = create_fonts();
+    const UniqueScreenDc screen(GetDC(nullptr));
+    if (!screen) {
+        return false;
+    }
+    const UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+    const UniqueBitmap picture(
+        CreateCompatibleBitmap(screen.get(), layout::window_width, layout::window_height));
+    if (!memory || !picture) {
+        return false;
+    }
+    {
+        // GDI+ reads the bitmap once it is out of the device context again.
+        const ScopedSelect use_picture(memory.get(), picture.get());
+        paint_window(memory.get(), background->dc(), fonts, client_folder, view, true);
+        GdiFlush();
+    }
+    const auto encoder = png_encoder();
+    if (!encoder) {
+        return false;
+    }
+    Gdiplus::Bitmap image(picture.get(), nullptr);
+    return image.GetLastStatus() == Gdiplus::Ok &&
+           image.Save(png_path.c_str(), &*encoder, nullptr) == Gdiplus::Ok;
+}
+
+}  // namespace vorn
