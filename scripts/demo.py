@@ -11,6 +11,7 @@ BUILD_DIR/demo for a look afterwards.
 """
 
 import shutil
+import subprocess
 import sys
 from pathlib import Path
 
@@ -51,6 +52,12 @@ def main():
     receiver = harness.ReportReceiver().start()
     config = harness.Launcher.write_config(demo / "qa.json", client.root, demo / "cache",
                                            nginx.url(), receiver.url())
+    print("Window previews (the five sample states):")
+    for state in ("idle", "update", "busy", "error", "unverified"):
+        png = demo / ("preview-%s.png" % state)
+        code = subprocess.run(["wine", str(launcher.exe), "--render-preview",
+                               harness.windows_path(png), state], env=launcher.env()).returncode
+        print("   %-10s %s" % (state, png if code == 0 and png.exists() else "NOT WRITTEN"))
     print("Demo client: %d files, %.1f MiB in %s" % (
         len(files), sum(map(len, files.values())) / 1048576, client.root))
     print("Feed served by nginx at %s" % nginx.url())

@@ -1,0 +1,228 @@
+"""The real window under Xvfb: start-up, a click on "ПРОВЕРИТЬ", closing.
+
+    VORN_BUILD_DIR=build python3 tests/e2e/test_window.py
+
+The launcher runs its window against a local-test configuration (no action on the command
+line). xdotool clicks and presses keys, ImageMagick's import photographs the screen.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+from test_scenarios import Stalling  # noqa: E402
+
+BUILD = Path(os.environ.get("VORN_BUILD_DIR", harness.REPO / "build"))
+LAUNCHER = harness.Launcher(BUILD)
+SCREEN = (1280, 800)
+
+# Client pixels of the layout.
+CHECK_BUTTON = (545, 437)
+PLAY_FACE = (140, 414)
+PROGRESS_END = (640, 353)
+CLOSE_ZONE = (1068, 30)
+HINT = (177, 370, 702, 395)
+
+PLAY_OFF = (26, 22, 22)
+FILL = (210, 31, 35)
+
+
+def wait_until(predicate, timeout=30.0, step=0.1):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(step)
+    return False
+
+
+class Display:
+    """A private Xvfb server."""
+
+    def __init__(self):
+        self.number = 90 + os.getpid() % 100
+        while Path("/tmp/.X%d-lock" % self.number).exists():
+            self.number += 1
+        self.name = ":%d" % self.number
+        self.process = subprocess.Popen(
+            ["Xvfb", self.name, "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_until(lambda: Path("/tmp/.X11-unix/X%d" % self.number).exists(), 10):
+            raise RuntimeError("Xvfb did not start")
+
+    def env(self):
+        env = LAUNCHER.env()
+        env["DISPLAY"] = self.name
+        return env
+
+    def tool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env(), capture_output=True,
+                              text=True, timeout=20).stdout
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+class WindowRun:
+    def __init__(self, display, scene):
+        self.display = display
+        self.process = subprocess.Popen(
+            ["wine", str(LAUNCHER.exe), "--qa-config", harness.windows_path(scene.config)],
+            env=display.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.window = None
+        self.origin = (0, 0)
+
+    def find(self):
+        found = []
+
+        def search():
+            output = self.display.tool("search", "--name", "^Vornell$")
+            found[:] = output.split()
+            return bool(found)
+
+        if not wait_until(search, 60):
+            raise AssertionError("the launcher window did not appear")
+        self.window = found[-1]
+        geometry = self.display.tool("getwindowgeometry", self.window)
+        x, y = re.search(r"Position: (\d+),(\d+)", geometry).groups()
+        self.origin = (int(x), int(y))
+
+    def click(self, point):
+        x, y = self.origin[0] + point[0], self.origin[1] + point[1]
+        self.display.tool("mousemove", str(x), str(y))
+        time.sleep(0.2)
+        self.display.tool("click", "1")
+
+    def key(self, name):
+        # Without a window manager Wine takes the key once the window is given the focus.
+        self.display.tool("key", "--window", self.window, name)
+        self.display.tool("windowfocus", "--sync", self.window)
+
+    def photo(self, path):
+        subprocess.run(["import", "-window", "root", str(path)], env=self.display.env(),
+                       check=True, timeout=30)
+        return Photo(path, self.origin)
+
+    def ended(self, timeout=15):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(10)
+
+
+class Photo:
+    """Pixels of a screenshot, addressed in client coordinates of the window."""
+
+    def __init__(self, path, origin):
+        ppm = Path(str(path) + ".ppm")
+        subprocess.run(["convert", str(path), "-depth", "8", str(ppm)], check=True)
+        data = ppm.read_bytes()
+        parts = data.split(b"\n", 3)
+        self.width, self.height = map(int, parts[1].split())
+        self.pixels = parts[3]
+        self.origin = origin
+
+    def at(self, point):
+        x, y = self.origin[0] + point[0], self.origin[1] + point[1]
+        i = (y * self.width + x) * 3
+        return tuple(self.pixels[i:i + 3])
+
+    def region(self, rect):
+        left, top, right, bottom = rect
+        return [self.at((x, y)) for y in range(top, bottom) for x in range(left, right)]
+
+
+class Window(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not shutil.which("Xvfb") or not shutil.which("xdotool"):
+            raise unittest.SkipTest("Xvfb and xdotool are installed by the bootstrap")
+        cls.display = Display()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.stop()
+
+    def setUp(self):
+        self.scene = harness.Scene(LAUNCHER)
+        self.addCleanup(self.scene.close)
+        self.shots = Path(tempfile.mkdtemp(prefix="vorn-window-"))
+        self.addCleanup(shutil.rmtree, self.shots, True)
+
+    def start(self):
+        run = WindowRun(self.display, self.scene)
+        self.addCleanup(run.kill)
+        run.find()
+        return run
+
+    def test_start_up_then_check_then_close(self):
+        run = self.start()
+        # The start-up check asks the feed for its manifest.
+        self.assertTrue(wait_until(lambda: any("manifest.json" in r
+                                               for r in self.scene.nginx.requests())))
+        time.sleep(1.0)
+        before = run.photo(self.shots / "startup.png")
+        self.assertEqual(before.at(PLAY_FACE), PLAY_OFF)  # an unverified client cannot play
+        run.click(CHECK_BUTTON)
+        receipt = self.scene.cache / "installed-v2.json"
+        self.assertTrue(wait_until(receipt.exists, 60), "the check wrote no receipt")
+        time.sleep(1.0)
+        after = run.photo(self.shots / "checked.png")
+        self.assertEqual(after.at(PROGRESS_END), FILL)  # the check ends at 100 %
+        self.assertEqual(after.at(PLAY_FACE), PLAY_OFF)  # never in a local test
+        run.click(CLOSE_ZONE)
+        self.assertEqual(run.ended(), 0)
+
+    def test_escape_closes(self):
+        run = self.start()
+        self.assertTrue(wait_until(lambda: any("manifest.json" in r
+                                               for r in self.scene.nginx.requests())))
+        time.sleep(1.0)
+        run.key("Escape")
+        self.assertEqual(run.ended(), 0)
+
+    def test_close_zone_closes(self):
+        run = self.start()
+        self.assertTrue(wait_until(lambda: any("manifest.json" in r
+                                               for r in self.scene.nginx.requests())))
+        time.sleep(1.0)
+        run.click(CLOSE_ZONE)
+        self.assertEqual(run.ended(), 0)
+
+    def test_closing_while_busy_waits(self):
+        stalling = Stalling(6)
+        self.addCleanup(stalling.stop)
+        self.scene.configure(manifestUrl=stalling.url() + "manifest.json")
+        run = self.start()
+        time.sleep(1.5)
+        before = run.photo(self.shots / "busy.png").region(HINT)
+        run.key("Escape")
+        time.sleep(1.0)
+        self.assertIsNone(run.process.poll(), "the window closed while busy")
+        after = run.photo(self.shots / "waiting.png").region(HINT)
+        self.assertNotEqual(before, after, "the waiting hint was not shown")
+        # Once the start-up check has ended (the stalled requests time out), closing works.
+        def closed():
+            run.click(CLOSE_ZONE)
+            return run.ended(2) is not None
+
+        self.assertTrue(wait_until(closed, 60, 0))
+        self.assertEqual(run.process.returncode, 0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
