@@ -61,7 +61,18 @@ class Display:
     def env(self):
         env = LAUNCHER.env()
         env["DISPLAY"] = self.name
+        # A prefix of its own, booted on this display: Wine binds its desktop to the display
+        # it was started with, and the tests' shared prefix was started without one.
+        env["WINEPREFIX"] = str(BUILD.resolve() / "wineprefix-window")
         return env
+
+    def boot_wine(self):
+        subprocess.run(["wine", "wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300, check=True)
+
+    def stop_wine(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
 
     def tool(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env(), capture_output=True,
@@ -152,9 +163,11 @@ class Window(unittest.TestCase):
         if not shutil.which("Xvfb") or not shutil.which("xdotool"):
             raise unittest.SkipTest("Xvfb and xdotool are installed by the bootstrap")
         cls.display = Display()
+        cls.display.boot_wine()
 
     @classmethod
     def tearDownClass(cls):
+        cls.display.stop_wine()
         cls.display.stop()
 
     def setUp(self):
