@@ -61,7 +61,7 @@ std::wstring module_folder() {
     return cut == std::wstring::npos ? path : path.substr(0, cut);
 }
 
-int run(HINSTANCE instance, const LaunchOptions& options) {
+int run(HINSTANCE instance, const LaunchOptions& options, bool silent) {
     if (!options.preview_output_path.empty()) {
         // Nothing else runs: no configuration, no lock, no network.
         const UiView view = make_preview_view(options.preview_state);
@@ -83,7 +83,7 @@ int run(HINSTANCE instance, const LaunchOptions& options) {
     auto worker = std::make_unique<LauncherWorker>(config, channel);
     const int exit_code = run_window(
         instance, config.root, channel, [&](UiAction action) { worker->start_action(action); },
-        [&] { worker->start_action(UiAction::startup); }, config.local_test);
+        [&] { worker->start_action(UiAction::startup); }, config.local_test, silent);
     worker.reset();  // waits for a running action
     return exit_code;
 }
@@ -98,7 +98,7 @@ int launcher_main(HINSTANCE instance) {
     try {
         const std::vector<std::wstring> arguments = command_line_arguments();
         silent = is_silent(arguments);
-        exit_code = run(instance, parse_launch_options(arguments));
+        exit_code = run(instance, parse_launch_options(arguments), silent);
     } catch (const LauncherError& error) {
         exit_code = 2;
         show_failure(silent, error.message.c_str());

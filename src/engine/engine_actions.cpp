@@ -107,16 +107,25 @@ UiSnapshot run_engine_action(UpdateEngine& engine, Action action) {
     });
 }
 
-VerificationPlan prepare_verification(UpdateEngine& engine) {
+VerificationPlan fetch_verification_plan(UpdateEngine& engine) {
     VerificationPlan plan;
     plan.manifest = fetch_manifest(engine);
     if (plan.manifest.delta) {
         plan.delta = fetch_delta_manifest(engine, plan.manifest);
     }
+    return plan;
+}
+
+void verify_against_plan(UpdateEngine& engine, VerificationPlan& plan) {
     mark_repair_required(engine);
     const Overrides overrides =
         plan.delta ? updater_overrides(engine, plan.manifest, *plan.delta) : Overrides{};
     plan.mismatches = verify_client(engine, plan.manifest, overrides);
+}
+
+VerificationPlan prepare_verification(UpdateEngine& engine) {
+    VerificationPlan plan = fetch_verification_plan(engine);
+    verify_against_plan(engine, plan);
     return plan;
 }
 

@@ -44,6 +44,11 @@ struct VerificationPlan {
 // repair, then verifies every file.
 VerificationPlan prepare_verification(UpdateEngine& engine);
 
+// The two halves of prepare_verification: what the servers offer, then the marker and the
+// verification against it. The update looks at the offer before it marks anything.
+VerificationPlan fetch_verification_plan(UpdateEngine& engine);
+void verify_against_plan(UpdateEngine& engine, VerificationPlan& plan);
+
 // The error as it leaves an action: a "delta_wrong_base" names the archive in words, and
 // the manifest's file count travels to the report.
 void prepare_error_for_user(const UpdateEngine& engine, LauncherError& error);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include <nlohmann/json.hpp>
 
 #include "core/file_system.h"
@@ -10,6 +12,7 @@
 #include "core/sha256.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
+#include "core/unique_handle.h"
 #include "engine/client_paths.h"
 #include "engine/file_hashing.h"
 #include "engine/repair_state.h"
@@ -77,12 +80,17 @@ struct FolderEntry {
     DWORD attributes = 0;
 };
 
-std::vector<FolderEntry> entries_of(const fs::path& folder) {
+// Nothing when the folder cannot be listed to the end: a partial listing must never pass
+// for a folder with nothing unexpected in it.
+std::optional<std::vector<FolderEntry>> entries_of(const fs::path& folder) {
     std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW data{};
     UniqueFind find(FindFirstFileW(long_path(folder / L"*").c_str(), &data));
     if (!find) {
-        return entries;
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return entries;
+        }
+        return std::nullopt;
     }
     do {
         const std::wstring name = data.cFileName;
@@ -90,6 +98,9 @@ std::vector<FolderEntry> entries_of(const fs::path& folder) {
             entries.push_back({name, data.dwFileAttributes});
         }
     } while (FindNextFileW(find.get(), &data));
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        return std::nullopt;
+    }
     return entries;
 }
 
@@ -131,20 +142,35 @@ Bytes download_blob_file(UpdateEngine& engine, const ManifestFile& file) {
         error.expected_bytes = file.compressed_size;
         throw error;
     }
-    const Bytes& body = response.body;
-    Bytes content;
-    if (body.size() >= 2 && body[0] == 0x1f && body[1] == 0x8b) {
-        content = inflate_bytes(body, file.size, true);
-    } else if (body.size() >= 2 && body[0] == 0x78) {
-        content = inflate_bytes(body, file.size, false);
-    } else {
-        content = std::move(response.body);
+    Bytes& body = response.body;
+    const auto is_expected = [&](const Bytes& bytes) {
+        return bytes.size() == file.size && sha256_bytes(bytes) == file.sha256;
+    };
+    const bool gzip = body.size() >= 2 && body[0] == 0x1f && body[1] == 0x8b;
+    const bool zlib = body.size() >= 2 && body[0] == 0x78;
+    if (gzip || zlib) {
+        std::optional<LauncherError> inflate_error;
+        try {
+            Bytes content = inflate_bytes(body, file.size, gzip);
+            if (is_expected(content)) {
+                return content;
+            }
+        } catch (const LauncherError& error) {
+            inflate_error = error;
+        }
+        // A file stored as it is may itself begin like a compressed stream (a .gz, or text
+        // starting with "x"): its own digest is the last word, so it is not refused forever.
+        if (is_expected(body)) {
+            return std::move(body);
+        }
+        if (inflate_error) {
+            throw *inflate_error;
+        }
+    } else if (is_expected(body)) {
+        return std::move(body);
     }
-    if (content.size() != file.size || sha256_bytes(content) != file.sha256) {
-        throw LauncherError("blob_sha",
-                            L"Контрольная сумма обновления не совпадает. Файл не установлен.");
-    }
-    return content;
+    throw LauncherError("blob_sha",
+                        L"Контрольная сумма обновления не совпадает. Файл не установлен.");
 }
 
 }  // namespace
@@ -190,6 +216,14 @@ fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
 void copy_to_backup(const fs::path& source, const fs::path& target) {
     ensure_service_directory(target.parent_path());
     if (!CopyFileW(long_path(source).c_str(), long_path(target).c_str(), TRUE)) {
+        throw LauncherError("backup_write", L"Не удалось сохранить резервную копию файла.",
+                            GetLastError());
+    }
+    // The copy may still sit in the cache; what is trusted next (the journal, or the move
+    // over the live file) must not outrun it to the disk.
+    UniqueFile copy(CreateFileW(long_path(target).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!copy || !FlushFileBuffers(copy.get())) {
         throw LauncherError("backup_write", L"Не удалось сохранить резервную копию файла.",
                             GetLastError());
     }
@@ -336,7 +370,11 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool
     // Everything is checked before anything is deleted: an unexpected entry leaves it all.
     std::vector<fs::path> files;
     std::vector<fs::path> folders;
-    for (const FolderEntry& entry : entries_of(folder)) {
+    const auto entries = entries_of(folder);
+    if (!entries) {
+        return false;
+    }
+    for (const FolderEntry& entry : *entries) {
         const bool plain = (entry.attributes & link_or_directory_mask) == 0;
         const bool real_folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                                  (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
@@ -351,7 +389,11 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool
         }
         if ((entry.name == L"staged" || entry.name == L"backups") && real_folder) {
             const fs::path sub = folder / entry.name;
-            for (const FolderEntry& inner : entries_of(sub)) {
+            const auto inner_entries = entries_of(sub);
+            if (!inner_entries) {
+                return false;
+            }
+            for (const FolderEntry& inner : *inner_entries) {
                 if ((inner.attributes & link_or_directory_mask) != 0 ||
                     !is_permitted_name(inner.name, entry.name == L"staged")) {
                     return false;
@@ -383,7 +425,11 @@ void remove_stale_transactions(UpdateEngine& engine) {
         if (!file_exists(parent)) {
             return;
         }
-        for (const FolderEntry& entry : entries_of(parent)) {
+        const auto entries = entries_of(parent);
+        if (!entries) {
+            return;
+        }
+        for (const FolderEntry& entry : *entries) {
             const std::string name = to_utf8(entry.name);
             if (is_transaction_id(name)) {
                 try {

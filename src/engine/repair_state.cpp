@@ -7,7 +7,6 @@
 #include "engine/update_engine.h"
 
 namespace vorn {
-namespace {
 
 // The updater is hashed only when there is a journal to judge: the start-up check asks
 // this several times and must stay cheap.
@@ -18,8 +17,6 @@ bool delta_journal_waits(const UpdateEngine& engine) {
     return delta_journal_exists(
         DeltaRootInputs{engine.root, engine.cache_dir, find_accepted_updater(engine)});
 }
-
-}  // namespace
 
 void mark_repair_required(UpdateEngine& engine) {
     engine.clean.exchange(false);

@@ -19,4 +19,8 @@ bool is_repair_required(const UpdateEngine& engine);
 // The install journal or a delta journal: an update stopped half-way.
 bool is_update_interrupted(const UpdateEngine& engine);
 
+// Whether a delta journal waits in the client root. Throws LauncherError "delta_journal"
+// when the journal path is a folder or a link.
+bool delta_journal_waits(const UpdateEngine& engine);
+
 }  // namespace vorn

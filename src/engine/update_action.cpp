@@ -17,7 +17,7 @@ namespace vorn {
 UiSnapshot run_update_action(UpdateEngine& engine) {
     ensure_client_not_running(engine);
     const bool transaction = file_exists(engine.transaction_path);
-    const bool delta_journal = file_exists(engine.root / delta_journal_name);
+    const bool delta_journal = delta_journal_waits(engine);
     if (transaction && delta_journal) {
         throw LauncherError("recovery_conflict",
                             L"Обнаружены два незавершённых обновления. Автоматическое "
@@ -32,13 +32,15 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     }
     remove_stale_transactions(engine);
 
-    const VerificationPlan plan = prepare_verification(engine);
+    VerificationPlan plan = fetch_verification_plan(engine);
     if (plan.delta) {
-        // Installing half of a delta update would leave the archives between versions.
+        // Installing half of a delta update would leave the archives between versions;
+        // refused before the marker is written, so a verified client stays verified.
         throw LauncherError("delta_apply_unavailable",
                             L"Эта версия лаунчера пока не умеет применять пакеты обновления "
                             L"больших архивов. Файлы клиента не изменены.");
     }
+    verify_against_plan(engine, plan);
     install_files(engine, plan.mismatches);
     if (!verify_client(engine, plan.manifest, {}).empty()) {
         throw LauncherError("post_install_check", L"Не все файлы прошли проверку после установки.");

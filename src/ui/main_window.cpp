@@ -327,7 +327,7 @@ int message_loop(HWND main_window) {
 
 int run_window(HINSTANCE instance, const std::wstring& client_folder,
                std::shared_ptr<UiChannel> channel, std::function<void(UiAction)> on_action,
-               std::function<void()> on_ready, bool links_disabled) {
+               std::function<void()> on_ready, bool links_disabled, bool silent) {
     const GdiplusSession gdiplus;
     if (!gdiplus.started()) {
         return exit_setup_failed;
@@ -341,7 +341,9 @@ int run_window(HINSTANCE instance, const std::wstring& client_folder,
     state->links_disabled = links_disabled;
     state->background = Background::load(instance);
     if (!state->background) {
-        MessageBoxW(nullptr, background_failed, window_caption, MB_ICONERROR);
+        if (!silent) {
+            MessageBoxW(nullptr, background_failed, window_caption, MB_ICONERROR);
+        }
         return exit_setup_failed;
     }
     state->fonts = create_fonts();

@@ -253,6 +253,20 @@ TEST(Transaction, DecodesBlobsByTheirFirstBytes) {
     }
 }
 
+TEST(Transaction, StoredFilesThatLookCompressedAreInstalledAsTheyCame) {
+    VORN_REQUIRE_LOOPBACK(server);
+    // Text that starts with "x", and a .gz archive that is itself the game file.
+    for (const std::string& content :
+         {std::string("xml-like settings, stored plain"), gzip_or_zlib("inner", true)}) {
+        test::EngineFixture fixture(&server);
+        const std::vector<ManifestFile> files =
+            prepare(fixture, {{"element/a.pck", "old", content}});
+        serve(fixture, files[0].sha256, content);
+        install_files(fixture.engine(), files);
+        EXPECT_EQ(live(fixture, "element/a.pck"), content);
+    }
+}
+
 TEST(Transaction, RefusesBeforeCreatingAnything) {
     test::EngineFixture fixture;
     const ManifestFile plain{"element/a.pck", sha256_string("a"), 1, 0};

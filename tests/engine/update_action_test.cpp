@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "core/identifiers.h"
 #include "core/sha256.h"
@@ -121,6 +122,56 @@ TEST_F(UpdateAction, RefusesWhatItCannotFinishBeforeAnyChange) {
     VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update),
                       "delta_recovery_unavailable");
     EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
+}
+
+TEST_F(UpdateAction, ADeltaPackageIsRefusedBeforeTheClientIsMarked) {
+    VORN_REQUIRE_LOOPBACK(server);
+    test::EngineFixture fixture(&server);
+    fixture.install(files);
+    // A well-formed package that rewrites one listed file.
+    const std::string target = "alpha 2";
+    std::string packed(compressBound(static_cast<uLong>(target.size())), '\0');
+    uLongf packed_size = static_cast<uLongf>(packed.size());
+    ASSERT_EQ(
+        compress(reinterpret_cast<Bytef*>(packed.data()), &packed_size,
+                 reinterpret_cast<const Bytef*>(target.data()), static_cast<uLong>(target.size())),
+        Z_OK);
+    packed.resize(packed_size);
+    const auto digest_of = [](const std::string& bytes) {
+        return nlohmann::json{{"sha256", sha256_string(bytes)}, {"bytes", bytes.size()}};
+    };
+    const std::string blob = "payload/" + sha256_string(packed) + ".zlib";
+    const std::string delta_doc = nlohmann::json{
+        {"schema", "vorn-client-delta-v1"},
+        {"source_package", {{"path", "packages/client-2.tar"}, {"sha256", std::string(64, '9')}}},
+        {"full_base_null_means", "absent before the update"},
+        {"files", nlohmann::json::array({{{"path", "element/a.pck"},
+                                          {"operation", "full"},
+                                          {"base", nullptr},
+                                          {"target", digest_of(target)},
+                                          {"patch_header", nullptr},
+                                          {"payload",
+                                           {{"path", blob},
+                                            {"compression", "zlib"},
+                                            {"compressed", digest_of(packed)},
+                                            {"raw", digest_of(target)}}}}})},
+        {"required_base_profile",
+         nlohmann::json::array()}}.dump();
+    test::write_raw_file(fixture.feed_dir() / L"blobs" / L"delta.json", delta_doc);
+    nlohmann::json with_delta = test::manifest_of(
+        {{"element/a.pck", target}, {"element/b.pck", "beta"}, {"element/sub/c.pck", "gamma"}});
+    with_delta["delta"] = {
+        {"url", "delta.json"}, {"sha256", sha256_string(delta_doc)}, {"size", delta_doc.size()}};
+    serve(fixture, with_delta);
+    fixture.write("element/b.pck", "BETA");
+
+    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update),
+                      "delta_apply_unavailable");
+    // Nothing was installed and the verified client was not marked for repair.
+    EXPECT_EQ(content(fixture, "element/a.pck"), "alpha");
+    EXPECT_EQ(content(fixture, "element/b.pck"), "BETA");
+    EXPECT_FALSE(file_exists(fixture.engine().marker_path));
+    EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
 }
 
 TEST_F(UpdateAction, AFileChangedAfterInstallFailsTheProof) {
