@@ -122,6 +122,12 @@ TEST_F(UpdateAction, RefusesWhatItCannotFinishBeforeAnyChange) {
     VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update),
                       "delta_recovery_unavailable");
     EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
+
+    // A folder where the journal belongs is no journal to finish, and no reason to go on.
+    fs::remove(fixture.root() / L".vorn-delta-journal-v1.json");
+    fs::create_directory(fixture.root() / L".vorn-delta-journal-v1.json");
+    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update), "delta_journal");
+    EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
 }
 
 TEST_F(UpdateAction, ADeltaPackageIsRefusedBeforeTheClientIsMarked) {
