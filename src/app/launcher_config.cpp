@@ -46,14 +46,19 @@ std::wstring updater_path_for(const std::wstring& root) {
     return join(root, L"element\\VornellUpdater.exe");
 }
 
-LauncherConfig default_config() {
+std::wstring launcher_folder() {
     std::vector<wchar_t> buffer(path_buffer_size);
     const DWORD module_length = GetModuleFileNameW(nullptr, buffer.data(), path_buffer_size);
     if (module_length == 0 || module_length == path_buffer_size) {
         throw_win32_error("module_path", GetLastError());
     }
+    return without_last_component(std::wstring(buffer.data(), module_length));
+}
+
+LauncherConfig default_config() {
+    std::vector<wchar_t> buffer(path_buffer_size);
     LauncherConfig config;
-    config.root = without_last_component(std::wstring(buffer.data(), module_length));
+    config.root = launcher_folder();
 
     const DWORD data_length =
         GetEnvironmentVariableW(L"LOCALAPPDATA", buffer.data(), path_buffer_size);

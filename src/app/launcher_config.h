@@ -26,6 +26,9 @@ struct LauncherConfig {
     void set_endpoints(const Endpoints& endpoints);
 };
 
+// The folder of the launcher's own executable. Throws LauncherError "module_path".
+std::wstring launcher_folder();
+
 // Paths of the default run (the launcher's own folder, LOCALAPPDATA) and the built-in
 // endpoints. Creates no folder. Throws LauncherError ("module_path", "local_cache").
 LauncherConfig default_config();

@@ -52,20 +52,12 @@ void show_failure(bool silent, const wchar_t* text) {
     }
 }
 
-// The folder of the launcher's own executable (the preview's footer shows it).
-std::wstring module_folder() {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), 32768);
-    std::wstring path(buffer.data(), length);
-    const std::size_t cut = path.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? path : path.substr(0, cut);
-}
-
-int run(HINSTANCE instance, const LaunchOptions& options, bool silent) {
+int run(HINSTANCE instance, const LaunchOptions& options) {
     if (!options.preview_output_path.empty()) {
         // Nothing else runs: no configuration, no lock, no network.
         const UiView view = make_preview_view(options.preview_state);
-        return render_preview(instance, module_folder(), view, options.preview_output_path) ? 0 : 2;
+        return render_preview(instance, launcher_folder(), view, options.preview_output_path) ? 0
+                                                                                              : 2;
     }
     LauncherConfig config = options.qa_config_path.empty()
                                 ? default_config()
@@ -83,7 +75,7 @@ int run(HINSTANCE instance, const LaunchOptions& options, bool silent) {
     auto worker = std::make_unique<LauncherWorker>(config, channel);
     const int exit_code = run_window(
         instance, config.root, channel, [&](UiAction action) { worker->start_action(action); },
-        [&] { worker->start_action(UiAction::startup); }, config.local_test, silent);
+        [&] { worker->start_action(UiAction::startup); }, config.local_test);
     worker.reset();  // waits for a running action
     return exit_code;
 }
@@ -98,7 +90,7 @@ int launcher_main(HINSTANCE instance) {
     try {
         const std::vector<std::wstring> arguments = command_line_arguments();
         silent = is_silent(arguments);
-        exit_code = run(instance, parse_launch_options(arguments), silent);
+        exit_code = run(instance, parse_launch_options(arguments));
     } catch (const LauncherError& error) {
         exit_code = 2;
         show_failure(silent, error.message.c_str());

@@ -133,16 +133,8 @@ void LauncherWorker::sink(const UiSnapshot& snapshot) {
     channel_->publish(to_ui_view(busy));
 }
 
-std::string LauncherWorker::client_state_word() const {
-    return engine_ && reports_clean(*engine_) ? "clean" : "unverified";
-}
-
 std::string LauncherWorker::report(const LauncherError& error, Action action) noexcept {
-    try {
-        return diagnostics_->create_report(error, action, client_state_word());
-    } catch (...) {
-        return {};  // a report never hides the error it is about
-    }
+    return diagnostics_->create_report(error, action, report_client_state(engine_.get()));
 }
 
 void LauncherWorker::publish_last() {

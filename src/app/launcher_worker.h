@@ -40,7 +40,6 @@ class LauncherWorker {
     void run_play();
     void diagnostics_loop();
     void sink(const UiSnapshot& snapshot);
-    std::string client_state_word() const;
     std::string report(const LauncherError& error, Action action) noexcept;
     void publish_last();
 

@@ -89,13 +89,8 @@ int run_local_test(const LauncherConfig& config, const LaunchOptions& options) {
     engine = std::make_unique<UpdateEngine>(
         config, transport,
         [&](const UiSnapshot& view) { observations.push_back(snapshot_json(view)); },
-        [&](const LauncherError& error, Action action) -> std::string {
-            try {
-                const char* state = engine && reports_clean(*engine) ? "clean" : "unverified";
-                return diagnostics.create_report(error, action, state);
-            } catch (...) {
-                return {};  // a report never hides the error it is about
-            }
+        [&](const LauncherError& error, Action action) {
+            return diagnostics.create_report(error, action, report_client_state(engine.get()));
         });
 
     json result = {{"build", launcher_build}, {"local_test", true}};

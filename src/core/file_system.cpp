@@ -250,25 +250,48 @@ bool is_atomic_temporary_of(std::wstring_view candidate, std::wstring_view name)
     });
 }
 
+std::optional<std::vector<FolderEntry>> list_folder(const std::filesystem::path& folder,
+                                                    const wchar_t* pattern) {
+    std::vector<FolderEntry> entries;
+    WIN32_FIND_DATAW data{};
+    UniqueFind find(FindFirstFileW(long_path(folder / pattern).c_str(), &data));
+    if (!find) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return entries;
+        }
+        return std::nullopt;
+    }
+    do {
+        const std::wstring_view name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            entries.push_back({data.cFileName, data.dwFileAttributes});
+        }
+    } while (FindNextFileW(find.get(), &data));
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        return std::nullopt;
+    }
+    return entries;
+}
+
 void remove_stale_temporaries(const std::filesystem::path& folder,
                               const std::function<bool(std::wstring_view)>& is_ours) {
     constexpr std::size_t suffix = 1 + 16 + 4;  // ".<16 hex digits>.tmp"
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(FindFirstFileW(long_path(folder / L"*.tmp").c_str(), &entry));
-    if (!find) {
+    const auto entries = list_folder(folder, L"*.tmp");
+    if (!entries) {
         return;
     }
-    do {
-        if ((entry.dwFileAttributes & link_or_directory_mask) != 0) {
+    for (const FolderEntry& entry : *entries) {
+        if ((entry.attributes & link_or_directory_mask) != 0) {
             continue;
         }
-        const std::wstring_view name = entry.cFileName;
+        const std::wstring_view name = entry.name;
         if (name.size() > suffix &&
             is_atomic_temporary_of(name, name.substr(0, name.size() - suffix)) &&
             is_ours(name.substr(0, name.size() - suffix))) {
-            DeleteFileW(long_path(folder / entry.cFileName).c_str());  // best effort
+            DeleteFileW(long_path(folder / entry.name).c_str());  // best effort
         }
-    } while (FindNextFileW(find.get(), &entry));
+    }
 }
 
 }  // namespace vorn

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,17 @@ void write_text_file_atomic(const std::filesystem::path& path, std::string_view 
 // True for "<name>.<16 lower-case hex digits>.tmp": the temporary write_file_atomic makes
 // for `name`.
 bool is_atomic_temporary_of(std::wstring_view candidate, std::wstring_view name);
+
+struct FolderEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+};
+
+// The entries of `folder` that match `pattern`, without "." and "..": none when the folder
+// does not exist. Nothing when the listing could not be read to the end, because a partial
+// listing must never pass for the whole folder.
+std::optional<std::vector<FolderEntry>> list_folder(const std::filesystem::path& folder,
+                                                    const wchar_t* pattern = L"*");
 
 // Deletes, in `folder`, the plain files that are temporaries of write_file_atomic for a
 // name `is_ours` accepts: what a killed process leaves behind. Errors are ignored.

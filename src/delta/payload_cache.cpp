@@ -27,7 +27,7 @@ std::filesystem::path cached_payload(UpdateEngine& engine, const Manifest& manif
     if (file_exists(path)) {
         // A link or a folder in place of the blob is damage like any other.
         if (!is_plain_file(path) || client_file_size(path) != payload.compressed.bytes ||
-            hash_file_with_view(engine, path, to_utf16(relative), L"Проверяем контрольные суммы") !=
+            hash_file_with_view(engine, path, to_utf16(relative), checksum_title) !=
                 payload.compressed.sha256) {
             throw LauncherError("delta_payload_cache",
                                 L"Сохранённый файл дельты повреждён. Проверка остановлена.");

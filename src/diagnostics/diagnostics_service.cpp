@@ -10,7 +10,6 @@
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "core/unique_handle.h"
 #include "diagnostics/diagnostic_report.h"
 #include "net/url_policy.h"
 
@@ -47,17 +46,11 @@ DiagnosticsService::DiagnosticsService(LauncherConfig config, std::shared_ptr<Tr
 
 std::vector<fs::path> DiagnosticsService::list_queue() const {
     std::vector<fs::path> files;
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(FindFirstFileW(long_path(queue_dir_ / L"*").c_str(), &entry));
-    if (!find) {
-        return files;  // no folder yet: nothing queued
-    }
-    do {
-        const std::wstring name = entry.cFileName;
-        if (is_queue_name(name) && (entry.dwFileAttributes & link_or_directory_mask) == 0) {
-            files.push_back(queue_dir_ / name);
+    for (const FolderEntry& entry : list_folder(queue_dir_).value_or(std::vector<FolderEntry>{})) {
+        if (is_queue_name(entry.name) && (entry.attributes & link_or_directory_mask) == 0) {
+            files.push_back(queue_dir_ / entry.name);
         }
-    } while (FindNextFileW(find.get(), &entry));
+    }
     std::sort(files.begin(), files.end());
     return files;
 }

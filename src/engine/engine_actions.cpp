@@ -139,6 +139,10 @@ bool reports_clean(const UpdateEngine& engine) {
     return engine.clean.load();
 }
 
+const char* report_client_state(const UpdateEngine* engine) noexcept {
+    return engine && engine->clean.load() ? "clean" : "unverified";
+}
+
 bool game_executable_present(const UpdateEngine& engine) {
     try {
         return is_plain_file(resolve_client_path(engine, default_executable, true));

@@ -30,6 +30,10 @@ bool is_at_rest_for_self_update(UpdateEngine& engine);
 
 bool reports_clean(const UpdateEngine& engine);
 
+// "clean" or "unverified", the client state a diagnostic report carries; without an engine
+// the client is unverified.
+const char* report_client_state(const UpdateEngine* engine) noexcept;
+
 // element/elementclient.exe is a plain file under the root; any error counts as absent.
 bool game_executable_present(const UpdateEngine& engine);
 

@@ -5,6 +5,7 @@
 #include "app/ui_snapshot.h"
 #include "core/file_system.h"
 #include "core/launcher_error.h"
+#include "core/text.h"
 #include "engine/update_engine.h"
 
 namespace vorn {
@@ -26,6 +27,11 @@ std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::pat
     return hash_client_file(path, [&](std::uint64_t done, std::uint64_t total) {
         publish_view(engine, shown_phase, 0, title, detail, hash_progress_text(done, total), true);
     });
+}
+
+std::string checksum_of(UpdateEngine& engine, const std::filesystem::path& path,
+                        const std::string& manifest_path) {
+    return hash_file_with_view(engine, path, to_utf16(manifest_path), checksum_title);
 }
 
 namespace {

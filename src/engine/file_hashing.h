@@ -14,10 +14,17 @@ struct UpdateEngine;
 // Refuses anything but a plain file ("file_safety"), then hashes it.
 std::string hash_client_file(const std::filesystem::path& path, const HashProgress& progress = {});
 
+// The title every check of a client, staged or backup file is shown under.
+inline constexpr const wchar_t* checksum_title = L"Проверяем контрольные суммы";
+
 // Hashes while publishing "Файл: " + display under `title`, in the installing phase when
 // an installation is running, else the checking phase.
 std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::path& path,
                                 const std::wstring& display, const std::wstring& title);
+
+// hash_file_with_view under checksum_title, with the manifest path as display.
+std::string checksum_of(UpdateEngine& engine, const std::filesystem::path& path,
+                        const std::string& manifest_path);
 
 // "SHA-256: 1.5 / 3.0 МБ": the unit follows the total.
 std::wstring hash_progress_text(std::uint64_t done, std::uint64_t total);

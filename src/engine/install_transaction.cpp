@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <optional>
-
 #include <nlohmann/json.hpp>
 
 #include "core/file_system.h"
@@ -30,7 +28,6 @@ namespace fs = std::filesystem;
 
 constexpr std::uint64_t largest_owner_file = 2048;
 constexpr const char* transactions_folder = "element/.vornell-transactions";
-const wchar_t* const checksum_title = L"Проверяем контрольные суммы";
 
 [[noreturn]] void fail_state(const wchar_t* message) {
     throw LauncherError("transaction_state", message);
@@ -48,8 +45,7 @@ std::string index_name(std::size_t index) {
 
 // The live digest, or "" when there is no file.
 std::string live_digest(UpdateEngine& engine, const fs::path& live, const std::string& path) {
-    return file_exists(live) ? hash_file_with_view(engine, live, to_utf16(path), checksum_title)
-                             : std::string();
+    return file_exists(live) ? checksum_of(engine, live, path) : std::string();
 }
 
 // "<1 to 6 digits>.bin" in any letter case; in "staged" also the guild archive and the
@@ -73,45 +69,6 @@ bool is_permitted_name(std::wstring name, bool staged) {
         return plain(name.substr(0, name.size() - 21));
     }
     return false;
-}
-
-struct FolderEntry {
-    std::wstring name;
-    DWORD attributes = 0;
-};
-
-// Nothing when the folder cannot be listed to the end: a partial listing must never pass
-// for a folder with nothing unexpected in it.
-std::optional<std::vector<FolderEntry>> entries_of(const fs::path& folder) {
-    std::vector<FolderEntry> entries;
-    WIN32_FIND_DATAW data{};
-    UniqueFind find(FindFirstFileW(long_path(folder / L"*").c_str(), &data));
-    if (!find) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-            return entries;
-        }
-        return std::nullopt;
-    }
-    do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") {
-            entries.push_back({name, data.dwFileAttributes});
-        }
-    } while (FindNextFileW(find.get(), &data));
-    if (GetLastError() != ERROR_NO_MORE_FILES) {
-        return std::nullopt;
-    }
-    return entries;
-}
-
-void delete_file(const fs::path& path) {
-    if (!DeleteFileW(long_path(path).c_str())) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            throw LauncherError("local_state", L"Не удалось завершить сохранение состояния.",
-                                error);
-        }
-    }
 }
 
 void delete_folder(const fs::path& path) {
@@ -213,6 +170,19 @@ fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
     return folder;
 }
 
+std::string backup_entry_name(std::size_t index) {
+    return "backups/" + index_name(index);
+}
+
+void move_into_place(const fs::path& source, const fs::path& live) {
+    if (!MoveFileExW(long_path(source).c_str(), long_path(live).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw LauncherError("install_replace",
+                            L"Не удалось заменить файл. Закройте игру и повторите обновление.",
+                            GetLastError());
+    }
+}
+
 void copy_to_backup(const fs::path& source, const fs::path& target) {
     ensure_service_directory(target.parent_path());
     if (!CopyFileW(long_path(source).c_str(), long_path(target).c_str(), TRUE)) {
@@ -288,8 +258,7 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
     for (std::size_t i = 0; i < staged.size(); ++i) {
         const StagedFile& file = staged[i];
         const fs::path live = resolve_client_path(engine, file.path, true);
-        if (hash_file_with_view(engine, file.staged, to_utf16(file.path), checksum_title) !=
-            file.new_sha256) {
+        if (checksum_of(engine, file.staged, file.path) != file.new_sha256) {
             throw LauncherError("stage_verify", L"Подготовленный файл не прошёл проверку.");
         }
         const bool existed = file_exists(live);
@@ -299,11 +268,11 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
             throw LauncherError("install_conflict",
                                 L"Файл изменился во время загрузки. Обновление остановлено.");
         }
-        const std::string backup_name = "backups/" + index_name(i);
+        const std::string backup_name = backup_entry_name(i);
         if (existed) {
             const fs::path backup = resolve_relative_path(folder, backup_name, true);
             copy_to_backup(live, backup);
-            if (hash_file_with_view(engine, backup, to_utf16(file.path), checksum_title) != old) {
+            if (checksum_of(engine, backup, file.path) != old) {
                 throw LauncherError("backup_verify", L"Резервная копия не прошла проверку.");
             }
         }
@@ -338,15 +307,9 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
                                 L"Файл изменился во время обновления. Повторите действие.");
         }
         ensure_service_directory(live.parent_path());
-        if (!MoveFileExW(long_path(staged[i].staged).c_str(), long_path(live).c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            throw LauncherError("install_replace",
-                                L"Не удалось заменить файл. Закройте игру и повторите обновление.",
-                                GetLastError());
-        }
+        move_into_place(staged[i].staged, live);
         reach(engine, "published");
-        if (hash_file_with_view(engine, live, to_utf16(staged[i].path), checksum_title) !=
-            staged[i].new_sha256) {
+        if (checksum_of(engine, live, staged[i].path) != staged[i].new_sha256) {
             throw LauncherError("install_verify", L"Установленный файл не прошёл проверку.");
         }
         publish_view(engine, 4, static_cast<std::int32_t>((i * 100 + 100) / count),
@@ -370,7 +333,7 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool
     // Everything is checked before anything is deleted: an unexpected entry leaves it all.
     std::vector<fs::path> files;
     std::vector<fs::path> folders;
-    const auto entries = entries_of(folder);
+    const auto entries = list_folder(folder);
     if (!entries) {
         return false;
     }
@@ -389,7 +352,7 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool
         }
         if ((entry.name == L"staged" || entry.name == L"backups") && real_folder) {
             const fs::path sub = folder / entry.name;
-            const auto inner_entries = entries_of(sub);
+            const auto inner_entries = list_folder(sub);
             if (!inner_entries) {
                 return false;
             }
@@ -406,12 +369,12 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool
         return false;
     }
     for (const fs::path& file : files) {
-        delete_file(file);
+        remove_file_if_present(file);
     }
     for (const fs::path& sub : folders) {
         delete_folder(sub);
     }
-    delete_file(folder / owner_file_name);
+    remove_file_if_present(folder / owner_file_name);
     delete_folder(folder);
     return true;
 }
@@ -425,7 +388,7 @@ void remove_stale_transactions(UpdateEngine& engine) {
         if (!file_exists(parent)) {
             return;
         }
-        const auto entries = entries_of(parent);
+        const auto entries = list_folder(parent);
         if (!entries) {
             return;
         }

@@ -49,7 +49,13 @@ std::filesystem::path transaction_folder(const UpdateEngine& engine, const std::
 bool read_owner(const UpdateEngine& engine, const std::string& id,
                 const std::filesystem::path& folder);
 
-// A plain copy that never overwrites; "backup_write" on failure.
+// "backups/<index>.bin": where the journal says entry `index` keeps its old content.
+std::string backup_entry_name(std::size_t index);
+
+// Moves `source` over `live` (replacing it, written through); "install_replace" on failure.
+void move_into_place(const std::filesystem::path& source, const std::filesystem::path& live);
+
+// A plain copy that never overwrites, flushed to the disk; "backup_write" on failure.
 void copy_to_backup(const std::filesystem::path& source, const std::filesystem::path& target);
 
 // Removes a transaction folder holding only what a transaction writes; leaves it (false)

@@ -30,7 +30,6 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t largest_journal = 8388608;
 constexpr std::size_t most_journal_entries = 100000;
 constexpr const wchar_t* recovery_suffix = L".vorn-recovery";
-const wchar_t* const checksum_title = L"Проверяем контрольные суммы";
 
 struct RecoveryEntry {
     std::string path;
@@ -51,10 +50,6 @@ struct RecoveryEntry {
     throw LauncherError("recovery_conflict", message);
 }
 
-std::string digest_of(UpdateEngine& engine, const fs::path& path, const std::string& display) {
-    return hash_file_with_view(engine, path, to_utf16(display), checksum_title);
-}
-
 RecoveryEntry validate_entry(UpdateEngine& engine, const json& item, std::size_t index,
                              const fs::path& folder, std::set<std::wstring>& seen) {
     const wchar_t* const bad_path = L"Недопустимый путь в описании восстановления.";
@@ -68,7 +63,7 @@ RecoveryEntry validate_entry(UpdateEngine& engine, const json& item, std::size_t
     const std::string backup = item["backup"].get<std::string>();
     if (normal.size() < 8 || !normal.starts_with("element/") ||
         !seen.insert(manifest_path_identity(entry.path)).second ||
-        backup != "backups/" + std::to_string(index) + ".bin") {
+        backup != backup_entry_name(index)) {
         fail_state(bad_path);
     }
     entry.live = resolve_client_path(engine, entry.path, true);
@@ -87,7 +82,7 @@ RecoveryEntry validate_entry(UpdateEngine& engine, const json& item, std::size_t
     entry.old_sha256 = old_sha == item.end() ? std::string() : old_sha->get<std::string>();
     if (!is_sha256_hex(entry.new_sha256) ||
         (entry.existed && (!is_sha256_hex(entry.old_sha256) || !is_plain_file(entry.backup) ||
-                           digest_of(engine, entry.backup, entry.path) != entry.old_sha256))) {
+                           checksum_of(engine, entry.backup, entry.path) != entry.old_sha256))) {
         throw LauncherError("recovery_backup",
                             L"Резервная копия не прошла проверку. Файлы не изменены.");
     }
@@ -96,7 +91,7 @@ RecoveryEntry validate_entry(UpdateEngine& engine, const json& item, std::size_t
         entry.accepted_updater = find_accepted_updater(engine);
     }
     if (file_exists(entry.live)) {
-        const std::string live = digest_of(engine, entry.live, entry.path);
+        const std::string live = checksum_of(engine, entry.live, entry.path);
         const bool known = live == entry.new_sha256 ||
                            (entry.existed && live == entry.old_sha256) ||
                            (entry.accepted_updater && live == entry.accepted_updater->sha256);
@@ -124,7 +119,8 @@ void roll_back(UpdateEngine& engine, const RecoveryEntry& entry) {
         }
         return;
     }
-    if (file_exists(entry.live) && digest_of(engine, entry.live, entry.path) == entry.old_sha256) {
+    if (file_exists(entry.live) &&
+        checksum_of(engine, entry.live, entry.path) == entry.old_sha256) {
         return;
     }
     fs::path temp = entry.live;
@@ -134,12 +130,7 @@ void roll_back(UpdateEngine& engine, const RecoveryEntry& entry) {
         fail_conflict(L"Временный файл восстановления уже существует.");
     }
     copy_to_backup(entry.backup, temp);
-    if (!MoveFileExW(long_path(temp).c_str(), long_path(entry.live).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        throw LauncherError("install_replace",
-                            L"Не удалось заменить файл. Закройте игру и повторите обновление.",
-                            GetLastError());
-    }
+    move_into_place(temp, entry.live);
 }
 
 }  // namespace

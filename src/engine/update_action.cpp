@@ -45,9 +45,9 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     if (!verify_client(engine, plan.manifest, {}).empty()) {
         throw LauncherError("post_install_check", L"Не все файлы прошли проверку после установки.");
     }
+    // The receipt's write also removes the marker and sets clean once nothing is left to
+    // repair.
     write_installed_receipt(engine, plan.manifest);
-    remove_file_if_present(engine.marker_path);
-    engine.clean.store(!is_repair_required(engine));
     publish_view(engine, 8, 100, L"Клиент готов к игре",
                  plan.mismatches.empty() ? L"Все файлы уже актуальны."
                                          : L"Обновление установлено и проверено.",

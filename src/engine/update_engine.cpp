@@ -1,5 +1,6 @@
 #include "engine/update_engine.h"
 
+#include "archive/rebase_receipt.h"
 #include "core/file_system.h"
 #include "engine/client_paths.h"
 
@@ -27,7 +28,7 @@ UpdateEngine::UpdateEngine(LauncherConfig launcher_config, std::shared_ptr<Trans
     remove_stale_temporaries(cache_dir, [](std::wstring_view name) {
         for (const wchar_t* state :
              {receipt_file_name, marker_file_name, transaction_file_name, guild_state_file_name,
-              L"archive-rebase-state-v1.json", L"diagnostics-last-v1.json"}) {
+              rebase_state_file_name, L"diagnostics-last-v1.json"}) {
             if (name == state) {
                 return true;
             }

@@ -61,11 +61,11 @@ struct UpdateEngine {
     std::function<void(std::string_view)> fault_point;
 };
 
-// Sets the view's texts, busy, can_play := clean and can_update := !busy, then hands it
-// to the sink.
 // Reaches the named durable step (see fault_point).
 void reach(UpdateEngine& engine, std::string_view point);
 
+// Sets the view's texts, busy, can_play := clean and can_update := !busy, then hands it
+// to the sink.
 void publish_view(UpdateEngine& engine, std::int32_t phase, std::int32_t percent,
                   const std::wstring& title, const std::wstring& detail, const std::wstring& hint,
                   bool busy);

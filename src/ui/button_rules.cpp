@@ -32,8 +32,10 @@ std::optional<UiAction> action_for_click(int id, const UiView& view) {
             return UiAction::update;
         case layout::id_check:
             return UiAction::check;
-        default:
+        case layout::id_icons:
             return UiAction::icons;
+        default:
+            return std::nullopt;
     }
 }
 

@@ -16,7 +16,6 @@ Fonts create_fonts() {
     fonts.title.reset(segoe(23, FW_BOLD));
     fonts.detail.reset(segoe(16, FW_NORMAL));
     fonts.small_text.reset(segoe(14, FW_NORMAL));
-    fonts.button_label.reset(segoe(14, FW_NORMAL));
     return fonts;
 }
 

@@ -6,10 +6,9 @@
 namespace vorn {
 
 struct Fonts {
-    UniqueFont title;         // 23, bold
-    UniqueFont detail;        // 16
-    UniqueFont small_text;    // 14: percent, hint, footer, the Icons label
-    UniqueFont button_label;  // 14: the other action buttons
+    UniqueFont title;       // 23, bold
+    UniqueFont detail;      // 16
+    UniqueFont small_text;  // 14: percent, hint, footer, the action button labels
 };
 
 // A font that cannot be made stays null; its texts then use the device context's font.

@@ -6,6 +6,7 @@
 #include <array>
 #include <utility>
 
+#include "core/launcher_error.h"
 #include "ui/background.h"
 #include "ui/button_rules.h"
 #include "ui/fonts.h"
@@ -23,10 +24,7 @@ constexpr wchar_t wait_hint[] = L"Дождитесь завершения тек
 constexpr wchar_t background_failed[] = L"Не удалось загрузить оформление лаунчера.";
 constexpr int exit_setup_failed = 2;
 
-struct LauncherWindow;
-
 struct ButtonRecord {
-    LauncherWindow* owner = nullptr;
     ButtonDef def{};
     HWND window = nullptr;
     WNDPROC previous = nullptr;
@@ -110,7 +108,6 @@ bool create_buttons(LauncherWindow& state) {
     for (std::size_t i = 0; i < layout::buttons.size(); ++i) {
         const ButtonDef& def = layout::buttons[i];
         ButtonRecord& record = state.buttons[i];
-        record.owner = &state;
         record.def = def;
         record.window = CreateWindowExW(
             0, L"BUTTON", def.label, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW,
@@ -132,10 +129,6 @@ void on_command(LauncherWindow& state, int id) {
         if (!state.links_disabled) {
             ShellExecuteW(state.window, L"open", address, nullptr, nullptr, SW_SHOWNORMAL);
         }
-        return;
-    }
-    if (id != layout::id_play && id != layout::id_update && id != layout::id_check &&
-        id != layout::id_icons) {
         return;
     }
     if (const auto action = action_for_click(id, state.view); action && state.on_action) {
@@ -264,12 +257,6 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             }
             return 0;
         }
-        case WM_KEYDOWN:
-            if (wparam == VK_ESCAPE) {
-                SendMessageW(window, WM_CLOSE, 0, 0);
-                return 0;
-            }
-            break;
         case WM_CLOSE:
             // An update cannot be abandoned half-way: ask the player to wait instead.
             if (state->view.busy) {
@@ -327,7 +314,7 @@ int message_loop(HWND main_window) {
 
 int run_window(HINSTANCE instance, const std::wstring& client_folder,
                std::shared_ptr<UiChannel> channel, std::function<void(UiAction)> on_action,
-               std::function<void()> on_ready, bool links_disabled, bool silent) {
+               std::function<void()> on_ready, bool links_disabled) {
     const GdiplusSession gdiplus;
     if (!gdiplus.started()) {
         return exit_setup_failed;
@@ -341,10 +328,8 @@ int run_window(HINSTANCE instance, const std::wstring& client_folder,
     state->links_disabled = links_disabled;
     state->background = Background::load(instance);
     if (!state->background) {
-        if (!silent) {
-            MessageBoxW(nullptr, background_failed, window_caption, MB_ICONERROR);
-        }
-        return exit_setup_failed;
+        // The entry shows it, unless the run is silent.
+        throw LauncherError("window_setup", background_failed);
     }
     state->fonts = create_fonts();
 

@@ -15,9 +15,9 @@ namespace vorn {
 // Runs the window and its message loop on the calling (main) thread until it closes.
 // `on_ready` is called once the window exists; `on_action` for every accepted click.
 // Returns the exit code: 0 after a normal close, 2 when the window could not be set up.
-// A `silent` run (local test, or started by the updater) never shows a message box.
+// Throws LauncherError "window_setup" when the background art cannot be loaded.
 int run_window(HINSTANCE instance, const std::wstring& client_folder,
                std::shared_ptr<UiChannel> channel, std::function<void(UiAction)> on_action,
-               std::function<void()> on_ready, bool links_disabled, bool silent);
+               std::function<void()> on_ready, bool links_disabled);
 
 }  // namespace vorn

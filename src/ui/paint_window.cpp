@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/ui_snapshot.h"
 #include "build_info.h"
 #include "ui/button_rules.h"
 #include "ui/gdi_handles.h"
@@ -78,7 +79,7 @@ void draw_action_button(HDC dc, const RECT& rect, const ButtonDef& button, const
         const RECT below{rect.left + 2, rect.top + 38, rect.right - 2, rect.bottom - 3};
         text(dc, caption, below, fonts.small_text.get(), label, centred_label);
     } else {
-        text(dc, caption, rect, fonts.button_label.get(), label, centred_label);
+        text(dc, caption, rect, fonts.small_text.get(), label, centred_label);
     }
     if (look.focus) {
         const RECT focus{rect.left + 5, rect.top + 5, rect.right - 5, rect.bottom - 5};
@@ -105,7 +106,7 @@ void paint_window(HDC dc, HDC background, const Fonts& fonts, const std::wstring
 
     SetBkMode(dc, TRANSPARENT);
     text(dc, view.title, layout::title_area, fonts.title.get(),
-         view.phase == layout::phase_error ? colours::title_error : colours::title, single_line);
+         view.phase == phase::error ? colours::title_error : colours::title, single_line);
     text(dc, view.detail, layout::detail_area, fonts.detail.get(), colours::detail, single_line);
 
     outline(dc, layout::progress_frame, colours::progress_frame);

@@ -65,8 +65,6 @@ inline constexpr int caption_zone_top = 12, caption_zone_bottom = 48;
 // Above this line the window is dragged by its art.
 inline constexpr int drag_bottom = 260;
 
-inline constexpr int phase_error = 9;
-
 }  // namespace layout
 
 namespace colours {

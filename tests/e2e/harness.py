@@ -155,6 +155,33 @@ class ReportReceiver:
         self.server.server_close()
 
 
+class Stalling:
+    """A server that holds every request for a while: keeps a launcher busy."""
+
+    def __init__(self, seconds):
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_HEAD(self):
+                time.sleep(seconds)
+                self.send_response(503)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+
+            do_GET = do_HEAD
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def url(self):
+        return "http://127.0.0.1:%d/" % self.server.server_address[1]
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
 class Feed:
     """A feed folder: manifest.json, its .gz companion and content-addressed blobs."""
 

@@ -7,10 +7,8 @@ import json
 import os
 import re
 import sys
-import threading
 import time
 import unittest
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -19,33 +17,6 @@ import harness  # noqa: E402
 BUILD = Path(os.environ.get("VORN_BUILD_DIR", harness.REPO / "build"))
 LAUNCHER = harness.Launcher(BUILD)
 UNKNOWN = "Доступность новых обновлений сейчас неизвестна."
-
-
-class Stalling:
-    """A server that holds every request for a while: keeps a launcher busy."""
-
-    def __init__(self, seconds):
-        class Handler(BaseHTTPRequestHandler):
-            def log_message(self, *args):
-                pass
-
-            def do_HEAD(self):
-                time.sleep(seconds)
-                self.send_response(503)
-                self.send_header("Content-Length", "0")
-                self.end_headers()
-
-            do_GET = do_HEAD
-
-        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def url(self):
-        return "http://127.0.0.1:%d/" % self.server.server_address[1]
-
-    def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
 
 
 class Scenarios(unittest.TestCase):
@@ -221,7 +192,7 @@ class Scenarios(unittest.TestCase):
         self.assertEqual((code, result), (2, None))
 
     def test_second_launcher_for_the_same_client_exits_at_once(self):
-        stalling = Stalling(4)
+        stalling = harness.Stalling(4)
         self.addCleanup(stalling.stop)
         self.scene.configure(manifestUrl=stalling.url() + "manifest.json")
         first_result = self.scene.dir / "first.json"

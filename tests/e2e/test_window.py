@@ -18,7 +18,6 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from test_scenarios import Stalling  # noqa: E402
 
 BUILD = Path(os.environ.get("VORN_BUILD_DIR", harness.REPO / "build"))
 LAUNCHER = harness.Launcher(BUILD)
@@ -217,7 +216,7 @@ class Window(unittest.TestCase):
         self.assertEqual(run.ended(), 0)
 
     def test_closing_while_busy_waits(self):
-        stalling = Stalling(6)
+        stalling = harness.Stalling(6)
         self.addCleanup(stalling.stop)
         self.scene.configure(manifestUrl=stalling.url() + "manifest.json")
         run = self.start()

@@ -195,7 +195,7 @@ TEST(WindowRun, ClicksFollowTheLatestViewAndCloseWaitsWhileBusy) {
     ASSERT_TRUE(window_thread().run([&] {
         code = run_window(
             GetModuleHandleW(nullptr), L"C:\\Games\\Vornell", channel,
-            [&](UiAction action) { actions.push_back(action); }, on_ready, true, true);
+            [&](UiAction action) { actions.push_back(action); }, on_ready, true);
     }));
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ready, 1);
