@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 
@@ -9,6 +8,7 @@
 #include "delta/payload_cache.h"
 #include "engine/manifest.h"
 #include "engine_fixture.h"
+#include "support/compression.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {
@@ -18,18 +18,6 @@ using Json = nlohmann::json;
 using test::EngineFixture;
 
 constexpr std::uint64_t mib512 = 536870912;
-
-std::string deflate(const std::string& raw) {
-    uLongf length = compressBound(static_cast<uLong>(raw.size()));
-    std::string out(length, '\0');
-    if (compress(reinterpret_cast<Bytef*>(out.data()), &length,
-                 reinterpret_cast<const Bytef*>(raw.data()),
-                 static_cast<uLong>(raw.size())) != Z_OK) {
-        throw std::runtime_error("compress failed");
-    }
-    out.resize(length);
-    return out;
-}
 
 Json digest_of(const std::string& content) {
     return {{"sha256", sha256_string(content)}, {"bytes", content.size()}};
@@ -41,7 +29,7 @@ Json file_record(const std::string& path, const std::string& sha256, std::uint64
 
 // The feed of every test: one "full" entry writing `content` to element/config.ini.
 const std::string content = "new config";
-const std::string blob = deflate(content);
+const std::string blob = test::compressed(content, false);
 const std::string blob_name = "payload/" + sha256_string(blob) + ".zlib";
 const delta::Payload payload{
     blob_name, {sha256_string(blob), blob.size()}, {sha256_string(content), content.size()}};

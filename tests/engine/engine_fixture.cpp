@@ -4,6 +4,7 @@
 
 #include "core/identifiers.h"
 #include "core/sha256.h"
+#include "core/text.h"
 #include "engine/installed_receipt.h"
 #include "net/endpoints.h"
 #include "net/winhttp_transport.h"
@@ -62,8 +63,20 @@ void EngineFixture::install(const std::vector<ClientFile>& files) const {
     }
 }
 
+std::optional<std::string> EngineFixture::content_of(const std::string& relative) const {
+    const std::filesystem::path file = root() / std::filesystem::path(relative).make_preferred();
+    return std::filesystem::exists(file) ? std::optional(read_raw_file(file)) : std::nullopt;
+}
+
 void EngineFixture::publish(const nlohmann::json& manifest) const {
     write_raw_file(feed_dir() / L"manifest.json", manifest.dump());
+}
+
+void EngineFixture::serve_blob(const std::string& digest, const std::string& body) const {
+    const std::filesystem::path blob =
+        feed_dir() / L"blobs" / to_utf16(digest.substr(0, 2)) / to_utf16(digest + ".dat");
+    std::filesystem::create_directories(blob.parent_path());
+    write_raw_file(blob, body);
 }
 
 nlohmann::json manifest_of(const std::vector<ClientFile>& files, const std::string& version) {

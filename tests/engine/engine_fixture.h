@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ namespace vorn::test {
 struct ClientFile {
     std::string path;
     std::string content;
+};
+
+// One listed file of an update: its live content before (none: absent) and after.
+struct Change {
+    std::string path;
+    std::optional<std::string> before;
+    std::string after;
 };
 
 class EngineFixture {
@@ -38,11 +46,15 @@ class EngineFixture {
     std::filesystem::path feed_dir() const;
 
     std::filesystem::path write(const std::string& relative, const std::string& content) const;
+    // The content of a client file, or nothing when it is absent.
+    std::optional<std::string> content_of(const std::string& relative) const;
     // Writes the files into the client and a game executable beside them.
     void install(const std::vector<ClientFile>& files) const;
     // Publishes a manifest document as the feed's manifest.json (served with a strong
     // etag and last-modified).
     void publish(const nlohmann::json& manifest) const;
+    // Serves `body` as the content-addressed blob of `digest` (blobs/<2 digits>/<digest>.dat).
+    void serve_blob(const std::string& digest, const std::string& body) const;
 
     std::vector<UiSnapshot> views;
 

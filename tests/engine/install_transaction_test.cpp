@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <optional>
 
 #include "core/identifiers.h"
@@ -12,6 +10,7 @@
 #include "engine/install_transaction.h"
 #include "engine/recovery.h"
 #include "engine_fixture.h"
+#include "support/compression.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {
@@ -22,37 +21,10 @@ using nlohmann::json;
 
 struct Crash {};  // thrown from the fault point: the work stops there, nothing is undone
 
-// One listed file: its live content before the update (none: absent) and after.
-struct Change {
-    std::string path;
-    std::optional<std::string> before;
-    std::string after;
-};
-
 // a.pck and b.pck are replaced; the new file sits in a folder that does not exist yet.
-const std::vector<Change> three = {{"element/a.pck", "a old", "a new"},
-                                   {"element/fresh/n.pck", std::nullopt, "n new"},
-                                   {"element/b.pck", "b old", "b new"}};
-
-std::string gzip_or_zlib(const std::string& input, bool gzip) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, gzip ? 31 : 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&z, static_cast<uLong>(input.size())) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-    z.avail_in = static_cast<uInt>(input.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-// The live content, or nothing when the file is absent.
-std::optional<std::string> live(const test::EngineFixture& fixture, const std::string& path) {
-    const fs::path file = fixture.root() / fs::path(path).make_preferred();
-    return fs::exists(file) ? std::optional(test::read_raw_file(file)) : std::nullopt;
-}
+const std::vector<test::Change> three = {{"element/a.pck", "a old", "a new"},
+                                         {"element/fresh/n.pck", std::nullopt, "n new"},
+                                         {"element/b.pck", "b old", "b new"}};
 
 std::vector<std::wstring> transaction_folders(const test::EngineFixture& fixture) {
     const fs::path parent = fixture.root() / L"element" / L".vornell-transactions";
@@ -63,22 +35,17 @@ std::string blob_path(const std::string& digest) {
     return "blobs/" + digest.substr(0, 2) + "/" + digest + ".dat";
 }
 
-void serve(const test::EngineFixture& fixture, const std::string& digest, const std::string& body) {
-    const fs::path blob = fixture.feed_dir() / fs::path(blob_path(digest)).make_preferred();
-    fs::create_directories(blob.parent_path());
-    test::write_raw_file(blob, body);
-}
-
 // Writes the old client, serves every new content as a raw blob and loads the manifest.
-std::vector<ManifestFile> prepare(test::EngineFixture& fixture, const std::vector<Change>& changes,
+std::vector<ManifestFile> prepare(test::EngineFixture& fixture,
+                                  const std::vector<test::Change>& changes,
                                   const std::function<void(json&)>& edit = {}) {
     std::vector<test::ClientFile> wanted;
-    for (const Change& change : changes) {
+    for (const test::Change& change : changes) {
         if (change.before) {
             fixture.write(change.path, *change.before);
         }
         wanted.push_back({change.path, change.after});
-        serve(fixture, sha256_string(change.after), change.after);
+        fixture.serve_blob(sha256_string(change.after), change.after);
     }
     json document = test::manifest_of(wanted);
     if (edit) {
@@ -88,10 +55,10 @@ std::vector<ManifestFile> prepare(test::EngineFixture& fixture, const std::vecto
 }
 
 // The first `updated` files hold their new content, the rest their old one.
-void expect_client(const test::EngineFixture& fixture, const std::vector<Change>& changes,
+void expect_client(const test::EngineFixture& fixture, const std::vector<test::Change>& changes,
                    std::size_t updated) {
     for (std::size_t i = 0; i < changes.size(); ++i) {
-        EXPECT_EQ(live(fixture, changes[i].path),
+        EXPECT_EQ(fixture.content_of(changes[i].path),
                   i < updated ? changes[i].after : changes[i].before)
             << changes[i].path;
     }
@@ -187,7 +154,7 @@ TEST(Transaction, JournalsANewFileWithoutBackup) {
     EXPECT_FALSE(fs::exists(folder));
 }
 
-const Change replaced = {"element/a.pck", "old content", "new content"};
+const test::Change replaced = {"element/a.pck", "old content", "new content"};
 
 // A blob that fails one check: scripted answers or body, and the manifest's compressedSize.
 struct BadBlob {
@@ -212,7 +179,7 @@ TEST_P(TransactionBadBlob, IsNeverInstalled) {
         }
     });
     const std::string blob = blob_path(files[0].sha256);
-    serve(fixture, files[0].sha256, row.body);
+    fixture.serve_blob(files[0].sha256, row.body);
     if (!row.answers.is_null()) {
         server.answer(fixture.prefix() + blob, row.answers);
     }
@@ -222,7 +189,7 @@ TEST_P(TransactionBadBlob, IsNeverInstalled) {
     EXPECT_EQ(error->stage, row.stage);
     EXPECT_EQ(error->http_status, row.http_status);
     EXPECT_EQ(server.requests(fixture.prefix() + blob).size(), row.requests);
-    EXPECT_EQ(live(fixture, replaced.path), replaced.before);
+    EXPECT_EQ(fixture.content_of(replaced.path), replaced.before);
     EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
     EXPECT_FALSE(file_exists(fixture.engine().marker_path));
 }
@@ -247,9 +214,9 @@ TEST(Transaction, DecodesBlobsByTheirFirstBytes) {
         const std::string content(5000, gzip ? 'g' : 'z');
         const std::vector<ManifestFile> files =
             prepare(fixture, {{"element/a.pck", "old", content}});  // no compressedSize
-        serve(fixture, files[0].sha256, gzip_or_zlib(content, gzip));
+        fixture.serve_blob(files[0].sha256, test::compressed(content, gzip));
         install_files(fixture.engine(), files);
-        EXPECT_EQ(live(fixture, "element/a.pck"), content) << gzip;
+        EXPECT_EQ(fixture.content_of("element/a.pck"), content) << gzip;
     }
 }
 
@@ -257,13 +224,13 @@ TEST(Transaction, StoredFilesThatLookCompressedAreInstalledAsTheyCame) {
     VORN_REQUIRE_LOOPBACK(server);
     // Text that starts with "x", and a .gz archive that is itself the game file.
     for (const std::string& content :
-         {std::string("xml-like settings, stored plain"), gzip_or_zlib("inner", true)}) {
+         {std::string("xml-like settings, stored plain"), test::compressed("inner", true)}) {
         test::EngineFixture fixture(&server);
         const std::vector<ManifestFile> files =
             prepare(fixture, {{"element/a.pck", "old", content}});
-        serve(fixture, files[0].sha256, content);
+        fixture.serve_blob(files[0].sha256, content);
         install_files(fixture.engine(), files);
-        EXPECT_EQ(live(fixture, "element/a.pck"), content);
+        EXPECT_EQ(fixture.content_of("element/a.pck"), content);
     }
 }
 
@@ -295,9 +262,9 @@ TEST(Transaction, FileChangedDuringDownloadStopsBeforeBackup) {
     };
     VORN_EXPECT_ERROR(install_files(fixture.engine(), files), "install_conflict",
                       L"Файл изменился во время загрузки. Обновление остановлено.");
-    EXPECT_EQ(live(fixture, "element/a.pck"), "a old");
-    EXPECT_EQ(live(fixture, "element/fresh/n.pck"), std::nullopt);
-    EXPECT_EQ(live(fixture, "element/b.pck"), "b edited");
+    EXPECT_EQ(fixture.content_of("element/a.pck"), "a old");
+    EXPECT_EQ(fixture.content_of("element/fresh/n.pck"), std::nullopt);
+    EXPECT_EQ(fixture.content_of("element/b.pck"), "b edited");
     EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
     EXPECT_FALSE(file_exists(fixture.engine().marker_path));
 }

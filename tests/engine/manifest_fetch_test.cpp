@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include "engine/manifest.h"
 #include "engine_fixture.h"
+#include "support/compression.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {
@@ -12,17 +11,7 @@ namespace {
 using nlohmann::json;
 
 std::string gzip(const std::string& text) {
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
+    return test::compressed(text, true);
 }
 
 // "GET manifest.json.gz", "HEAD manifest.json", ... in the order the server saw them.

@@ -21,26 +21,20 @@ using nlohmann::json;
 
 struct Crash {};
 
-struct Change {
-    std::string path;
-    std::optional<std::string> before;  // none: the file did not exist
-    std::string after;
-};
-
-const std::vector<Change> pair = {{"element/a.pck", "a old", "a new"},
-                                  {"element/b.pck", "b old", "b new"}};
+const std::vector<test::Change> pair = {{"element/a.pck", "a old", "a new"},
+                                        {"element/b.pck", "b old", "b new"}};
 
 // A client whose commit stopped at the `occurrence`-th `point`, seen by the next run.
 class CrashedClient {
   public:
-    CrashedClient(const std::vector<Change>& changes, const char* point, int occurrence) {
+    CrashedClient(const std::vector<test::Change>& changes, const char* point, int occurrence) {
         UpdateEngine& engine = fixture.engine();
         id = random_hex(16);
         folder = begin_transaction(engine, id);
         std::vector<StagedFile> staged;
         ExpectedStates expected;
         for (std::size_t i = 0; i < changes.size(); ++i) {
-            const Change& change = changes[i];
+            const test::Change& change = changes[i];
             if (change.before) {
                 fixture.write(change.path, *change.before);
             }
@@ -63,10 +57,6 @@ class CrashedClient {
         json journal = read_json_file(engine().transaction_path, 1 << 20);
         edit(journal);
         write_json_file(engine().transaction_path, journal);
-    }
-    std::optional<std::string> live(const std::string& path) const {
-        const fs::path file = fixture.root() / fs::path(path).make_preferred();
-        return fs::exists(file) ? std::optional(test::read_raw_file(file)) : std::nullopt;
     }
     // Every file under the client folder with its content.
     std::map<fs::path, std::string> snapshot() const {
@@ -102,7 +92,7 @@ class RecoveryRefusal : public ::testing::TestWithParam<Refusal> {};
 // Half published (a new, b old): a refusal that restored anything would show on a.pck.
 TEST_P(RecoveryRefusal, ChangesNothing) {
     CrashedClient client(pair, "published", 1);
-    ASSERT_EQ(client.live("element/a.pck"), "a new");
+    ASSERT_EQ(client.fixture.content_of("element/a.pck"), "a new");
     GetParam().edit(client);
     const auto before = client.snapshot();
     const std::string journal = test::read_raw_file(client.engine().transaction_path);
@@ -149,12 +139,12 @@ TEST(Recovery, DeletesNewFilesThatArrivedAndKeepsTheirFolders) {
     CrashedClient client(
         {{"element/fresh/deep/n1.pck", std::nullopt, "n1"}, {"element/n2.pck", std::nullopt, "n2"}},
         "published", 1);
-    ASSERT_EQ(client.live("element/fresh/deep/n1.pck"), "n1");
-    ASSERT_EQ(client.live("element/n2.pck"), std::nullopt);
+    ASSERT_EQ(client.fixture.content_of("element/fresh/deep/n1.pck"), "n1");
+    ASSERT_EQ(client.fixture.content_of("element/n2.pck"), std::nullopt);
 
     recover_transaction(client.engine());
-    EXPECT_EQ(client.live("element/fresh/deep/n1.pck"), std::nullopt);
-    EXPECT_EQ(client.live("element/n2.pck"), std::nullopt);
+    EXPECT_EQ(client.fixture.content_of("element/fresh/deep/n1.pck"), std::nullopt);
+    EXPECT_EQ(client.fixture.content_of("element/n2.pck"), std::nullopt);
     EXPECT_TRUE(fs::is_directory(client.fixture.root() / L"element" / L"fresh" / L"deep"));
     EXPECT_FALSE(file_exists(client.engine().transaction_path));
     EXPECT_FALSE(fs::exists(client.folder));
@@ -169,8 +159,8 @@ TEST(Recovery, RollsBackTheOlderLayout) {
     client.edit_journal([](json& journal) { journal.erase("layout"); });
 
     recover_transaction(client.engine());
-    EXPECT_EQ(client.live("element/a.pck"), "a old");
-    EXPECT_EQ(client.live("element/b.pck"), "b old");
+    EXPECT_EQ(client.fixture.content_of("element/a.pck"), "a old");
+    EXPECT_EQ(client.fixture.content_of("element/b.pck"), "b old");
     EXPECT_FALSE(file_exists(client.engine().transaction_path));
     EXPECT_FALSE(fs::exists(legacy_parent));
 }
@@ -183,7 +173,7 @@ TEST(Recovery, EmptyEntriesRemoveJournalAndFolder) {
     recover_transaction(client.engine());
     EXPECT_FALSE(file_exists(client.engine().transaction_path));
     EXPECT_FALSE(fs::exists(client.folder));
-    EXPECT_EQ(client.live("element/a.pck"), "a old");
+    EXPECT_EQ(client.fixture.content_of("element/a.pck"), "a old");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "core/identifiers.h"
 #include "core/sha256.h"
@@ -7,6 +6,7 @@
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
 #include "engine_fixture.h"
+#include "support/compression.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {
@@ -22,15 +22,10 @@ class UpdateAction : public ::testing::Test {
   protected:
     void serve(test::EngineFixture& fixture, const nlohmann::json& manifest) {
         for (const test::ClientFile& file : files) {
-            const std::string digest = sha256_string(file.content);
-            const fs::path blob = fixture.feed_dir() / L"blobs" / to_wide(digest.substr(0, 2)) /
-                                  to_wide(digest + ".dat");
-            fs::create_directories(blob.parent_path());
-            test::write_raw_file(blob, file.content);
+            fixture.serve_blob(sha256_string(file.content), file.content);
         }
         fixture.publish(manifest);
     }
-    static std::wstring to_wide(const std::string& text) { return {text.begin(), text.end()}; }
     static std::string content(const test::EngineFixture& fixture, const char* path) {
         return test::read_raw_file(fixture.root() / fs::path(path).make_preferred());
     }
@@ -136,13 +131,7 @@ TEST_F(UpdateAction, ADeltaPackageIsRefusedBeforeTheClientIsMarked) {
     fixture.install(files);
     // A well-formed package that rewrites one listed file.
     const std::string target = "alpha 2";
-    std::string packed(compressBound(static_cast<uLong>(target.size())), '\0');
-    uLongf packed_size = static_cast<uLongf>(packed.size());
-    ASSERT_EQ(
-        compress(reinterpret_cast<Bytef*>(packed.data()), &packed_size,
-                 reinterpret_cast<const Bytef*>(target.data()), static_cast<uLong>(target.size())),
-        Z_OK);
-    packed.resize(packed_size);
+    const std::string packed = test::compressed(target, false);
     const auto digest_of = [](const std::string& bytes) {
         return nlohmann::json{{"sha256", sha256_string(bytes)}, {"bytes", bytes.size()}};
     };
