@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The project's one entry point for a newcomer and for CI.
 #   ./dev.sh demo    install what is missing, build, run the launcher on the bundled demo
-#   ./dev.sh test    install what is missing, check formatting, build, run every test
+#   ./dev.sh test    install what is missing, check formatting and the layer order, build,
+#                    run every test (what CI runs)
+#   ./dev.sh unit    build and run the fast tests only (label "unit": no end-to-end runs,
+#                    no window, no kill campaign), for the inner loop
 #   ./dev.sh build   install what is missing and build
 #   ./dev.sh bench   build and print the benchmark figures
 # BUILD_DIR (default: build) selects the build folder.
@@ -30,9 +33,16 @@ case "${1:-}" in
   test)
     "$here/scripts/bootstrap.sh"
     "$here/scripts/check_format.sh"
+    python3 "$here/scripts/check_layers.py"
     configure_and_build
     cd "$build"
     ctest --output-on-failure -j 2
+    ;;
+  unit)
+    python3 "$here/scripts/check_layers.py"
+    configure_and_build
+    cd "$build"
+    ctest --output-on-failure -j 2 -L unit
     ;;
   bench)
     configure_and_build
@@ -45,7 +55,7 @@ case "${1:-}" in
     python3 "$here/bench/update_bench.py" "$build"
     ;;
   *)
-    echo "usage: ./dev.sh demo | test | build | bench" >&2
+    echo "usage: ./dev.sh demo | test | unit | build | bench" >&2
     exit 2
     ;;
 esac

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher_config.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "net/blob_cache.h"
@@ -52,9 +51,7 @@ int main(int argc, char** argv) {
         const std::filesystem::path blob = std::filesystem::path(to_utf16(argv[4])) / L"bench.blob";
         std::filesystem::remove(blob);
 
-        LauncherConfig config;
-        config.local_test = true;
-        HttpRequest request = make_request(url, config, size);
+        HttpRequest request = make_request(url, UrlTrust::loopback_only, size);
         request.deadline_ms = 7200000;
         WinHttpTransport transport;
 

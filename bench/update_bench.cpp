@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
     config.cache_dir = to_utf16(argv[2]);
     config.local_test = true;
     const std::wstring feed = to_utf16(argv[3]);
-    config.manifestUrl = feed + L"manifest.json";
-    config.updateBaseUrl = feed + L"blobs/";
+    config.endpoints.manifest_url = feed + L"manifest.json";
+    config.endpoints.update_base_url = feed + L"blobs/";
 
     // Each moment of the installation is charged to the phase it ends.
     std::map<std::string, double> phases;
@@ -49,15 +49,15 @@ int main(int argc, char** argv) {
         mark = now;
     };
     try {
-        UpdateEngine engine(config, std::make_shared<WinHttpTransport>(),
-                            [&](const UiSnapshot& view) {
-                                if (view.phase == 3 && view.title == L"Загружаем обновление") {
-                                    charge(view.detail.starts_with(L"Файл: 1 /")
-                                               ? "1 verify and expected states"
-                                               : "3 staging");
-                                }
-                            },
-                            {});
+        UpdateEngine engine(
+            config, std::make_shared<WinHttpTransport>(),
+            [&](const UiSnapshot& view) {
+                if (view.phase == Phase::downloading && view.title == L"Загружаем обновление") {
+                    charge(view.detail.starts_with(L"Файл: 1 /") ? "1 verify and expected states"
+                                                                 : "3 staging");
+                }
+            },
+            {});
         engine.fault_point = [&](std::string_view point) {
             if (point == "downloaded") {
                 charge("2 download");

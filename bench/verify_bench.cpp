@@ -19,6 +19,7 @@
 #include "core/text.h"
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
+#include "engine/manifest_fetch.h"
 #include "engine/update_engine.h"
 #include "engine/verification.h"
 #include "net/winhttp_transport.h"
@@ -120,8 +121,8 @@ LauncherConfig bench_config(const fs::path& work, const std::wstring& feed_url) 
     config.root = (work / L"client").native();
     config.cache_dir = (work / L"service").native();
     config.local_test = true;
-    config.manifestUrl = feed_url;
-    config.updateBaseUrl = feed_url.substr(0, feed_url.rfind(L'/') + 1);
+    config.endpoints.manifest_url = feed_url;
+    config.endpoints.update_base_url = feed_url.substr(0, feed_url.rfind(L'/') + 1);
     return config;
 }
 
@@ -142,7 +143,7 @@ void startup_figures(const fs::path& work, const fs::path& feed, const std::wstr
         const double start = now_seconds();
         const UiSnapshot view = run_engine_action(*engine, Action::startup);
         runs.push_back(now_seconds() - start);
-        if (view.phase != 8 || view.detail != L"Новых обновлений нет.") {
+        if (view.phase != Phase::ready || view.detail != L"Новых обновлений нет.") {
             std::fprintf(stderr, "start-up did not take the fast path\n");
             std::exit(1);
         }

@@ -1,5 +1,6 @@
 # The updater builds the launcher accepts are build values: one list file per target
-# (the product's, or a test's own), embedded as a small library the executable links.
+# (the product's, or a test's own), embedded as an object library the executable links:
+# its object always reaches the link, wherever the engine stands in the library order.
 function(vorn_updater_builds target list_file)
   file(STRINGS ${list_file} lines)
   set(digests "")
@@ -26,7 +27,7 @@ function(vorn_updater_builds target list_file)
   set(VORN_UPDATER_DIGESTS "${digests}")
   set(output ${CMAKE_CURRENT_BINARY_DIR}/${target}.cpp)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/accepted_updater_builds.cpp.in ${output} @ONLY)
-  add_library(${target} STATIC ${output})
+  add_library(${target} OBJECT ${output})
   vorn_target(${target})
   target_link_libraries(${target} PUBLIC vorn_json)
 endfunction()

@@ -7,7 +7,7 @@ namespace vorn {
 UiSnapshot make_error_snapshot(const LauncherError& error, const std::string& report_id,
                                const UiSnapshot& base, bool busy) {
     UiSnapshot view = base;
-    view.phase = phase::error;
+    view.phase = Phase::error;
     view.title = error.event == "manifest_failed" ? L"Ошибка получения обновлений"
                                                   : L"Проверка не завершена";
     view.detail = error.message.empty() ? L"Не удалось завершить операцию. Повторите попытку."

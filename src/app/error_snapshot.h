@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/ui_snapshot.h"
 #include "core/launcher_error.h"
+#include "model/ui_snapshot.h"
 
 namespace vorn {
 

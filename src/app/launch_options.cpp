@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "core/hex.h"
+
 namespace vorn {
 namespace {
 
@@ -15,15 +17,7 @@ constexpr std::size_t health_token_length = 32;
 }
 
 bool is_valid_health_token(std::wstring_view token) {
-    if (token.size() != health_token_length) {
-        return false;
-    }
-    for (const wchar_t c : token) {
-        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
-            return false;
-        }
-    }
-    return true;
+    return token.size() == health_token_length && is_lower_hex(token);
 }
 
 // Walks the arguments in order; every option reads its value through next_value().

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/action.h"
+#include "model/action.h"
 
 namespace vorn {
 

@@ -10,11 +10,11 @@
 
 #include "app/instance_mutex.h"
 #include "app/launch_options.h"
-#include "app/launcher_config.h"
 #include "app/launcher_worker.h"
 #include "app/local_test.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
+#include "model/launcher_config.h"
 #include "ui/main_window.h"
 #include "ui/preview.h"
 

@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "app/error_snapshot.h"
-#include "app/game_launch.h"
 #include "engine/engine_actions.h"
+#include "engine/game_launch.h"
 #include "net/winhttp_transport.h"
 
 namespace vorn {
@@ -86,7 +86,7 @@ void LauncherWorker::run_play() {
                             L"Сначала выполните проверку или обновление клиента.");
     }
     launch_game(*engine_);
-    last_.phase = phase::ready;
+    last_.phase = Phase::ready;
     last_.title = L"Клиент запускается";
     last_.detail = L"Игра открывается из выбранной папки клиента.";
     last_.hint.clear();
@@ -114,7 +114,7 @@ void LauncherWorker::run_action(UiAction action) {
         publish_last();
     }
     last_.busy = false;
-    if (last_.phase == phase::error) {
+    if (last_.phase == Phase::error) {
         last_.can_update = true;
     } else {
         last_.can_play = engine_ && reports_clean(*engine_) && !config_.local_test;

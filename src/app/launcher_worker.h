@@ -9,14 +9,14 @@
 #include <optional>
 #include <thread>
 
-#include "app/launcher_config.h"
-#include "app/ui_channel.h"
-#include "app/ui_snapshot.h"
-#include "app/ui_view.h"
 #include "core/launcher_error.h"
 #include "diagnostics/diagnostics_service.h"
 #include "engine/update_engine.h"
+#include "model/launcher_config.h"
+#include "model/ui_snapshot.h"
+#include "model/ui_view.h"
 #include "net/http.h"
+#include "ui/ui_channel.h"
 
 namespace vorn {
 

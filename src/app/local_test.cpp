@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "build_info.h"
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
@@ -39,7 +40,7 @@ bool has_fixture_marker(const fs::path& root) {
         return true;
     }
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    if (is_not_found(error)) {
         return false;
     }
     throw_win32_error("qa_config", error);
@@ -59,7 +60,6 @@ LauncherConfig load_local_test_config(const fs::path& path) {
         throw LauncherError("qa_config", L"Некорректный файл локальной проверки.");
     }
     LauncherConfig config;
-    config.set_endpoints(default_endpoints());
     config.local_test = true;
     const fs::path root = absolute_normal(text_of(document, "root"));
     const fs::path cache = absolute_normal(text_of(document, "cache"));
@@ -69,11 +69,11 @@ LauncherConfig load_local_test_config(const fs::path& path) {
     config.root = root.native();
     config.cache_dir = cache.native();
     config.local_test_config_path = absolute_normal(path).native();
-    config.set_endpoints(
-        Endpoints{text_of(document, "manifestUrl"), text_of(document, "updateBaseUrl"),
+    config.endpoints =
+        Endpoints{text_of(document, "manifestUrl"),  text_of(document, "updateBaseUrl"),
                   text_of(document, "guildBaseUrl"), text_of(document, "guildFallbackUrl"),
-                  text_of(document, "releaseUrl"), text_of(document, "releaseFallbackUrl"),
-                  text_of(document, "reportUrl"), text_of(document, "reportFallbackUrl")});
+                  text_of(document, "releaseUrl"),   text_of(document, "releaseFallbackUrl"),
+                  text_of(document, "reportUrl"),    text_of(document, "reportFallbackUrl")};
     config.updater_path = updater_path_for(config.root);
     return config;
 }
@@ -98,7 +98,7 @@ int run_local_test(const LauncherConfig& config, const LaunchOptions& options) {
     try {
         const UiSnapshot view = run_engine_action(*engine, options.qa_action);
         result["ok"] = true;
-        result["phase"] = view.phase;
+        result["phase"] = phase_number(view.phase);
         result["can_play"] = view.can_play;
         result["can_update"] = view.can_update;
         result["client_version"] = view.client_version;

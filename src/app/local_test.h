@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "app/launch_options.h"
-#include "app/launcher_config.h"
+#include "model/launcher_config.h"
 
 namespace vorn {
 

@@ -4,15 +4,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/client_paths.h"
-#include "engine/file_hashing.h"
-#include "engine/manifest.h"
-#include "engine/update_engine.h"
 
 namespace vorn {
 namespace {
@@ -30,15 +27,17 @@ bool is_eligible(const std::string& main) {
            eligible_archives.end();
 }
 
-bool file_is_proven(UpdateEngine& engine, const std::string& relative, const FileDigest& digest) {
-    const std::filesystem::path path = resolve_client_path(engine, relative, true);
+bool file_is_proven(const RebaseReceiptInputs& inputs, const std::string& relative,
+                    const FileDigest& digest) {
+    const std::filesystem::path path =
+        resolve_client_path(inputs.root, relative, LinkCheck::refuse_links);
     return is_plain_file(path) && client_file_size(path) == digest.bytes &&
-           hash_file_with_view(engine, path, to_utf16(relative), L"Проверяем сохранённые архивы") ==
+           inputs.hash_file(path, to_utf16(relative), L"Проверяем сохранённые архивы") ==
                digest.sha256;
 }
 
-Overrides read_receipt(UpdateEngine& engine, const std::filesystem::path& path,
-                       const Manifest& manifest, const std::string& delta_sha256) {
+Overrides read_receipt(const RebaseReceiptInputs& inputs, const std::filesystem::path& path,
+                       const std::string& manifest_key, const std::string& delta_sha256) {
     json state = read_json_file(path, largest_rebase_state);
     if (!state.is_object()) {
         return {};
@@ -49,8 +48,8 @@ Overrides read_receipt(UpdateEngine& engine, const std::filesystem::path& path,
     const json& groups = state.at("groups");
     if (sha256_string(compact_json(state)) != checksum || !schema.is_number_integer() ||
         schema.get<std::int64_t>() != 1 ||
-        state.at("root").get<std::string>() != to_utf8(engine.root.native()) ||
-        state.at("manifest_key").get<std::string>() != manifest.key ||
+        state.at("root").get<std::string>() != to_utf8(inputs.root.native()) ||
+        state.at("manifest_key").get<std::string>() != manifest_key ||
         state.at("delta_sha256").get<std::string>() != delta_sha256 || !groups.is_array() ||
         groups.size() > most_groups) {
         return {};
@@ -66,7 +65,7 @@ Overrides read_receipt(UpdateEngine& engine, const std::filesystem::path& path,
             const FileDigest digest{file.at("sha256").get<std::string>(),
                                     bytes.is_number_unsigned() ? bytes.get<std::uint64_t>() : 0};
             if (!is_sha256_hex(digest.sha256) || !bytes.is_number_unsigned() ||
-                digest.bytes > largest_archive_file || !file_is_proven(engine, relative, digest)) {
+                digest.bytes > largest_archive_file || !file_is_proven(inputs, relative, digest)) {
                 return {};
             }
             receipt[relative] = digest;
@@ -77,15 +76,15 @@ Overrides read_receipt(UpdateEngine& engine, const std::filesystem::path& path,
 
 }  // namespace
 
-Overrides load_rebase_receipt(UpdateEngine& engine, const Manifest& manifest,
+Overrides load_rebase_receipt(const RebaseReceiptInputs& inputs, const std::string& manifest_key,
                               const std::string& delta_sha256) {
-    const std::filesystem::path path = engine.cache_dir / rebase_state_file_name;
+    const std::filesystem::path path = inputs.state_dir / rebase_state_file_name;
     try {
         require_local_path_length(path);
         if (!file_exists(path)) {
             return {};
         }
-        return read_receipt(engine, path, manifest, delta_sha256);
+        return read_receipt(inputs, path, manifest_key, delta_sha256);
     } catch (const std::exception&) {
         // Damaged, stale or unreadable: the archives simply count as differing.
         return {};

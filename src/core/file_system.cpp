@@ -4,6 +4,7 @@
 
 #include <system_error>
 
+#include "core/hex.h"
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
@@ -60,12 +61,7 @@ void check_component(std::wstring_view component) {
 }  // namespace
 
 std::filesystem::path absolute_normal(const std::filesystem::path& path) {
-    std::wstring text = path.native();
-    for (wchar_t& c : text) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
+    std::wstring text = backslashes(path.native());
     if (text.starts_with(L"\\\\") && !text.starts_with(long_prefix)) {
         return L"\\\\" + std::filesystem::path(text.substr(2)).lexically_normal().native();
     }
@@ -204,13 +200,8 @@ Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit) 
 }
 
 std::filesystem::path resolve_relative_path(const std::filesystem::path& root,
-                                            std::string_view relative, bool check_links) {
-    std::wstring text = to_utf16(relative);
-    for (wchar_t& c : text) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
+                                            std::string_view relative, LinkCheck links) {
+    std::wstring text = backslashes(to_utf16(relative));
     if (text.empty() || text.front() == L'\\' || text.size() > longest_relative_path) {
         refuse_unsafe(L"Описание обновления содержит небезопасный путь.");
     }
@@ -223,7 +214,7 @@ std::filesystem::path resolve_relative_path(const std::filesystem::path& root,
             std::wstring_view(text).substr(start, end == std::wstring::npos ? end : end - start);
         check_component(component);
         result /= component;
-        if (check_links) {
+        if (links == LinkCheck::refuse_links) {
             const DWORD attributes = file_attributes(result);
             if (attributes != INVALID_FILE_ATTRIBUTES &&
                 (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -245,9 +236,7 @@ bool is_atomic_temporary_of(std::wstring_view candidate, std::wstring_view name)
         return false;
     }
     const std::wstring_view hex = candidate.substr(name.size() + 1, digits);
-    return std::all_of(hex.begin(), hex.end(), [](wchar_t c) {
-        return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
-    });
+    return is_lower_hex(hex);
 }
 
 std::optional<std::vector<FolderEntry>> list_folder(const std::filesystem::path& folder,
@@ -292,6 +281,22 @@ void remove_stale_temporaries(const std::filesystem::path& folder,
             DeleteFileW(long_path(folder / entry.name).c_str());  // best effort
         }
     }
+}
+
+void require_local_path_length(const std::filesystem::path& path) {
+    if (path.native().size() > longest_local_path) {
+        throw LauncherError(
+            "local_path_length",
+            L"Путь к клиенту слишком длинный. Переместите клиент в более короткую папку.",
+            ERROR_FILENAME_EXCED_RANGE);
+    }
+}
+
+std::filesystem::path resolve_client_path(const std::filesystem::path& root,
+                                          std::string_view relative, LinkCheck links) {
+    std::filesystem::path path = resolve_relative_path(root, relative, links);
+    require_local_path_length(path);
+    return path;
 }
 
 }  // namespace vorn

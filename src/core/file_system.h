@@ -23,6 +23,13 @@ inline constexpr DWORD link_or_directory_mask =
     FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
 inline constexpr std::size_t file_chunk_size = 1048576;
 inline constexpr std::size_t longest_relative_path = 30000;
+// Paths of 248 or more UTF-16 code units are refused: the game and older tools cannot
+// open them.
+inline constexpr std::size_t longest_local_path = 247;
+
+// Whether a path from a server document is also checked for links along the way: not
+// while the document is read, always before a file is touched.
+enum class LinkCheck : bool { skip = false, refuse_links = true };
 
 // The path made absolute and normalised lexically. UNC paths (\\server\share) keep their
 // leading separators, which std::filesystem::absolute of this runtime does not.
@@ -84,8 +91,15 @@ Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit);
 
 // Turns a relative path from a server document (UTF-8) into an absolute path under
 // `root`, refusing dot components, reserved device names, refused characters and,
-// when `check_links` is set, any existing reparse point along the way.
+// with LinkCheck::refuse_links, any existing reparse point along the way.
 std::filesystem::path resolve_relative_path(const std::filesystem::path& root,
-                                            std::string_view relative, bool check_links);
+                                            std::string_view relative, LinkCheck links);
+
+// Throws LauncherError "local_path_length" (Win32 206) for a path that is too long.
+void require_local_path_length(const std::filesystem::path& path);
+
+// resolve_relative_path under the client root, then the length rule.
+std::filesystem::path resolve_client_path(const std::filesystem::path& root,
+                                          std::string_view relative, LinkCheck links);
 
 }  // namespace vorn

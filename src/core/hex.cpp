@@ -1,5 +1,7 @@
 #include "core/hex.h"
 
+#include <algorithm>
+
 namespace vorn {
 
 std::string to_hex(ByteView bytes) {
@@ -13,16 +15,26 @@ std::string to_hex(ByteView bytes) {
     return text;
 }
 
+namespace {
+
+template <typename Text>
+bool only_lower_hex(Text text) noexcept {
+    return std::all_of(text.begin(), text.end(),
+                       [](auto c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+}  // namespace
+
+bool is_lower_hex(std::string_view text) noexcept {
+    return only_lower_hex(text);
+}
+
+bool is_lower_hex(std::wstring_view text) noexcept {
+    return only_lower_hex(text);
+}
+
 bool is_sha256_hex(std::string_view text) {
-    if (text.size() != 64) {
-        return false;
-    }
-    for (const char c : text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
-            return false;
-        }
-    }
-    return true;
+    return text.size() == 64 && is_lower_hex(text);
 }
 
 }  // namespace vorn

@@ -27,12 +27,7 @@ std::string random_hex(std::size_t count) {
 }
 
 std::string client_key(const std::filesystem::path& folder) {
-    std::wstring text = absolute_normal(folder).native();
-    for (wchar_t& c : text) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
+    std::wstring text = backslashes(absolute_normal(folder).native());
     // A drive root keeps its backslash; every other folder ends with exactly one.
     while (text.size() > 3 && text.back() == L'\\') {
         text.pop_back();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "core/launcher_error.h"
@@ -81,6 +82,28 @@ std::wstring lower_ascii(std::wstring text) {
         }
     }
     return text;
+}
+
+namespace {
+
+template <typename Text>
+Text turn_separators(Text text, typename Text::value_type from, typename Text::value_type to) {
+    std::replace(text.begin(), text.end(), from, to);
+    return text;
+}
+
+}  // namespace
+
+std::string forward_slashes(std::string text) {
+    return turn_separators(std::move(text), '\\', '/');
+}
+
+std::wstring forward_slashes(std::wstring text) {
+    return turn_separators(std::move(text), L'\\', L'/');
+}
+
+std::wstring backslashes(std::wstring text) {
+    return turn_separators(std::move(text), L'/', L'\\');
 }
 
 }  // namespace vorn

@@ -1,4 +1,4 @@
-// Strict UTF-8 <-> UTF-16 conversion and the two case foldings.
+// Strict UTF-8 <-> UTF-16 conversion, the two case foldings and separator turning.
 #pragma once
 
 #include <string>
@@ -15,5 +15,10 @@ std::wstring lower_wide(std::wstring text);
 // Only A-Z become a-z.
 std::string lower_ascii(std::string text);
 std::wstring lower_ascii(std::wstring text);
+
+// Path separators turned one way: "\" into "/", or "/" into "\".
+std::string forward_slashes(std::string text);
+std::wstring forward_slashes(std::wstring text);
+std::wstring backslashes(std::wstring text);
 
 }  // namespace vorn

@@ -6,8 +6,6 @@
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/manifest.h"
-#include "engine/update_engine.h"
 #include "net/http.h"
 #include "net/url_policy.h"
 
@@ -64,7 +62,7 @@ void check_coverage(const Manifest& manifest, const DeltaManifest& delta) {
 
 }  // namespace
 
-std::wstring resolve_delta_url(const UpdateEngine& engine, const std::string& location) {
+std::wstring resolve_delta_url(const DeltaSource& source, const std::string& location) {
     if (!is_plain_location(location)) {
         throw LauncherError("delta_url", L"В описании дельты указан недопустимый адрес.");
     }
@@ -72,35 +70,35 @@ std::wstring resolve_delta_url(const UpdateEngine& engine, const std::string& lo
     if (location.starts_with("https://") || location.starts_with("http://")) {
         url = to_utf16(location);
     } else {
-        resolve_relative_path(engine.cache_dir, location, false);
-        url = engine.config.updateBaseUrl;
+        resolve_relative_path(source.state_dir, location, LinkCheck::skip);
+        url = source.update_base_url;
         if (!url.ends_with(L'/')) {
             url += L'/';
         }
         url += to_utf16(location);
     }
-    require_trusted_url(url, engine.config.local_test);
+    require_trusted_url(url, source.trust);
     return url;
 }
 
-std::wstring resolve_payload_url(const UpdateEngine& engine, const Manifest& manifest,
+std::wstring resolve_payload_url(const DeltaSource& source, const Manifest& manifest,
                                  const delta::Payload& payload) {
-    const std::wstring index = resolve_delta_url(engine, descriptor_of(manifest).url);
+    const std::wstring index = resolve_delta_url(source, descriptor_of(manifest).url);
     const std::size_t slash = index.rfind(L'/');
     if (slash == std::wstring::npos) {
         throw LauncherError("delta_url", L"Не удалось определить адрес данных дельты.");
     }
     const std::wstring url = index.substr(0, slash + 1) + to_utf16(payload.path);
-    require_trusted_url(url, engine.config.local_test);
+    require_trusted_url(url, source.trust);
     return url;
 }
 
-DeltaManifest fetch_delta_manifest(UpdateEngine& engine, const Manifest& manifest) {
+DeltaManifest fetch_delta_manifest(const DeltaSource& source, const Manifest& manifest) {
     const DeltaDescriptor& descriptor = descriptor_of(manifest);
-    publish_view(engine, 1, 0, L"Проверяем описание дельты", L"", L"", true);
+    source.progress({.phase = Phase::checking, .title = L"Проверяем описание дельты"});
     HttpResponse response;
-    engine.transport->request(response, make_request(resolve_delta_url(engine, descriptor.url),
-                                                     engine.config, descriptor.size));
+    source.transport->request(response, make_request(resolve_delta_url(source, descriptor.url),
+                                                     source.trust, descriptor.size));
     if (response.status != 200) {
         throw LauncherError("delta_index_http", L"Не удалось загрузить описание дельты.", 0,
                             response.status);

@@ -104,15 +104,7 @@ std::uint64_t read_size(const Json& value, std::uint64_t largest) {
 }
 
 bool is_lower_hex(std::string_view text, std::size_t length) {
-    if (text.size() != length) {
-        return false;
-    }
-    for (const char c : text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
-            return false;
-        }
-    }
-    return true;
+    return text.size() == length && vorn::is_lower_hex(text);
 }
 
 // The "sha256" and "bytes" members of an object whose key set the caller has checked.
@@ -167,7 +159,7 @@ void check_entry_path(const std::string& path) {
         fail("delta_path");
     }
     // Reserved names, dot segments and refused characters keep that check's own stage.
-    resolve_relative_path(probe_root, path, false);
+    resolve_relative_path(probe_root, path, LinkCheck::skip);
 }
 
 // The base and header rules of the entry's operation; the raw payload must rebuild the target.

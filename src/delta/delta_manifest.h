@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/bytes.h"
-#include "delta/file_digest.h"
+#include "model/file_digest.h"
 
 namespace vorn {
 

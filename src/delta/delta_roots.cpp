@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/launcher_error.h"
@@ -38,7 +39,7 @@ bool delta_journal_exists(const DeltaRootInputs& inputs) {
     const DWORD attributes = file_attributes(roots.journal_path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        if (is_not_found(error)) {
             return false;
         }
         throw LauncherError("delta_journal", delta_io_message, error);

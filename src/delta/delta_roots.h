@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "delta/file_digest.h"
+#include "model/file_digest.h"
 
 namespace vorn {
 

@@ -4,12 +4,11 @@
 #include <filesystem>
 #include <functional>
 
+#include "delta/delta_fetch.h"
 #include "delta/delta_manifest.h"
+#include "model/manifest.h"
 
 namespace vorn {
-
-struct UpdateEngine;
-struct Manifest;
 
 // What the delta apply asks for each payload: the path of its verified compressed blob.
 using PayloadProvider = std::function<std::filesystem::path(const delta::Payload&)>;
@@ -17,7 +16,7 @@ using PayloadProvider = std::function<std::filesystem::path(const delta::Payload
 // Returns the cache file of the payload once it holds the announced blob, downloading it
 // when absent. A cached file that does not match stops the work ("delta_payload_cache")
 // and is left in place for inspection. Throws LauncherError.
-std::filesystem::path cached_payload(UpdateEngine& engine, const Manifest& manifest,
+std::filesystem::path cached_payload(const DeltaSource& source, const Manifest& manifest,
                                      const delta::Payload& payload);
 
 }  // namespace vorn

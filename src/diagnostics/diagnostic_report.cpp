@@ -27,11 +27,6 @@ bool is_encoding(const std::string& word) {
     return std::find(encodings.begin(), encodings.end(), word) != encodings.end();
 }
 
-bool is_lower_hex(const std::string& text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
 // One attempt record through the check: only the ten keys, each of its type, missing ones
 // defaulted. A new report writes unknown words as "unknown"/"other"; a stored one is
 // refused for them.

@@ -30,9 +30,7 @@ bool is_queue_name(const std::wstring& name) {
     if (name.size() != queue_name_digits + 5 || !name.ends_with(L".json")) {
         return false;
     }
-    return std::all_of(name.begin(), name.begin() + queue_name_digits, [](wchar_t c) {
-        return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
-    });
+    return is_lower_hex(std::wstring_view(name).substr(0, queue_name_digits));
 }
 
 }  // namespace
@@ -124,8 +122,8 @@ std::size_t DiagnosticsService::deliver_pending(std::size_t max_reports) noexcep
         if (!report) {
             continue;
         }
-        if (!send_report(*report, config_.reportUrl) &&
-            !send_report(*report, config_.reportFallbackUrl)) {
+        if (!send_report(*report, config_.endpoints.report_url) &&
+            !send_report(*report, config_.endpoints.report_fallback_url)) {
             break;  // the endpoints are down: everything waits for the next pass
         }
         const std::lock_guard hold(lock_);
@@ -139,7 +137,7 @@ std::size_t DiagnosticsService::deliver_pending(std::size_t max_reports) noexcep
 
 bool DiagnosticsService::send_report(const json& report, const std::wstring& address) noexcept {
     try {
-        require_trusted_url(address, config_.local_test);
+        require_trusted_url(address, config_.url_trust());
         HttpRequest request;
         request.url = address;
         request.method = "POST";
@@ -149,7 +147,7 @@ bool DiagnosticsService::send_report(const json& report, const std::wstring& add
         request.max_body = largest_acknowledgement;
         request.timeout_ms = report_timeout_ms;
         request.deadline_ms = report_deadline_ms;
-        request.local_test = config_.local_test;
+        request.trust = config_.url_trust();
         HttpResponse response;
         transport_->request(response, request);
         if (response.status != 202) {

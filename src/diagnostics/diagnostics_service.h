@@ -10,9 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/action.h"
-#include "app/launcher_config.h"
 #include "core/launcher_error.h"
+#include "model/action.h"
+#include "model/launcher_config.h"
 #include "net/http.h"
 
 namespace vorn {

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "engine/client_paths.h"
 #include "engine/file_hashing.h"
@@ -21,7 +22,8 @@ bool is_accepted_updater_digest(std::string_view sha256) {
 }
 
 std::optional<FileDigest> find_accepted_updater(const UpdateEngine& engine) {
-    const std::filesystem::path path = resolve_client_path(engine, updater_relative_path, true);
+    const std::filesystem::path path =
+        resolve_client_path(engine, updater_relative_path, LinkCheck::refuse_links);
     if (!is_plain_file(path)) {
         return std::nullopt;
     }

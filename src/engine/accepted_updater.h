@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "delta/file_digest.h"
+#include "model/file_digest.h"
 
 namespace vorn {
 

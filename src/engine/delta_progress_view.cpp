@@ -16,19 +16,31 @@ void delta_progress_view(UpdateEngine& engine, std::string_view event, const std
     const std::wstring counted =
         L"Файлов: " + std::to_wstring(done) + L" / " + std::to_wstring(total);
     if (event == "hash_start" || event == "hash_bytes") {
-        publish_view(engine, 1, percent, L"Проверяем контрольные суммы дельты", L"Файл: " + path,
-                     total == 0 ? L"Открываем файл для проверки." : hash_progress_text(done, total),
-                     true);
+        publish_view(engine, {.phase = Phase::checking,
+                              .percent = percent,
+                              .title = L"Проверяем контрольные суммы дельты",
+                              .detail = L"Файл: " + path,
+                              .hint = total == 0 ? L"Открываем файл для проверки."
+                                                 : hash_progress_text(done, total)});
     } else if (event == "inspect_start" || event == "inspect_file") {
-        publish_view(engine, 1, percent, L"Проверяем состояние дельты", counted,
-                     path.empty() ? L"" : L"Файл: " + path, true);
+        publish_view(engine, {.phase = Phase::checking,
+                              .percent = percent,
+                              .title = L"Проверяем состояние дельты",
+                              .detail = counted,
+                              .hint = path.empty() ? L"" : L"Файл: " + path});
     } else if (event == "backed_up" || event == "published" || event == "committed") {
-        publish_view(engine, 4, percent, L"Устанавливаем дельту", counted, L"", true);
+        publish_view(engine, {.phase = Phase::installing,
+                              .percent = percent,
+                              .title = L"Устанавливаем дельту",
+                              .detail = counted});
     } else {
         if (event == "staged_all") {
             ensure_client_not_running(engine);
         }
-        publish_view(engine, 1, percent, L"Проверяем и готовим дельту", counted, L"", true);
+        publish_view(engine, {.phase = Phase::checking,
+                              .percent = percent,
+                              .title = L"Проверяем и готовим дельту",
+                              .detail = counted});
     }
 }
 

@@ -6,12 +6,16 @@
 #include <system_error>
 
 #include "core/file_system.h"
+#include "core/hex.h"
 #include "core/text.h"
 #include "delta/delta_fetch.h"
 #include "engine/client_paths.h"
 #include "engine/installed_receipt.h"
+#include "engine/manifest_fetch.h"
 #include "engine/repair_state.h"
 #include "engine/running_client.h"
+#include "engine/startup_check.h"
+#include "engine/subsystem_inputs.h"
 #include "engine/update_action.h"
 #include "engine/update_engine.h"
 #include "engine/verification.h"
@@ -70,14 +74,21 @@ UiSnapshot check_action(UpdateEngine& engine) {
     const VerificationPlan plan = prepare_verification(engine);
     if (plan.mismatches.empty()) {
         write_installed_receipt(engine, plan.manifest);
-        publish_view(engine, 8, 100, L"Проверка завершена", L"Все файлы клиента прошли проверку.",
-                     L"Игровые файлы не изменялись.", false);
+        publish_view(engine, {.phase = Phase::ready,
+                              .percent = 100,
+                              .title = L"Проверка завершена",
+                              .detail = L"Все файлы клиента прошли проверку.",
+                              .hint = L"Игровые файлы не изменялись.",
+                              .busy = Busy::no});
         return engine.view;
     }
-    publish_view(
-        engine, 2, 100, L"Нужно обновление клиента",
-        L"Требуют восстановления: " + std::to_wstring(plan.mismatches.size()) + L" файлов.",
-        L"Нажмите «Обновить» для установки.", false);
+    publish_view(engine, {.phase = Phase::needs_action,
+                          .percent = 100,
+                          .title = L"Нужно обновление клиента",
+                          .detail = L"Требуют восстановления: " +
+                                    std::to_wstring(plan.mismatches.size()) + L" файлов.",
+                          .hint = L"Нажмите «Обновить» для установки.",
+                          .busy = Busy::no});
     return engine.view;
 }
 
@@ -111,7 +122,7 @@ VerificationPlan fetch_verification_plan(UpdateEngine& engine) {
     VerificationPlan plan;
     plan.manifest = fetch_manifest(engine);
     if (plan.manifest.delta) {
-        plan.delta = fetch_delta_manifest(engine, plan.manifest);
+        plan.delta = fetch_delta_manifest(delta_source(engine), plan.manifest);
     }
     return plan;
 }
@@ -145,7 +156,8 @@ const char* report_client_state(const UpdateEngine* engine) noexcept {
 
 bool game_executable_present(const UpdateEngine& engine) {
     try {
-        return is_plain_file(resolve_client_path(engine, default_executable, true));
+        return is_plain_file(
+            resolve_client_path(engine, default_executable, LinkCheck::refuse_links));
     } catch (const std::exception&) {
         return false;  // an unsafe or unreadable path is no game to start
     }
@@ -163,10 +175,7 @@ std::wstring saved_diagnostics_text(UpdateEngine& engine, const LauncherError& e
             reported.parse_ok = true;
         }
         const std::string code = engine.report(reported, action);
-        const bool hex = std::all_of(code.begin(), code.end(), [](char c) {
-            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-        });
-        if (!code.empty() && code.size() <= longest_report_code && hex) {
+        if (!code.empty() && code.size() <= longest_report_code && is_lower_hex(code)) {
             return L"Диагностика сохранена. Код: " + to_utf16(code);
         }
     } catch (...) {

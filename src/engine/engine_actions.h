@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "app/action.h"
-#include "app/ui_snapshot.h"
 #include "core/launcher_error.h"
 #include "delta/delta_manifest.h"
-#include "engine/manifest.h"
+#include "model/action.h"
+#include "model/manifest.h"
+#include "model/ui_snapshot.h"
 
 namespace vorn {
 
@@ -19,10 +19,6 @@ struct UpdateEngine;
 // LauncherError (the worker shows it as the error view); any other failure becomes
 // "local_io". An error leaves the client unverified.
 UiSnapshot run_engine_action(UpdateEngine& engine, Action action);
-
-// The startup action: decides from the receipt and one cheap request, never scanning
-// game files.
-UiSnapshot startup_check(UpdateEngine& engine);
 
 // Whether the launcher may replace itself now: no game of this client runs ("game_running"
 // propagates) and no update is interrupted.

@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include "app/ui_snapshot.h"
 #include "core/file_system.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "engine/update_engine.h"
+#include "model/ui_snapshot.h"
 
 namespace vorn {
 
@@ -19,13 +19,18 @@ std::string hash_client_file(const std::filesystem::path& path, const HashProgre
 
 std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::path& path,
                                 const std::wstring& display, const std::wstring& title) {
-    const std::int32_t shown_phase =
-        engine.view.phase == phase::installing ? phase::installing : phase::checking;
+    const Phase shown_phase =
+        engine.view.phase == Phase::installing ? Phase::installing : Phase::checking;
     const std::wstring detail = L"Файл: " + display;
-    publish_view(engine, shown_phase, 0, title, detail, L"Вычисляем контрольную сумму файла.",
-                 true);
+    publish_view(engine, {.phase = shown_phase,
+                          .title = title,
+                          .detail = detail,
+                          .hint = L"Вычисляем контрольную сумму файла."});
     return hash_client_file(path, [&](std::uint64_t done, std::uint64_t total) {
-        publish_view(engine, shown_phase, 0, title, detail, hash_progress_text(done, total), true);
+        publish_view(engine, {.phase = shown_phase,
+                              .title = title,
+                              .detail = detail,
+                              .hint = hash_progress_text(done, total)});
     });
 }
 
@@ -57,17 +62,6 @@ std::wstring hash_progress_text(std::uint64_t done, std::uint64_t total) {
         suffix = L" КБ";
     }
     return L"SHA-256: " + in_unit(done, unit) + L" / " + in_unit(total, unit) + suffix;
-}
-
-std::uint64_t client_file_size(const std::filesystem::path& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data)) {
-        // A size that cannot be read is an access problem of the client folder.
-        throw LauncherError("local_io",
-                            L"Не удалось завершить действие. Проверьте доступ к папке клиента.",
-                            GetLastError());
-    }
-    return static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
 }  // namespace vorn

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/sha256.h"
+#include "model/progress.h"
 
 namespace vorn {
 
@@ -13,9 +14,6 @@ struct UpdateEngine;
 
 // Refuses anything but a plain file ("file_safety"), then hashes it.
 std::string hash_client_file(const std::filesystem::path& path, const HashProgress& progress = {});
-
-// The title every check of a client, staged or backup file is shown under.
-inline constexpr const wchar_t* checksum_title = L"Проверяем контрольные суммы";
 
 // Hashes while publishing "Файл: " + display under `title`, in the installing phase when
 // an installation is running, else the checking phase.
@@ -28,8 +26,5 @@ std::string checksum_of(UpdateEngine& engine, const std::filesystem::path& path,
 
 // "SHA-256: 1.5 / 3.0 МБ": the unit follows the total.
 std::wstring hash_progress_text(std::uint64_t done, std::uint64_t total);
-
-// The size of a file; a failure is "local_io".
-std::uint64_t client_file_size(const std::filesystem::path& path);
 
 }  // namespace vorn

@@ -4,11 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
+#include "core/hex.h"
 #include "core/identifiers.h"
 #include "core/json_io.h"
-#include "core/sha256.h"
 #include "core/launcher_error.h"
+#include "core/sha256.h"
 #include "core/text.h"
 #include "core/unique_handle.h"
 #include "engine/client_paths.h"
@@ -34,9 +36,7 @@ constexpr const char* transactions_folder = "element/.vornell-transactions";
 }
 
 bool is_transaction_id(const std::string& id) {
-    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
+    return id.size() == 32 && is_lower_hex(id);
 }
 
 std::string index_name(std::size_t index) {
@@ -74,7 +74,7 @@ bool is_permitted_name(std::wstring name, bool staged) {
 void delete_folder(const fs::path& path) {
     if (!RemoveDirectoryW(long_path(path).c_str())) {
         const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        if (!is_not_found(error)) {
             throw LauncherError("local_state", L"Не удалось завершить сохранение состояния.",
                                 error);
         }
@@ -87,7 +87,8 @@ Bytes download_blob_file(UpdateEngine& engine, const ManifestFile& file) {
         file.compressed_size != 0 ? file.compressed_size : largest_manifest_file;
     HttpResponse response;
     fetch(response, *engine.transport,
-          make_request(blob_url(engine.config.updateBaseUrl, file.sha256), engine.config, limit),
+          make_request(blob_url(engine.config.endpoints.update_base_url, file.sha256),
+                       engine.config.url_trust(), limit),
           3);
     if (response.status != 200) {
         throw LauncherError("blob_http", L"Не удалось загрузить файл обновления.", 0,
@@ -140,7 +141,7 @@ fs::path transaction_folder(const UpdateEngine& engine, const std::string& id, b
         engine,
         (legacy ? std::string(".vornell-transactions/") : std::string(transactions_folder) + "/") +
             id,
-        true);
+        LinkCheck::refuse_links);
 }
 
 bool read_owner(const UpdateEngine& engine, const std::string& id, const fs::path& folder) {
@@ -221,16 +222,18 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
 
     ExpectedStates expected;
     for (const ManifestFile& file : files) {
-        const fs::path live = resolve_client_path(engine, file.path, true);
+        const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
         expected[file.path] = live_digest(engine, live, file.path);
     }
 
     std::vector<StagedFile> staged;
     const std::size_t count = files.size();
     for (std::size_t i = 0; i < count; ++i) {
-        publish_view(engine, 3, static_cast<std::int32_t>(i * 100 / count), L"Загружаем обновление",
-                     L"Файл: " + std::to_wstring(i + 1) + L" / " + std::to_wstring(count), L"",
-                     true);
+        publish_view(engine, {.phase = Phase::downloading,
+                              .percent = static_cast<std::int32_t>(i * 100 / count),
+                              .title = L"Загружаем обновление",
+                              .detail = L"Файл: " + std::to_wstring(i + 1) + L" / " +
+                                        std::to_wstring(count)});
         const Bytes content = download_blob_file(engine, files[i]);
         reach(engine, "downloaded");
         const fs::path target = folder / L"staged" / to_utf16(index_name(i));
@@ -257,7 +260,7 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
     json entries = json::array();
     for (std::size_t i = 0; i < staged.size(); ++i) {
         const StagedFile& file = staged[i];
-        const fs::path live = resolve_client_path(engine, file.path, true);
+        const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
         if (checksum_of(engine, file.staged, file.path) != file.new_sha256) {
             throw LauncherError("stage_verify", L"Подготовленный файл не прошёл проверку.");
         }
@@ -270,7 +273,8 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
         }
         const std::string backup_name = backup_entry_name(i);
         if (existed) {
-            const fs::path backup = resolve_relative_path(folder, backup_name, true);
+            const fs::path backup =
+                resolve_relative_path(folder, backup_name, LinkCheck::refuse_links);
             copy_to_backup(live, backup);
             if (checksum_of(engine, backup, file.path) != old) {
                 throw LauncherError("backup_verify", L"Резервная копия не прошла проверку.");
@@ -295,7 +299,7 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
     const std::size_t count = staged.size();
     for (std::size_t i = 0; i < count; ++i) {
         const json& entry = entries[i];
-        const fs::path live = resolve_client_path(engine, staged[i].path, true);
+        const fs::path live = resolve_client_path(engine, staged[i].path, LinkCheck::refuse_links);
         if (!entry["existed"].get<bool>()) {
             if (file_exists(live)) {
                 throw LauncherError("install_conflict",
@@ -312,10 +316,11 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
         if (checksum_of(engine, live, staged[i].path) != staged[i].new_sha256) {
             throw LauncherError("install_verify", L"Установленный файл не прошёл проверку.");
         }
-        publish_view(engine, 4, static_cast<std::int32_t>((i * 100 + 100) / count),
-                     L"Устанавливаем проверенные файлы",
-                     L"Установлено: " + std::to_wstring(i + 1) + L" / " + std::to_wstring(count),
-                     L"", true);
+        publish_view(engine, {.phase = Phase::installing,
+                              .percent = static_cast<std::int32_t>((i * 100 + 100) / count),
+                              .title = L"Устанавливаем проверенные файлы",
+                              .detail = L"Установлено: " + std::to_wstring(i + 1) + L" / " +
+                                        std::to_wstring(count)});
     }
     reach(engine, "all_published");
     remove_file_if_present(engine.transaction_path);
@@ -384,7 +389,8 @@ void remove_stale_transactions(UpdateEngine& engine) {
         if (file_exists(engine.transaction_path)) {
             return;
         }
-        const fs::path parent = resolve_client_path(engine, transactions_folder, true);
+        const fs::path parent =
+            resolve_client_path(engine, transactions_folder, LinkCheck::refuse_links);
         if (!file_exists(parent)) {
             return;
         }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/manifest.h"
+#include "model/manifest.h"
 
 namespace vorn {
 

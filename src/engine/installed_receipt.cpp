@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/identifiers.h"
@@ -15,7 +16,7 @@
 #include "engine/manifest_freshness.h"
 #include "engine/repair_state.h"
 #include "engine/update_engine.h"
-#include "net/endpoints.h"
+#include "model/endpoints.h"
 
 namespace vorn {
 namespace {
@@ -54,7 +55,7 @@ InstalledReceipt read_current_receipt(const UpdateEngine& engine) {
     if (schema == document.end() || !schema->is_number_integer() ||
         schema->get<std::int64_t>() != receipt_schema ||
         string_or_empty(document, "root") != client_key(engine.root) ||
-        string_or_empty(document, "feed") != feed_digest(engine.config.manifestUrl)) {
+        string_or_empty(document, "feed") != feed_digest(engine.config.endpoints.manifest_url)) {
         return receipt;
     }
     receipt.manifest_key = string_or_empty(document, "manifest_key");
@@ -113,7 +114,7 @@ InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, const Bytes& b
     }
     std::string root, feed, key, checksum, version, etag;
     // Legacy receipts were only ever written for the production feed.
-    const std::string production_feed = feed_digest(default_endpoints().manifestUrl);
+    const std::string production_feed = feed_digest(default_endpoints().manifest_url);
     if (!read_ascii(bytes, root_at, digest_width, root) || root != client_key(engine.root) ||
         !read_ascii(bytes, feed_at, digest_width, feed) || feed != production_feed ||
         !read_ascii(bytes, key_at, digest_width, key) || !is_sha256_hex(key) ||
@@ -175,7 +176,7 @@ InstalledReceipt read_installed_receipt(const UpdateEngine& engine) {
 void write_installed_receipt(UpdateEngine& engine, const Manifest& manifest) {
     json receipt = {{"schema", receipt_schema},
                     {"root", client_key(engine.root)},
-                    {"feed", feed_digest(engine.config.manifestUrl)},
+                    {"feed", feed_digest(engine.config.endpoints.manifest_url)},
                     {"manifest_key", manifest.key},
                     {"version", manifest.version},
                     {"etag", manifest.etag},

@@ -20,6 +20,10 @@ std::optional<std::wstring> compressed_manifest_url(const std::wstring& manifest
 // ("manifest_gzip_metadata", "manifest_gzip_stale" or a transport stage).
 HttpResponse fetch_compressed_manifest(UpdateEngine& engine, const std::wstring& compressed_url);
 
+// HEAD of the plain manifest with the short time-out of metadata requests. Throws
+// LauncherError for a transport failure; any status comes back.
+HttpResponse head_manifest(UpdateEngine& engine, int attempts);
+
 // HEAD of the plain manifest: status 200, a strong etag, a last-modified value and an
 // identity encoding.
 HttpResponse head_manifest_metadata(UpdateEngine& engine);

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/identifiers.h"
@@ -66,8 +67,8 @@ RecoveryEntry validate_entry(UpdateEngine& engine, const json& item, std::size_t
         backup != backup_entry_name(index)) {
         fail_state(bad_path);
     }
-    entry.live = resolve_client_path(engine, entry.path, true);
-    entry.backup = resolve_relative_path(folder, backup, true);
+    entry.live = resolve_client_path(engine, entry.path, LinkCheck::refuse_links);
+    entry.backup = resolve_relative_path(folder, backup, LinkCheck::refuse_links);
     require_local_path_length(entry.backup);
 
     const auto existed = item.find("existed");

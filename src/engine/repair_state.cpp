@@ -1,5 +1,6 @@
 #include "engine/repair_state.h"
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "delta/delta_roots.h"
 #include "engine/accepted_updater.h"

@@ -88,7 +88,7 @@ void ensure_client_not_running(const UpdateEngine& engine) {
     if (engine.config.local_test) {
         return;
     }
-    ensure_game_not_running(resolve_client_path(engine, default_executable, false));
+    ensure_game_not_running(resolve_client_path(engine, default_executable, LinkCheck::skip));
 }
 
 }  // namespace vorn

@@ -1,6 +1,9 @@
+#include "engine/startup_check.h"
+
 #include "core/launcher_error.h"
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
+#include "engine/manifest_fetch.h"
 #include "engine/manifest_freshness.h"
 #include "engine/repair_state.h"
 #include "engine/update_engine.h"
@@ -9,7 +12,6 @@
 namespace vorn {
 namespace {
 
-constexpr std::int32_t head_timeout_ms = 5000;
 constexpr int head_attempts = 2;
 
 const wchar_t* const ready_title = L"Клиент готов к игре";
@@ -18,19 +20,20 @@ const wchar_t* const full_check_hint = L"Полная сверка доступ�
 const wchar_t* const offline_hint = L"Доступность новых обновлений сейчас неизвестна.";
 const wchar_t* const offline_fallback = L"Сохранена последняя успешная проверка клиента.";
 
-UiSnapshot finish(UpdateEngine& engine, std::int32_t phase, std::int32_t percent,
+UiSnapshot finish(UpdateEngine& engine, Phase phase, std::int32_t percent,
                   const std::wstring& title, const std::wstring& detail, const std::wstring& hint) {
-    publish_view(engine, phase, percent, title, detail, hint, false);
+    publish_view(engine, {.phase = phase,
+                          .percent = percent,
+                          .title = title,
+                          .detail = detail,
+                          .hint = hint,
+                          .busy = Busy::no});
     return engine.view;
 }
 
 // The plain manifest still has the etag and length the receipt recorded.
 bool head_matches(UpdateEngine& engine, const InstalledReceipt& receipt) {
-    HttpRequest request = make_request(engine.config.manifestUrl, engine.config);
-    request.method = "HEAD";
-    request.timeout_ms = head_timeout_ms;
-    HttpResponse response;
-    fetch(response, *engine.transport, request, head_attempts);
+    const HttpResponse response = head_manifest(engine, head_attempts);
     const auto etag = response.headers.find("etag");
     const auto length = response.headers.find("content-length");
     return response.status == 200 && etag != response.headers.end() &&
@@ -42,7 +45,8 @@ bool head_matches(UpdateEngine& engine, const InstalledReceipt& receipt) {
 UiSnapshot offline_result(UpdateEngine& engine, const LauncherError& error) {
     engine.clean.store(!is_repair_required(engine));
     const bool clean = engine.clean.load();
-    return finish(engine, clean ? 8 : 2, 100, clean ? ready_title : unfinished_title,
+    return finish(engine, clean ? Phase::ready : Phase::needs_action, 100,
+                  clean ? ready_title : unfinished_title,
                   saved_diagnostics_text(engine, error, Action::startup, offline_fallback),
                   offline_hint);
 }
@@ -56,18 +60,21 @@ UiSnapshot startup_check(UpdateEngine& engine) {
     engine.clean.store(clean0);
     engine.view.client_version = receipt.version;
     if (is_update_interrupted(engine)) {
-        return finish(engine, 2, 0, unfinished_title, L"Предыдущее обновление было прервано.",
+        return finish(engine, Phase::needs_action, 0, unfinished_title,
+                      L"Предыдущее обновление было прервано.",
                       L"Нажмите «Обновить» для восстановления.");
     }
-    publish_view(engine, 1, 0, L"Проверяем наличие обновлений",
-                 L"Файлы игры при запуске не сканируются.", L"", true);
+    publish_view(engine, {.phase = Phase::checking,
+                          .title = L"Проверяем наличие обновлений",
+                          .detail = L"Файлы игры при запуске не сканируются."});
 
     if (clean0 && is_strong_etag(receipt.etag) && receipt.content_length != 0) {
         try {
             if (head_matches(engine, receipt)) {
                 engine.clean.store(!is_repair_required(engine));
                 const bool clean = engine.clean.load();
-                return finish(engine, clean ? 8 : 2, 100, clean ? ready_title : unfinished_title,
+                return finish(engine, clean ? Phase::ready : Phase::needs_action, 100,
+                              clean ? ready_title : unfinished_title,
                               clean ? L"Новых обновлений нет."
                                     : L"Состояние клиента изменилось во время проверки.",
                               full_check_hint);
@@ -83,19 +90,21 @@ UiSnapshot startup_check(UpdateEngine& engine) {
         engine.view.client_version = manifest.version;
         if (clean0 && !receipt.legacy && receipt.manifest_key == manifest.key) {
             write_installed_receipt(engine, manifest);
-            return finish(engine, 8, 100, ready_title, L"Новых обновлений нет.", full_check_hint);
+            return finish(engine, Phase::ready, 100, ready_title, L"Новых обновлений нет.",
+                          full_check_hint);
         }
     } catch (const LauncherError& error) {
         if (!clean0 || is_repair_required(engine)) {
             throw;
         }
         engine.clean.store(true);
-        return finish(engine, 8, 100, ready_title,
+        return finish(engine, Phase::ready, 100, ready_title,
                       saved_diagnostics_text(engine, error, Action::startup, offline_fallback),
                       offline_hint);
     }
     engine.clean.store(false);
-    return finish(engine, 2, 0, clean0 ? L"Доступно обновление" : L"Нужна проверка клиента",
+    return finish(engine, Phase::needs_action, 0,
+                  clean0 ? L"Доступно обновление" : L"Нужна проверка клиента",
                   L"Нажмите «Обновить» для проверки и установки.",
                   L"Кнопка «Проверить» сверяет файлы без установки.");
 }

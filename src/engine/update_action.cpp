@@ -1,5 +1,6 @@
 #include "engine/update_action.h"
 
+#include "core/file_probes.h"
 #include "core/launcher_error.h"
 #include "delta/delta_roots.h"
 #include "engine/client_paths.h"
@@ -48,10 +49,13 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     // The receipt's write also removes the marker and sets clean once nothing is left to
     // repair.
     write_installed_receipt(engine, plan.manifest);
-    publish_view(engine, 8, 100, L"Клиент готов к игре",
-                 plan.mismatches.empty() ? L"Все файлы уже актуальны."
-                                         : L"Обновление установлено и проверено.",
-                 L"", false);
+    publish_view(engine,
+                 {.phase = Phase::ready,
+                  .percent = 100,
+                  .title = L"Клиент готов к игре",
+                  .detail = plan.mismatches.empty() ? L"Все файлы уже актуальны."
+                                                    : L"Обновление установлено и проверено.",
+                  .busy = Busy::no});
     return engine.view;
 }
 

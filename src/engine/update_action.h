@@ -1,7 +1,7 @@
 // The update action: recovery, verification, downloads, installation, proof, receipt.
 #pragma once
 
-#include "app/ui_snapshot.h"
+#include "model/ui_snapshot.h"
 
 namespace vorn {
 

@@ -51,18 +51,16 @@ void reach(UpdateEngine& engine, std::string_view point) {
     }
 }
 
-void publish_view(UpdateEngine& engine, std::int32_t phase, std::int32_t percent,
-                  const std::wstring& title, const std::wstring& detail, const std::wstring& hint,
-                  bool busy) {
+void publish_view(UpdateEngine& engine, const ViewUpdate& update) {
     UiSnapshot& view = engine.view;
-    view.phase = phase;
-    view.percent = percent;
-    view.title = title;
-    view.detail = detail;
-    view.hint = hint;
-    view.busy = busy;
+    view.phase = update.phase;
+    view.percent = update.percent;
+    view.title = update.title;
+    view.detail = update.detail;
+    view.hint = update.hint;
+    view.busy = update.busy == Busy::yes;
     view.can_play = engine.clean.load();
-    view.can_update = !busy;
+    view.can_update = !view.busy;
     if (engine.sink) {
         engine.sink(view);
     }

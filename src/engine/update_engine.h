@@ -10,23 +10,22 @@
 #include <string>
 #include <string_view>
 
-#include "app/action.h"
-#include "app/launcher_config.h"
-#include "app/ui_snapshot.h"
 #include "core/launcher_error.h"
-#include "engine/manifest.h"
+#include "guild/guild_state.h"
+#include "model/action.h"
+#include "model/launcher_config.h"
+#include "model/manifest.h"
+#include "model/progress.h"
 #include "net/http.h"
 
 namespace vorn {
 
-using SnapshotSink = std::function<void(const UiSnapshot&)>;
 // Records a diagnostic report for the error and returns its code (empty when none).
 using ReportFunction = std::function<std::string(const LauncherError&, Action)>;
 
 inline constexpr const wchar_t* receipt_file_name = L"installed-v2.json";
 inline constexpr const wchar_t* marker_file_name = L"update-dirty-v1.bin";
 inline constexpr const wchar_t* transaction_file_name = L"transaction-v2.json";
-inline constexpr const wchar_t* guild_state_file_name = L"guild-state-v2.json";
 
 // One per launcher run, owned by the worker; every operation runs on its action thread
 // under `lock`, except `clean`, which the window thread reads between actions.
@@ -66,8 +65,6 @@ void reach(UpdateEngine& engine, std::string_view point);
 
 // Sets the view's texts, busy, can_play := clean and can_update := !busy, then hands it
 // to the sink.
-void publish_view(UpdateEngine& engine, std::int32_t phase, std::int32_t percent,
-                  const std::wstring& title, const std::wstring& detail, const std::wstring& hint,
-                  bool busy);
+void publish_view(UpdateEngine& engine, const ViewUpdate& update);
 
 }  // namespace vorn

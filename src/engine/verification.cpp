@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "archive/rebase_receipt.h"
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
@@ -10,6 +11,7 @@
 #include "engine/accepted_updater.h"
 #include "engine/client_paths.h"
 #include "engine/file_hashing.h"
+#include "engine/subsystem_inputs.h"
 #include "engine/update_engine.h"
 #include "guild/guild_state.h"
 
@@ -37,7 +39,7 @@ bool probe_file(const std::filesystem::path& path, WIN32_FILE_ATTRIBUTE_DATA& da
         return true;
     }
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    if (is_not_found(error)) {
         return false;
     }
     throw LauncherError("local_state", L"Не удалось прочитать состояние клиента.", error);
@@ -53,8 +55,7 @@ bool file_matches(UpdateEngine& engine, const ManifestFile& file, const std::fil
         throw LauncherError("file_safety",
                             L"Один из файлов клиента является ссылкой или недоступен.");
     }
-    const std::uint64_t size =
-        static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    const std::uint64_t size = size_from_halves(data.nFileSizeHigh, data.nFileSizeLow);
     const auto override_state = overrides.find(file.path);
     const bool has_override = override_state != overrides.end();
     const bool guild_archive = is_guild_archive_path(file.path);
@@ -67,13 +68,18 @@ bool file_matches(UpdateEngine& engine, const ManifestFile& file, const std::fil
         L"Проверено: " + std::to_wstring(index) + L" / " + std::to_wstring(count);
     const std::int32_t percent = percent_of(index * 100, count);
     const std::string digest = hash_client_file(path, [&](std::uint64_t done, std::uint64_t total) {
-        publish_view(engine, 1, percent, verify_title, detail,
-                     L"Файл: " + wide_path + L"; " + hash_progress_text(done, total), true);
+        publish_view(engine,
+                     {.phase = Phase::checking,
+                      .percent = percent,
+                      .title = verify_title,
+                      .detail = detail,
+                      .hint = L"Файл: " + wide_path + L"; " + hash_progress_text(done, total)});
     });
     if (size == file.size && digest == file.sha256) {
         return true;
     }
-    if (guild_archive && accepts_guild_patch(engine, file.path, file.sha256, digest)) {
+    if (guild_archive &&
+        accepts_guild_patch(guild_state_file(engine), file.path, file.sha256, digest)) {
         return true;
     }
     return has_override && override_state->second == FileDigest{digest, size};
@@ -81,24 +87,20 @@ bool file_matches(UpdateEngine& engine, const ManifestFile& file, const std::fil
 
 }  // namespace
 
-bool is_updater_path(std::string_view path) {
-    return normalize_manifest_path(path) == "element/vornellupdater.exe";
-}
-
-bool is_guild_archive_path(std::string_view path) {
-    return normalize_manifest_path(path) == "element/surfaces.pck";
-}
-
 std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& manifest,
                                         const Overrides& overrides) {
     std::vector<ManifestFile> mismatches;
     const std::size_t count = manifest.files.size();
     for (std::size_t i = 0; i < count; ++i) {
         const ManifestFile& file = manifest.files[i];
-        publish_view(engine, 1, percent_of(i * 100, count), verify_title,
-                     L"Проверено: " + std::to_wstring(i) + L" / " + std::to_wstring(count),
-                     L"Файл: " + to_utf16(file.path), true);
-        const std::filesystem::path path = resolve_client_path(engine, file.path, true);
+        publish_view(engine, {.phase = Phase::checking,
+                              .percent = percent_of(i * 100, count),
+                              .title = verify_title,
+                              .detail = L"Проверено: " + std::to_wstring(i) + L" / " +
+                                        std::to_wstring(count),
+                              .hint = L"Файл: " + to_utf16(file.path)});
+        const std::filesystem::path path =
+            resolve_client_path(engine, file.path, LinkCheck::refuse_links);
         if (is_updater_path(file.path)) {
             // The updater is judged by the accepted builds, never by the manifest digest.
             if (!find_accepted_updater(engine)) {
@@ -108,9 +110,11 @@ std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& ma
             mismatches.push_back(file);
         }
         if (i % files_per_view == 0 || i + 1 == count) {
-            publish_view(engine, 1, percent_of(i * 100 + 100, count), verify_title,
-                         L"Проверено: " + std::to_wstring(i + 1) + L" / " + std::to_wstring(count),
-                         L"", true);
+            publish_view(engine, {.phase = Phase::checking,
+                                  .percent = percent_of(i * 100 + 100, count),
+                                  .title = verify_title,
+                                  .detail = L"Проверено: " + std::to_wstring(i + 1) + L" / " +
+                                            std::to_wstring(count)});
         }
     }
     return mismatches;
@@ -118,7 +122,8 @@ std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& ma
 
 Overrides updater_overrides(UpdateEngine& engine, const Manifest& manifest,
                             const DeltaManifest& delta_manifest) {
-    Overrides overrides = load_rebase_receipt(engine, manifest, delta_manifest.manifest_sha256);
+    Overrides overrides = load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key,
+                                              delta_manifest.manifest_sha256);
     for (const DeltaEntry& entry : delta_manifest.entries) {
         if (is_updater_path(entry.path)) {
             // A package never replaces the updater: the accepted live build stands.
@@ -139,14 +144,15 @@ Overrides updater_overrides(UpdateEngine& engine, const Manifest& manifest,
         if (listed == manifest.files.end()) {
             continue;
         }
-        const std::filesystem::path path = resolve_client_path(engine, entry.path, true);
+        const std::filesystem::path path =
+            resolve_client_path(engine, entry.path, LinkCheck::refuse_links);
         if (!file_exists(path)) {
             continue;
         }
         const std::string live =
             hash_file_with_view(engine, path, to_utf16(entry.path), L"Проверяем архив значков");
         if (live != entry.target.sha256 &&
-            accepts_guild_patch(engine, listed->path, listed->sha256, live)) {
+            accepts_guild_patch(guild_state_file(engine), listed->path, listed->sha256, live)) {
             overrides[entry.path] = FileDigest{live, client_file_size(path)};
         }
     }

@@ -6,26 +6,13 @@
 #include <string_view>
 #include <vector>
 
-#include "delta/file_digest.h"
-#include "engine/manifest.h"
+#include "model/file_digest.h"
+#include "model/manifest.h"
 
 namespace vorn {
 
 struct UpdateEngine;
 struct DeltaManifest;
-
-// Manifest and package paths name one file whatever their ASCII case and separators.
-struct ManifestPathLess {
-    bool operator()(const std::string& left, const std::string& right) const {
-        return normalize_manifest_path(left) < normalize_manifest_path(right);
-    }
-};
-
-// Client path -> a state accepted for it besides the manifest's own.
-using Overrides = std::map<std::string, FileDigest, ManifestPathLess>;
-
-bool is_updater_path(std::string_view path);
-bool is_guild_archive_path(std::string_view path);
 
 // The manifest files that do not match, in manifest order. A missing or different file is
 // a result, never an error; a file of another size is not read unless it is the guild

@@ -4,19 +4,18 @@
 
 #include "core/identifiers.h"
 #include "core/json_io.h"
-#include "engine/update_engine.h"
-#include "engine/verification.h"
+#include "model/manifest.h"
 
 namespace vorn {
 
-bool accepts_guild_patch(const UpdateEngine& engine, std::string_view path,
+bool accepts_guild_patch(const GuildStateFile& state_file, std::string_view path,
                          const std::string& expected_sha, const std::string& actual_sha) {
     if (!is_guild_archive_path(path)) {
         return false;
     }
     try {
-        const nlohmann::json state = read_json_file(engine.guild_state_path, largest_guild_state);
-        return state.at("root").get<std::string>() == client_key(engine.root) &&
+        const nlohmann::json state = read_json_file(state_file.path, largest_guild_state);
+        return state.at("root").get<std::string>() == client_key(state_file.root) &&
                state.at("base_sha256").get<std::string>() == expected_sha &&
                state.at("patched_sha256").get<std::string>() == actual_sha;
     } catch (const std::exception&) {

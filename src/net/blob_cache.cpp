@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/identifiers.h"
@@ -26,7 +27,7 @@ std::filesystem::path with_suffix(const std::filesystem::path& path, std::wstrin
 }
 
 std::uint64_t file_size_of(const WIN32_FIND_DATAW& entry) {
-    return (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    return size_from_halves(entry.nFileSizeHigh, entry.nFileSizeLow);
 }
 
 // <blob name>.<16 lower-case hex digits>.part: exactly the names this cache gives.
@@ -36,12 +37,7 @@ bool is_our_partial_name(std::wstring_view name, std::wstring_view blob_name) {
         !name.ends_with(partial_suffix) || name[blob_name.size()] != L'.') {
         return false;
     }
-    for (const wchar_t c : name.substr(blob_name.size() + 1, partial_digits)) {
-        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
-            return false;
-        }
-    }
-    return true;
+    return is_lower_hex(name.substr(blob_name.size() + 1, partial_digits));
 }
 
 UniqueFile take_download_lock(const std::filesystem::path& blob) {
@@ -94,7 +90,7 @@ std::uint64_t plain_file_size(const std::filesystem::path& path) {
     if (!GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data)) {
         return 0;
     }
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return size_from_halves(data.nFileSizeHigh, data.nFileSizeLow);
 }
 
 // True for a verified hit; throws for anything at the path that is not the blob.
@@ -138,7 +134,7 @@ bool is_valid_blob_request(const HttpRequest& request, std::uint64_t size,
 void download_blob_cached(Transport& transport, const HttpRequest& request,
                           const std::filesystem::path& final_path, std::uint64_t expected_size,
                           const std::string& expected_sha256, int attempts) {
-    require_trusted_url(request.url, request.local_test);
+    require_trusted_url(request.url, request.trust);
     if (!is_valid_blob_request(request, expected_size, expected_sha256)) {
         throw LauncherError("delta_download_contract", L"Неверное описание блока дельты.");
     }

@@ -1,14 +1,12 @@
 #include "net/http.h"
 
-#include <limits>
+#include <charconv>
 
-#include "app/launcher_config.h"
 #include "core/launcher_error.h"
 
 namespace vorn {
 
-HttpRequest make_request(const std::wstring& url, const LauncherConfig& config,
-                         std::uint64_t max_body) {
+HttpRequest make_request(const std::wstring& url, UrlTrust trust, std::uint64_t max_body) {
     HttpRequest request;
     request.url = url;
     request.headers = {
@@ -17,26 +15,34 @@ HttpRequest make_request(const std::wstring& url, const LauncherConfig& config,
         {L"Pragma", L"no-cache"},
     };
     request.max_body = max_body;
-    request.local_test = config.local_test;
+    request.trust = trust;
     return request;
 }
 
-std::uint64_t parse_response_length(const std::string& text) {
+std::optional<std::uint64_t> parse_decimal_length(std::string_view text) noexcept {
     constexpr std::size_t longest = 20;
     if (text.empty() || text.size() > longest ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        throw LauncherError("content_length", L"Сервер прислал неверную длину ответа.");
+        text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
     }
     std::uint64_t value = 0;
-    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-    for (const char c : text) {
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (max - digit) / 10) {
-            throw LauncherError("content_length", L"Сервер прислал слишком большую длину ответа.");
-        }
-        value = value * 10 + digit;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;  // past 64 bits
     }
     return value;
+}
+
+std::uint64_t parse_response_length(const std::string& text) {
+    const std::optional<std::uint64_t> value = parse_decimal_length(text);
+    if (value) {
+        return *value;
+    }
+    const bool only_digits = !text.empty() && text.size() <= 20 &&
+                             text.find_first_not_of("0123456789") == std::string::npos;
+    throw LauncherError("content_length", only_digits
+                                              ? L"Сервер прислал слишком большую длину ответа."
+                                              : L"Сервер прислал неверную длину ответа.");
 }
 
 }  // namespace vorn

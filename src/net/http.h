@@ -4,13 +4,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/bytes.h"
+#include "net/url_policy.h"
 
 namespace vorn {
-
-struct LauncherConfig;
 
 inline constexpr std::uint64_t default_max_body = 8388608;
 
@@ -20,9 +21,9 @@ struct HttpRequest {
     Bytes body;
     std::map<std::wstring, std::wstring> headers;  // sent in key order
     std::uint64_t max_body = default_max_body;
-    std::int32_t timeout_ms = 15000;     // per WinHTTP operation, clamped to 50 ... 30 000
-    std::uint64_t deadline_ms = 120000;  // whole call while the body is read
-    bool local_test = false;             // loopback-only trust rule, no proxy
+    std::int32_t timeout_ms = 15000;           // per WinHTTP operation, clamped to 50 ... 30 000
+    std::uint64_t deadline_ms = 120000;        // whole call while the body is read
+    UrlTrust trust = UrlTrust::project_hosts;  // loopback only: also no proxy
 };
 
 struct HttpResponse {
@@ -48,9 +49,12 @@ class Transport {
                                const std::string& expected_sha256) = 0;
 };
 
-// GET with no-cache and identity headers, the configuration's local-test flag.
-HttpRequest make_request(const std::wstring& url, const LauncherConfig& config,
+// GET with no-cache and identity headers under the given trust rule.
+HttpRequest make_request(const std::wstring& url, UrlTrust trust,
                          std::uint64_t max_body = default_max_body);
+
+// 1 to 20 ASCII digits within 64 bits; none for anything else. Never throws.
+std::optional<std::uint64_t> parse_decimal_length(std::string_view text) noexcept;
 
 // Content-Length: 1 to 20 ASCII digits within 64 bits, else LauncherError "content_length".
 std::uint64_t parse_response_length(const std::string& text);

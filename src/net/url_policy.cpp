@@ -76,9 +76,9 @@ bool is_loopback_url(const std::wstring& url) noexcept {
     }
 }
 
-void require_trusted_url(const std::wstring& url, bool local_test) {
+void require_trusted_url(const std::wstring& url, UrlTrust trust) {
     const ParsedUrl parsed = parse_url(url);
-    if (local_test) {
+    if (trust == UrlTrust::loopback_only) {
         if (!is_loopback_url(url)) {
             throw LauncherError("qa_network_blocked",
                                 L"Локальная проверка запрещает обращения к внешним серверам.");

@@ -77,7 +77,7 @@ void WinHttpTransport::download_blob(HttpResponse& response, const HttpRequest& 
                                      std::uint64_t expected_size,
                                      const std::string& expected_sha256) {
     WinHttpExchange exchange;
-    require_trusted_url(request.url, request.local_test);
+    require_trusted_url(request.url, request.trust);
     if (request.method != "GET" || !request.body.empty() ||
         !is_valid_blob_request(request, expected_size, expected_sha256)) {
         throw LauncherError("delta_download_contract", L"Неверные параметры загрузки дельты.");

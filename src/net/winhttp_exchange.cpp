@@ -82,8 +82,9 @@ std::string WinHttpExchange::content_encoding() const {
 void WinHttpExchange::send(const HttpRequest& request) {
     const ParsedUrl url = parse_url(request.url);
     const std::wstring user_agent = std::wstring(L"VornellLauncher/") + launcher_build_wide;
-    const DWORD access =
-        request.local_test ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+    const DWORD access = request.trust == UrlTrust::loopback_only
+                             ? WINHTTP_ACCESS_TYPE_NO_PROXY
+                             : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
     session_.reset(
         WinHttpOpen(user_agent.c_str(), access, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_) {

@@ -50,7 +50,7 @@ void read_body(WinHttpExchange& exchange, const HttpRequest& request, Bytes& bod
 
 void WinHttpTransport::request(HttpResponse& response, const HttpRequest& request) {
     WinHttpExchange exchange;
-    require_trusted_url(request.url, request.local_test);
+    require_trusted_url(request.url, request.trust);
     Bytes body;
     try {
         exchange.send(request);

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "app/ui_view.h"
+#include "model/ui_view.h"
 #include "ui/window_layout.h"
 
 namespace vorn {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/ui_channel.h"
-#include "app/ui_view.h"
+#include "model/ui_view.h"
+#include "ui/ui_channel.h"
 
 namespace vorn {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/ui_snapshot.h"
 #include "build_info.h"
+#include "model/ui_snapshot.h"
 #include "ui/button_rules.h"
 #include "ui/gdi_handles.h"
 
@@ -106,7 +106,7 @@ void paint_window(HDC dc, HDC background, const Fonts& fonts, const std::wstring
 
     SetBkMode(dc, TRANSPARENT);
     text(dc, view.title, layout::title_area, fonts.title.get(),
-         view.phase == phase::error ? colours::title_error : colours::title, single_line);
+         view.phase == Phase::error ? colours::title_error : colours::title, single_line);
     text(dc, view.detail, layout::detail_area, fonts.detail.get(), colours::detail, single_line);
 
     outline(dc, layout::progress_frame, colours::progress_frame);

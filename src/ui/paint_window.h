@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/ui_view.h"
+#include "model/ui_view.h"
 #include "ui/fonts.h"
 #include "ui/window_layout.h"
 

@@ -43,14 +43,14 @@ std::optional<CLSID> png_encoder() {
 UiView make_preview_view(const std::wstring& state) {
     UiView view;
     view.client_version = L"18";
-    view.phase = 8;
+    view.phase = Phase::ready;
     view.title = L"Новых обновлений нет";
     view.detail = L"Клиент проверен. Можно играть.";
     view.hint = L"Полная сверка доступна по кнопке Проверить.";
     view.busy = false;
     view.can_play = true;
     view.can_update = false;
-    const auto set = [&view](int phase, int percent, const wchar_t* title, const wchar_t* detail,
+    const auto set = [&view](Phase phase, int percent, const wchar_t* title, const wchar_t* detail,
                              const wchar_t* hint, bool busy, bool can_play, bool can_update) {
         view.phase = phase;
         view.percent = percent;
@@ -64,16 +64,19 @@ UiView make_preview_view(const std::wstring& state) {
     if (state == L"idle") {
         view.percent = 0;
     } else if (state == L"update") {
-        set(2, 0, L"Доступно обновление", L"Нажмите Обновить для загрузки и установки.",
+        set(Phase::needs_action, 0, L"Доступно обновление",
+            L"Нажмите Обновить для загрузки и установки.",
             L"Проверить выполняет полную сверку файлов.", false, false, true);
     } else if (state == L"busy") {
-        set(3, 47, L"Загрузка обновления", L"element/data/elements.data",
+        set(Phase::downloading, 47, L"Загрузка обновления", L"element/data/elements.data",
             L"Файл 2 из 7. Дождитесь завершения обновления.", true, false, false);
     } else if (state == L"error") {
-        set(9, 0, L"Ошибка получения обновлений", L"Сервер обновлений не ответил вовремя.",
+        set(Phase::error, 0, L"Ошибка получения обновлений",
+            L"Сервер обновлений не ответил вовремя.",
             L"Код отчёта: 0123456789abcdef0123456789abcdef", false, false, true);
     } else if (state == L"unverified") {
-        set(2, 0, L"Нужна проверка клиента", L"Нажмите Обновить для первой проверки клиента.",
+        set(Phase::needs_action, 0, L"Нужна проверка клиента",
+            L"Нажмите Обновить для первой проверки клиента.",
             L"При запуске полная проверка файлов не выполняется.", false, false, true);
     } else {
         throw std::invalid_argument("unknown preview state");

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/ui_view.h"
+#include "model/ui_view.h"
 
 namespace vorn {
 

@@ -56,11 +56,8 @@ TEST(ServiceDirectory, CreatesParentsAndRefusesFilesAndLinks) {
     VORN_EXPECT_ERROR(ensure_service_directory(temp / L"file"), "create_directory",
                       L"Не удалось создать служебную папку.");
 
-    const auto links = test::fixture_dir("links");
-    if (!links) {
-        GTEST_SKIP() << "link fixtures are laid out by CTest (VORN_TEST_FIXTURES)";
-    }
-    VORN_EXPECT_ERROR(ensure_service_directory(*links / L"dir_link"), "unsafe_path",
+    VORN_REQUIRE_FIXTURE(links, "links");
+    VORN_EXPECT_ERROR(ensure_service_directory(links / L"dir_link"), "unsafe_path",
                       L"Служебная папка недоступна или является ссылкой.");
 }
 
@@ -112,14 +109,11 @@ TEST(AtomicWrite, RefusesFolderAndLinkTargetsWithoutTemporary) {
                       L"Небезопасный путь сохранения файла.");
     EXPECT_EQ(names_in(temp.path()), std::vector<std::wstring>{L"target_dir"});
 
-    const auto links = test::fixture_dir("links");
-    if (!links) {
-        GTEST_SKIP() << "link fixtures are laid out by CTest (VORN_TEST_FIXTURES)";
-    }
-    const auto before = names_in(*links);
-    VORN_EXPECT_ERROR(write_text_file_atomic(*links / L"dir_link", "x"), "unsafe_path",
+    VORN_REQUIRE_FIXTURE(links, "links");
+    const auto before = names_in(links);
+    VORN_EXPECT_ERROR(write_text_file_atomic(links / L"dir_link", "x"), "unsafe_path",
                       L"Небезопасный путь сохранения файла.");
-    EXPECT_EQ(names_in(*links), before);
+    EXPECT_EQ(names_in(links), before);
 }
 
 TEST(AtomicWrite, StaleTemporariesOfOurNamesAreRemovedAndNothingElse) {
@@ -170,14 +164,11 @@ TEST(ReadLimited, RefusesFoldersLinksAndMissingFiles) {
     EXPECT_FALSE(is_plain_file(temp / L"missing"));
     EXPECT_FALSE(is_plain_file(temp / L"dir"));
 
-    const auto links = test::fixture_dir("links");
-    if (!links) {
-        GTEST_SKIP() << "link fixtures are laid out by CTest (VORN_TEST_FIXTURES)";
-    }
-    VORN_EXPECT_ERROR(read_file_limited(*links / L"dir_link", 100), "unsafe_path",
+    VORN_REQUIRE_FIXTURE(links, "links");
+    VORN_EXPECT_ERROR(read_file_limited(links / L"dir_link", 100), "unsafe_path",
                       L"Ожидался обычный файл.");
-    EXPECT_FALSE(is_plain_file(*links / L"dir_link"));
-    EXPECT_TRUE(is_plain_file(*links / L"file_target.txt"));
+    EXPECT_FALSE(is_plain_file(links / L"dir_link"));
+    EXPECT_TRUE(is_plain_file(links / L"file_target.txt"));
 }
 
 TEST(ReadLimited, RefusesFileLinks) {

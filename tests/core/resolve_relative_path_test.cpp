@@ -16,18 +16,20 @@ const std::wstring reserved = L"Описание обновления содер
 const fs::path root = L"C:\\Games\\Client";
 
 TEST(ResolveRelativePath, JoinsUnderRootWithEitherSeparator) {
-    EXPECT_EQ(resolve_relative_path(root, "a/b\\c.txt", false).native(),
+    EXPECT_EQ(resolve_relative_path(root, "a/b\\c.txt", LinkCheck::skip).native(),
               L"C:\\Games\\Client\\a\\b\\c.txt");
-    EXPECT_EQ(resolve_relative_path(L"C:\\Games\\.\\Client\\", "element/x.pck", false).native(),
-              L"C:\\Games\\Client\\element\\x.pck");
-    EXPECT_EQ(resolve_relative_path(root, "элемент/файл.txt", false).native(),
+    EXPECT_EQ(
+        resolve_relative_path(L"C:\\Games\\.\\Client\\", "element/x.pck", LinkCheck::skip).native(),
+        L"C:\\Games\\Client\\element\\x.pck");
+    EXPECT_EQ(resolve_relative_path(root, "элемент/файл.txt", LinkCheck::skip).native(),
               L"C:\\Games\\Client\\элемент\\файл.txt");
 }
 
 TEST(ResolveRelativePath, RefusesUnsafeShapes) {
     for (const char* relative : {"", "/a", "\\a", "a//b", "a\\\\b", "a/", "./a", "a/./b", "../a",
                                  "a/../../b", "a/b.", "a/b ", "a. /b", "..."}) {
-        VORN_EXPECT_ERROR(resolve_relative_path(root, relative, false), "unsafe_path", unsafe)
+        VORN_EXPECT_ERROR(resolve_relative_path(root, relative, LinkCheck::skip), "unsafe_path",
+                          unsafe)
             << '"' << relative << '"';
     }
 }
@@ -35,21 +37,23 @@ TEST(ResolveRelativePath, RefusesUnsafeShapes) {
 TEST(ResolveRelativePath, RefusesInvalidCharacters) {
     for (const char* relative :
          {"a\tb", "a|b", "C:/x", "file.txt:stream", "a<b", "a>b", "a\"b", "a?b", "a*b", "a\x1f"}) {
-        VORN_EXPECT_ERROR(resolve_relative_path(root, relative, false), "unsafe_path", invalid_name)
+        VORN_EXPECT_ERROR(resolve_relative_path(root, relative, LinkCheck::skip), "unsafe_path",
+                          invalid_name)
             << '"' << relative << '"';
     }
-    VORN_EXPECT_ERROR(resolve_relative_path(root, "a\xff", false), "unicode");
+    VORN_EXPECT_ERROR(resolve_relative_path(root, "a\xff", LinkCheck::skip), "unicode");
 }
 
 TEST(ResolveRelativePath, ReservedDeviceNames) {
     for (const char* relative :
          {"aux.json", "COM7", "lpt9.pck", "Con.txt", "NUL", "lpt1.dat", "dir/prn", "Aux.tar.gz"}) {
-        VORN_EXPECT_ERROR(resolve_relative_path(root, relative, false), "unsafe_path", reserved)
+        VORN_EXPECT_ERROR(resolve_relative_path(root, relative, LinkCheck::skip), "unsafe_path",
+                          reserved)
             << relative;
     }
     for (const char* relative :
          {"auxiliary", "com0", "lpt10", "console", "com10", "nul_x.txt", "xcon"}) {
-        EXPECT_NO_THROW(resolve_relative_path(root, relative, false)) << relative;
+        EXPECT_NO_THROW(resolve_relative_path(root, relative, LinkCheck::skip)) << relative;
     }
 }
 
@@ -60,25 +64,24 @@ TEST(ResolveRelativePath, LengthRule) {
     }
     at_limit.back() = 'b';
     ASSERT_EQ(at_limit.size(), 30000u);
-    EXPECT_NO_THROW(resolve_relative_path(root, at_limit, false));
-    VORN_EXPECT_ERROR(resolve_relative_path(root, at_limit + "b", false), "unsafe_path", unsafe);
+    EXPECT_NO_THROW(resolve_relative_path(root, at_limit, LinkCheck::skip));
+    VORN_EXPECT_ERROR(resolve_relative_path(root, at_limit + "b", LinkCheck::skip), "unsafe_path",
+                      unsafe);
 }
 
 TEST(ResolveRelativePath, RefusesLinksAlongThePathWhenAsked) {
-    const auto links = test::fixture_dir("links");
-    if (!links) {
-        GTEST_SKIP() << "link fixtures are laid out by CTest (VORN_TEST_FIXTURES)";
-    }
+    VORN_REQUIRE_FIXTURE(links, "links");
     const std::wstring through_link = L"Обновление через ссылки и точки перенаправления запрещено.";
-    VORN_EXPECT_ERROR(resolve_relative_path(*links, "dir_link/inner.txt", true), "unsafe_path",
-                      through_link);
-    VORN_EXPECT_ERROR(resolve_relative_path(*links, "dir_link", true), "unsafe_path", through_link);
-    EXPECT_EQ(resolve_relative_path(*links, "dir_link/inner.txt", false),
-              *links / L"dir_link\\inner.txt");
-    EXPECT_EQ(resolve_relative_path(*links, "dir_target/inner.txt", true),
-              *links / L"dir_target\\inner.txt");
+    VORN_EXPECT_ERROR(resolve_relative_path(links, "dir_link/inner.txt", LinkCheck::refuse_links),
+                      "unsafe_path", through_link);
+    VORN_EXPECT_ERROR(resolve_relative_path(links, "dir_link", LinkCheck::refuse_links),
+                      "unsafe_path", through_link);
+    EXPECT_EQ(resolve_relative_path(links, "dir_link/inner.txt", LinkCheck::skip),
+              links / L"dir_link\\inner.txt");
+    EXPECT_EQ(resolve_relative_path(links, "dir_target/inner.txt", LinkCheck::refuse_links),
+              links / L"dir_target\\inner.txt");
     // Paths that do not exist yet pass the link check.
-    EXPECT_NO_THROW(resolve_relative_path(*links, "new/dir/file.bin", true));
+    EXPECT_NO_THROW(resolve_relative_path(links, "new/dir/file.bin", LinkCheck::refuse_links));
 }
 
 }  // namespace

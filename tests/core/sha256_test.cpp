@@ -107,11 +107,8 @@ TEST(Sha256File, RefusesFoldersLinksAndMissingFiles) {
                       L"Файл клиента является ссылкой или папкой.");
     VORN_EXPECT_ERROR(sha256_file(temp / L"missing"), "read_file");
 
-    const auto links = test::fixture_dir("links");
-    if (!links) {
-        GTEST_SKIP() << "link fixtures are laid out by CTest (VORN_TEST_FIXTURES)";
-    }
-    VORN_EXPECT_ERROR(sha256_file(*links / L"dir_link"), "unsafe_path",
+    VORN_REQUIRE_FIXTURE(links, "links");
+    VORN_EXPECT_ERROR(sha256_file(links / L"dir_link"), "unsafe_path",
                       L"Файл клиента является ссылкой или папкой.");
 }
 

@@ -6,8 +6,10 @@
 #include "core/text.h"
 #include "delta/delta_fetch.h"
 #include "delta/payload_cache.h"
-#include "engine/manifest.h"
+#include "engine/manifest_parse.h"
+#include "engine/subsystem_inputs.h"
 #include "engine_fixture.h"
+#include "model/manifest.h"
 #include "support/compression.h"
 #include "support/launcher_error_assert.h"
 
@@ -79,7 +81,7 @@ TEST(DeltaFetch, FetchesAndParsesPinnedDocument) {
         load(fixture, {file_record("ELEMENT\\Config.ini", sha256_string(content), 10),
                        file_record("element/other.pck", std::string(64, 'a'), mib512)});
 
-    const DeltaManifest delta = fetch_delta_manifest(fixture.engine(), manifest);
+    const DeltaManifest delta = fetch_delta_manifest(delta_source(fixture.engine()), manifest);
     EXPECT_EQ(delta.manifest_text, text);
     ASSERT_EQ(delta.entries.size(), 1u);
     EXPECT_EQ(delta.entries[0].payload.path, blob_name);
@@ -93,11 +95,11 @@ TEST(DeltaFetch, RefusesMissingFailedOrUnprovenDocument) {
     EngineFixture fixture(&server);
     const Manifest& plain = parse_manifest(
         fixture.engine(), test::response_of(Json{{"version", "1"}, {"files", {listed}}}.dump()));
-    VORN_EXPECT_ERROR(fetch_delta_manifest(fixture.engine(), plain), "delta_descriptor",
-                      L"Описание дельты отсутствует.");
+    VORN_EXPECT_ERROR(fetch_delta_manifest(delta_source(fixture.engine()), plain),
+                      "delta_descriptor", L"Описание дельты отсутствует.");
 
     const auto missing = test::capture_error(
-        [&] { fetch_delta_manifest(fixture.engine(), load(fixture, {listed})); });
+        [&] { fetch_delta_manifest(delta_source(fixture.engine()), load(fixture, {listed})); });
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->stage, "delta_index_http");
     EXPECT_EQ(missing->message, L"Не удалось загрузить описание дельты.");
@@ -107,7 +109,8 @@ TEST(DeltaFetch, RefusesMissingFailedOrUnprovenDocument) {
     for (const Json& descriptor :
          {Json{{"size", text.size() + 1}}, Json{{"sha256", sha256_string(text + " ")}}}) {
         const Manifest& manifest = load(fixture, {listed}, descriptor);
-        VORN_EXPECT_ERROR(fetch_delta_manifest(fixture.engine(), manifest), "delta_index_sha",
+        VORN_EXPECT_ERROR(fetch_delta_manifest(delta_source(fixture.engine()), manifest),
+                          "delta_index_sha",
                           L"Описание дельты не прошло проверку. Файлы не изменены.")
             << descriptor.dump();
     }
@@ -122,55 +125,57 @@ TEST(DeltaFetch, CoverageMustMatchManifestFiles) {
                              file_record("element/config.ini", sha256_string("old config"), 10),
                              file_record("element/config.ini", sha, 11)}) {
         const Manifest& manifest = load(fixture, {file});
-        VORN_EXPECT_ERROR(fetch_delta_manifest(fixture.engine(), manifest), "delta_coverage",
-                          L"Дельта не соответствует списку файлов обновления.")
+        VORN_EXPECT_ERROR(fetch_delta_manifest(delta_source(fixture.engine()), manifest),
+                          "delta_coverage", L"Дельта не соответствует списку файлов обновления.")
             << file.dump();
     }
 
     const Manifest& big =
         load(fixture, {listed, file_record("element/big.pck", std::string(64, 'b'), mib512 + 1)});
-    VORN_EXPECT_ERROR(fetch_delta_manifest(fixture.engine(), big), "delta_coverage",
+    VORN_EXPECT_ERROR(fetch_delta_manifest(delta_source(fixture.engine()), big), "delta_coverage",
                       L"Большой архив отсутствует в проверенной дельте. Обновление остановлено.");
 }
 
 TEST(DeltaUrl, ResolvesRelativeAndAbsoluteLocations) {
     EngineFixture fixture;
     UpdateEngine& engine = fixture.engine();
-    EXPECT_EQ(resolve_delta_url(engine, "delta/index.json"),
+    EXPECT_EQ(resolve_delta_url(delta_source(engine), "delta/index.json"),
               L"http://127.0.0.1:9/blobs/delta/index.json");
-    engine.config.updateBaseUrl = L"http://127.0.0.1:9/blobs";
-    EXPECT_EQ(resolve_delta_url(engine, "delta/index.json"),
+    engine.config.endpoints.update_base_url = L"http://127.0.0.1:9/blobs";
+    EXPECT_EQ(resolve_delta_url(delta_source(engine), "delta/index.json"),
               L"http://127.0.0.1:9/blobs/delta/index.json");
-    EXPECT_EQ(resolve_delta_url(engine, "http://127.0.0.1:9/d/i.json"),
+    EXPECT_EQ(resolve_delta_url(delta_source(engine), "http://127.0.0.1:9/d/i.json"),
               L"http://127.0.0.1:9/d/i.json");
 }
 
 TEST(DeltaUrl, RefusesUnsafeLocations) {
     EngineFixture fixture;
-    const UpdateEngine& engine = fixture.engine();
+    UpdateEngine& engine = fixture.engine();
     for (const std::string& location :
          {std::string(), std::string(2049, 'a'), std::string("http://127.0.0.1:9/d/i.json?v=1"),
           std::string("delta/i.json#x"), std::string("delta/in dex.json"),
           std::string("delta/\x7f.json"), std::string("delta/\xc3\xa9.json"),
           std::string("delta\\index.json")}) {
-        VORN_EXPECT_ERROR(resolve_delta_url(engine, location), "delta_url",
+        VORN_EXPECT_ERROR(resolve_delta_url(delta_source(engine), location), "delta_url",
                           L"В описании дельты указан недопустимый адрес.")
             << location;
     }
-    VORN_EXPECT_ERROR(resolve_delta_url(engine, "../index.json"), "unsafe_path");
-    VORN_EXPECT_ERROR(resolve_delta_url(engine, "delta/../index.json"), "unsafe_path");
-    VORN_EXPECT_ERROR(resolve_delta_url(engine, "https://updates.example.com/delta/index.json"),
-                      "qa_network_blocked");
+    VORN_EXPECT_ERROR(resolve_delta_url(delta_source(engine), "../index.json"), "unsafe_path");
+    VORN_EXPECT_ERROR(resolve_delta_url(delta_source(engine), "delta/../index.json"),
+                      "unsafe_path");
+    VORN_EXPECT_ERROR(
+        resolve_delta_url(delta_source(engine), "https://updates.example.com/delta/index.json"),
+        "qa_network_blocked");
 }
 
 TEST(DeltaUrl, PayloadResolvesNextToDeltaDocument) {
     EngineFixture fixture;
     const std::wstring name = to_utf16(blob_name);
-    EXPECT_EQ(resolve_payload_url(fixture.engine(), load(fixture, {listed}), payload),
+    EXPECT_EQ(resolve_payload_url(delta_source(fixture.engine()), load(fixture, {listed}), payload),
               L"http://127.0.0.1:9/blobs/delta/" + name);
     const Manifest& absolute =
         load(fixture, {listed}, Json::object(), "http://127.0.0.1:9/d/v2/i.json");
-    EXPECT_EQ(resolve_payload_url(fixture.engine(), absolute, payload),
+    EXPECT_EQ(resolve_payload_url(delta_source(fixture.engine()), absolute, payload),
               L"http://127.0.0.1:9/d/v2/" + name);
 }
 
@@ -184,14 +189,15 @@ TEST(PayloadCache, DownloadsOnceThenServesFromCache) {
     serve(fixture);
     const Manifest& manifest = load(fixture, {listed});
 
-    const std::filesystem::path path = cached_payload(fixture.engine(), manifest, payload);
+    const std::filesystem::path path =
+        cached_payload(delta_source(fixture.engine()), manifest, payload);
     EXPECT_EQ(path, cache_file(fixture.engine()));
     EXPECT_EQ(test::read_raw_file(path), blob);
     const Json first = server.requests(fixture.prefix());
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(first.back()["path"], fixture.prefix() + "blobs/delta/" + blob_name);
 
-    EXPECT_EQ(cached_payload(fixture.engine(), manifest, payload), path);
+    EXPECT_EQ(cached_payload(delta_source(fixture.engine()), manifest, payload), path);
     EXPECT_EQ(server.requests(fixture.prefix()).size(), first.size());
 }
 
@@ -202,9 +208,9 @@ TEST(PayloadCache, DamagedCacheFileStopsAndStays) {
     const std::string damaged(blob.size(), 'x');
     test::write_raw_file(cache_file(fixture.engine()), damaged);
 
-    VORN_EXPECT_ERROR(cached_payload(fixture.engine(), load(fixture, {listed}), payload),
-                      "delta_payload_cache",
-                      L"Сохранённый файл дельты повреждён. Проверка остановлена.");
+    VORN_EXPECT_ERROR(
+        cached_payload(delta_source(fixture.engine()), load(fixture, {listed}), payload),
+        "delta_payload_cache", L"Сохранённый файл дельты повреждён. Проверка остановлена.");
     EXPECT_EQ(test::read_raw_file(cache_file(fixture.engine())), damaged);
     EXPECT_TRUE(server.requests(fixture.prefix()).empty());
 }

@@ -89,8 +89,8 @@ class Diagnostics : public ::testing::Test {
         LauncherConfig config;
         config.cache_dir = cache.path().wstring();
         config.local_test = true;
-        config.reportUrl = report;
-        config.reportFallbackUrl = fallback;
+        config.endpoints.report_url = report;
+        config.endpoints.report_fallback_url = fallback;
         return DiagnosticsService(config, std::make_shared<WinHttpTransport>());
     }
     DiagnosticsService offline() { return make_service(L"http://127.0.0.1:9/r", L""); }

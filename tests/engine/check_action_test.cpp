@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/file_probes.h"
 #include "engine/client_paths.h"
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
@@ -23,7 +24,7 @@ TEST(CheckAction, CleanClientGetsAReceiptAndDamageKeepsTheMarker) {
     UpdateEngine& engine = fixture.engine();
 
     UiSnapshot view = run_engine_action(engine, Action::check);
-    EXPECT_EQ(view.phase, 8);
+    EXPECT_EQ(phase_number(view.phase), 8);
     EXPECT_EQ(view.title, L"Проверка завершена");
     EXPECT_EQ(view.detail, L"Все файлы клиента прошли проверку.");
     EXPECT_EQ(view.hint, L"Игровые файлы не изменялись.");
@@ -35,7 +36,7 @@ TEST(CheckAction, CleanClientGetsAReceiptAndDamageKeepsTheMarker) {
     fixture.write("element/b.pck", "longer beta");
     std::filesystem::remove(fixture.root() / L"element" / L"c.pck");
     view = run_engine_action(engine, Action::check);
-    EXPECT_EQ(view.phase, 2);
+    EXPECT_EQ(phase_number(view.phase), 2);
     EXPECT_EQ(view.title, L"Нужно обновление клиента");
     EXPECT_EQ(view.detail, L"Требуют восстановления: 3 файлов.");
     EXPECT_EQ(view.hint, L"Нажмите «Обновить» для установки.");
@@ -55,7 +56,7 @@ TEST(CheckAction, FailureLeavesTheClientUnverifiedAndCountsTheFiles) {
     test::EngineFixture fixture(&server);
     fixture.install(files);
     fixture.publish(test::manifest_of(files));
-    ASSERT_EQ(run_engine_action(fixture.engine(), Action::check).phase, 8);
+    ASSERT_EQ(run_engine_action(fixture.engine(), Action::check).phase, Phase::ready);
     std::filesystem::remove(fixture.root() / L"element" / L"d.pck");
     std::filesystem::create_directory(fixture.root() / L"element" / L"d.pck");
 

@@ -6,7 +6,7 @@
 #include "core/sha256.h"
 #include "core/text.h"
 #include "engine/installed_receipt.h"
-#include "net/endpoints.h"
+#include "model/endpoints.h"
 #include "net/winhttp_transport.h"
 
 namespace vorn::test {
@@ -36,11 +36,11 @@ LauncherConfig EngineFixture::config() const {
     config.cache_dir = cache_dir_.native();
     config.local_test = true;
     if (server_) {
-        config.manifestUrl = server_->url(prefix_ + "manifest.json");
-        config.updateBaseUrl = server_->url(prefix_ + "blobs/");
+        config.endpoints.manifest_url = server_->url(prefix_ + "manifest.json");
+        config.endpoints.update_base_url = server_->url(prefix_ + "blobs/");
     } else {
-        config.manifestUrl = L"http://127.0.0.1:9/manifest.json";
-        config.updateBaseUrl = L"http://127.0.0.1:9/blobs/";
+        config.endpoints.manifest_url = L"http://127.0.0.1:9/manifest.json";
+        config.endpoints.update_base_url = L"http://127.0.0.1:9/blobs/";
     }
     return config;
 }
@@ -102,7 +102,7 @@ HttpResponse response_of(const std::string& body, const std::string& etag) {
 Legacy legacy_for(const fs::path& root) {
     Legacy legacy;
     legacy.root = client_key(root);
-    legacy.feed = feed_digest(default_endpoints().manifestUrl);
+    legacy.feed = feed_digest(default_endpoints().manifest_url);
     legacy.key = sha256_string("key");
     return legacy;
 }

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/ui_snapshot.h"
 #include "engine/update_engine.h"
+#include "model/ui_snapshot.h"
 #include "support/loopback_control.h"
 #include "support/temp_dir.h"
 

@@ -3,9 +3,10 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "app/game_launch.h"
 #include "core/unique_handle.h"
+#include "engine/game_launch.h"
 #include "engine/installed_receipt.h"
+#include "engine/manifest_parse.h"
 #include "engine/repair_state.h"
 #include "engine_fixture.h"
 #include "net/winhttp_transport.h"
@@ -115,8 +116,8 @@ TEST(GameLaunch, StartsTheGameAndStaysPlayable) {
     config.root = client.path().native();
     config.cache_dir = (service.path() / L"service").native();
     config.local_test = false;
-    config.manifestUrl = L"http://127.0.0.1:9/manifest.json";
-    config.updateBaseUrl = L"http://127.0.0.1:9/blobs/";
+    config.endpoints.manifest_url = L"http://127.0.0.1:9/manifest.json";
+    config.endpoints.update_base_url = L"http://127.0.0.1:9/blobs/";
     UpdateEngine engine(config, std::make_shared<WinHttpTransport>(), {}, {});
     mark_verified(engine);
 

@@ -2,12 +2,14 @@
 
 #include <optional>
 
+#include "core/file_probes.h"
 #include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "engine/client_paths.h"
 #include "engine/install_transaction.h"
+#include "engine/manifest_parse.h"
 #include "engine/recovery.h"
 #include "engine_fixture.h"
 #include "support/compression.h"

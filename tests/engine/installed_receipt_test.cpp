@@ -2,15 +2,17 @@
 
 #include <cstring>
 
+#include "core/file_probes.h"
 #include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "engine/client_paths.h"
 #include "engine/installed_receipt.h"
+#include "engine/manifest_parse.h"
 #include "engine/repair_state.h"
 #include "engine_fixture.h"
-#include "net/endpoints.h"
+#include "model/endpoints.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {
@@ -93,7 +95,7 @@ TEST_F(Receipt, AnyEditMakesItInvalid) {
 
     rewrite_sealed(original);
     EXPECT_TRUE(read().valid);
-    fixture.engine().config.manifestUrl += L"?other";  // another feed
+    fixture.engine().config.endpoints.manifest_url += L"?other";  // another feed
     EXPECT_FALSE(read().valid);
 }
 
@@ -131,7 +133,7 @@ TEST_F(Receipt, LegacyReceiptsInBothPlacesAndTheirRules) {
         bool valid;
     };
     test::Legacy test_feed = legacy();
-    test_feed.feed = feed_digest(fixture.engine().config.manifestUrl);
+    test_feed.feed = feed_digest(fixture.engine().config.endpoints.manifest_url);
     test::Legacy empty_length = legacy();
     empty_length.length = 0;
     test::Legacy empty_both = empty_length;

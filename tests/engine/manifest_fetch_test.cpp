@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "engine/manifest.h"
+#include "engine/manifest_fetch.h"
 #include "engine_fixture.h"
+#include "model/manifest.h"
 #include "support/compression.h"
 #include "support/launcher_error_assert.h"
 
@@ -106,7 +107,7 @@ TEST_F(ManifestFetch, AddressOfACompressedFileIsFetchedOnlyPlainly) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
     test::write_raw_file(fixture.feed_dir() / L"m.json.gz", plain);
-    fixture.engine().config.manifestUrl = server.url(fixture.prefix() + "m.json.gz");
+    fixture.engine().config.endpoints.manifest_url = server.url(fixture.prefix() + "m.json.gz");
 
     EXPECT_EQ(fetch_manifest(fixture.engine()).version, "5");
     EXPECT_EQ(seen(server, fixture.prefix()), (std::vector<std::string>{"GET m.json.gz"}));

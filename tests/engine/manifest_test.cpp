@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "core/sha256.h"
-#include "engine/manifest.h"
 #include "engine/manifest_freshness.h"
+#include "engine/manifest_parse.h"
 #include "engine_fixture.h"
+#include "model/manifest.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "core/file_probes.h"
 #include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/sha256.h"

@@ -5,7 +5,9 @@
 #include "core/file_system.h"
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
+#include "engine/manifest_fetch.h"
 #include "engine/repair_state.h"
+#include "engine/startup_check.h"
 #include "engine_fixture.h"
 #include "support/launcher_error_assert.h"
 
@@ -40,7 +42,7 @@ class Startup : public ::testing::Test {
     }
     static void expect_view(const UiSnapshot& view, std::int32_t phase, const std::wstring& title,
                             const std::wstring& detail, bool can_play) {
-        EXPECT_EQ(view.phase, phase);
+        EXPECT_EQ(phase_number(view.phase), phase);
         EXPECT_EQ(view.title, title);
         EXPECT_EQ(view.detail, detail);
         EXPECT_EQ(view.can_play, can_play);

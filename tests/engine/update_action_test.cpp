@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/file_probes.h"
 #include "core/identifiers.h"
 #include "core/sha256.h"
 #include "engine/client_paths.h"
@@ -40,7 +41,7 @@ TEST_F(UpdateAction, RepairsDamageThenFindsNothingToDo) {
     fs::remove(fixture.root() / L"element/sub/c.pck");
 
     UiSnapshot view = run_engine_action(fixture.engine(), Action::update);
-    EXPECT_EQ(view.phase, 8);
+    EXPECT_EQ(phase_number(view.phase), 8);
     EXPECT_EQ(view.title, L"Клиент готов к игре");
     EXPECT_EQ(view.detail, L"Обновление установлено и проверено.");
     EXPECT_TRUE(view.can_play);
@@ -49,8 +50,9 @@ TEST_F(UpdateAction, RepairsDamageThenFindsNothingToDo) {
     EXPECT_TRUE(read_installed_receipt(fixture.engine()).valid);
     EXPECT_FALSE(file_exists(fixture.engine().marker_path));
     EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
-    const bool downloaded = std::any_of(fixture.views.begin(), fixture.views.end(),
-                                        [](const UiSnapshot& v) { return v.phase == 3; });
+    const bool downloaded =
+        std::any_of(fixture.views.begin(), fixture.views.end(),
+                    [](const UiSnapshot& v) { return phase_number(v.phase) == 3; });
     EXPECT_TRUE(downloaded);
 
     const std::string receipt = test::read_raw_file(fixture.engine().receipt_path);

@@ -11,6 +11,8 @@
 #include "delta/delta_manifest.h"
 #include "engine/delta_progress_view.h"
 #include "engine/file_hashing.h"
+#include "engine/manifest_parse.h"
+#include "engine/subsystem_inputs.h"
 #include "engine/verification.h"
 #include "engine_fixture.h"
 #include "net/winhttp_transport.h"
@@ -231,14 +233,11 @@ TEST(VerificationSafety, FolderInPlaceOfFileStops) {
 }
 
 TEST(VerificationSafety, LinkedFoldersAreRefused) {
-    const auto links = test::fixture_dir("links");
-    if (!links) {
-        GTEST_SKIP() << "needs the link fixtures of the CTest run";
-    }
+    VORN_REQUIRE_FIXTURE(links, "links");
     // The fixture folder itself is the client root; nothing is written there.
     test::ScopedTempDir service;
     LauncherConfig config;
-    config.root = links->native();
+    config.root = links.native();
     config.cache_dir = (service.path() / L"service").native();
     config.local_test = true;
     UpdateEngine engine(config, std::make_shared<WinHttpTransport>(), {}, {});
@@ -289,19 +288,22 @@ TEST(VerificationRebaseReceipt, OnlyAnIntactStateForThisManifestCounts) {
     fixture.write("element/gfx.pck", "gfx rebuilt");
 
     write_rebase_state(engine, manifest.key, delta, "element/gfx.pck", "gfx rebuilt");
-    EXPECT_EQ(load_rebase_receipt(engine, manifest, delta),
+    EXPECT_EQ(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta),
               (Overrides{{"element/gfx.pck", digest_of("gfx rebuilt")}}));
 
     json edited = read_json_file(state, largest_rebase_state);
     edited["groups"][0]["changed_members"] = 2;
     write_json_file(state, edited);
-    EXPECT_TRUE(load_rebase_receipt(engine, manifest, delta).empty()) << "edited by hand";
+    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta).empty())
+        << "edited by hand";
 
     write_rebase_state(engine, older.key, delta, "element/gfx.pck", "gfx rebuilt");
-    EXPECT_TRUE(load_rebase_receipt(engine, manifest, delta).empty()) << "an older manifest";
+    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta).empty())
+        << "an older manifest";
 
     fs::remove(state);
-    EXPECT_TRUE(load_rebase_receipt(engine, manifest, delta).empty()) << "no state";
+    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta).empty())
+        << "no state";
 }
 
 TEST(VerificationProgress, HashProgressText) {
@@ -339,7 +341,7 @@ TEST(VerificationProgress, DeltaEventViews) {
         delta_progress_view(fixture.engine(), row.event, row.path, row.done, row.total);
         ASSERT_FALSE(fixture.views.empty());
         const UiSnapshot& view = fixture.views.back();
-        EXPECT_EQ(view.phase, row.phase);
+        EXPECT_EQ(phase_number(view.phase), row.phase);
         EXPECT_EQ(view.percent, row.percent);
         EXPECT_EQ(view.title, row.title);
         EXPECT_EQ(view.detail, row.detail);

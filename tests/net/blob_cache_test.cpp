@@ -280,7 +280,7 @@ TEST(BlobCache, ContractIsCheckedBeforeAnything) {
     VORN_EXPECT_ERROR(download_blob_cached(transport, c.request(), c.blob, blob_size, upper, 3),
                       "delta_download_contract", contract);
     HttpRequest outside = c.request();
-    outside.local_test = false;
+    outside.trust = UrlTrust::project_hosts;
     VORN_EXPECT_ERROR(download_blob_cached(transport, outside, c.blob, blob_size, c.sha, 3),
                       "untrusted_url");
     HttpRequest post = c.request();

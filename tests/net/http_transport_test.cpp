@@ -2,14 +2,15 @@
 
 #include <windows.h>
 
+#include "build_info.h"
 #include "net/fetch.h"
 #include "net/http.h"
 #include "net/winhttp_transport.h"
 #include "support/fixtures.h"
 #include "support/launcher_error_assert.h"
 #include "support/loopback_control.h"
-#include "support/temp_dir.h"
 #include "support/loopback_request.h"
+#include "support/temp_dir.h"
 
 namespace vorn {
 namespace {
@@ -50,7 +51,7 @@ TEST(Transport, SendsFixedHeadersAndCapturesTheFiveResponseHeaders) {
     EXPECT_EQ(seen[0]["method"], "GET");
     EXPECT_EQ(seen[0]["path"], prefix + "doc?q=1");
     const json& headers = seen[0]["headers"];
-    EXPECT_EQ(headers["user-agent"], "VornellLauncher/2026.10.26.4");
+    EXPECT_EQ(headers["user-agent"], std::string("VornellLauncher/") + launcher_build);
     EXPECT_EQ(headers["cache-control"], "no-cache");
     EXPECT_EQ(headers["pragma"], "no-cache");
     EXPECT_EQ(headers["accept-encoding"], "identity");
@@ -265,7 +266,7 @@ TEST(Transport, RefusesBeforeAnyRequest) {
     const std::string prefix = server.new_prefix();
     HttpResponse response;
     HttpRequest untrusted = loopback_request(server, prefix + "a");
-    untrusted.local_test = false;
+    untrusted.trust = UrlTrust::project_hosts;
     VORN_EXPECT_ERROR(WinHttpTransport().request(response, untrusted), "untrusted_url");
 
     HttpRequest put = loopback_request(server, prefix + "b");
@@ -284,11 +285,10 @@ TEST(Transport, RefusesBeforeAnyRequest) {
 }
 
 TEST(Transport, ClosedPortFailsToConnect) {
-    LauncherConfig config;
-    config.local_test = true;
     const auto error = test::capture_error([&] {
         HttpResponse response;
-        WinHttpTransport().request(response, make_request(L"http://127.0.0.1:1/x", config));
+        WinHttpTransport().request(response,
+                                   make_request(L"http://127.0.0.1:1/x", UrlTrust::loopback_only));
     });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->stage, "connect") << test::describe(*error);

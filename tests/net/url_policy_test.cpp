@@ -45,39 +45,44 @@ TEST(ParseUrl, Refusals) {
 TEST(TrustPolicy, NormalModeAcceptsOnlyProjectHostsOverHttps) {
     for (const wchar_t* host : {deployment::web_host, deployment::www_host, deployment::update_host,
                                 deployment::update_host2, deployment::web_host2}) {
-        EXPECT_NO_THROW(require_trusted_url(std::wstring(L"https://") + host + L"/x", false));
+        EXPECT_NO_THROW(
+            require_trusted_url(std::wstring(L"https://") + host + L"/x", UrlTrust::project_hosts));
     }
     std::wstring upper = update_host;
     for (wchar_t& c : upper) {
         c = static_cast<wchar_t>(towupper(c));
     }
-    EXPECT_NO_THROW(require_trusted_url(L"https://" + upper + L"/upd/", false));
-    EXPECT_NO_THROW(require_trusted_url(L"https://" + update_host + L":443/upd/", false));
+    EXPECT_NO_THROW(require_trusted_url(L"https://" + upper + L"/upd/", UrlTrust::project_hosts));
+    EXPECT_NO_THROW(
+        require_trusted_url(L"https://" + update_host + L":443/upd/", UrlTrust::project_hosts));
 
     for (const std::wstring& url :
          {L"http://" + update_host + L"/upd/", L"https://" + update_host + L":8443/upd/",
           L"https://evil." + update_host + L"/upd/", L"https://x" + update_host + L"/",
           L"https://" + update_host + L".evil.example/", std::wstring(L"https://127.0.0.1/"),
           std::wstring(L"http://127.0.0.1:8080/")}) {
-        VORN_EXPECT_ERROR(require_trusted_url(url, false), "untrusted_url", untrusted);
+        VORN_EXPECT_ERROR(require_trusted_url(url, UrlTrust::project_hosts), "untrusted_url",
+                          untrusted);
     }
-    VORN_EXPECT_ERROR(require_trusted_url(L"https://me@" + update_host + L"/", false), "url",
-                      L"Не удалось разобрать адрес сервера.");
+    VORN_EXPECT_ERROR(
+        require_trusted_url(L"https://me@" + update_host + L"/", UrlTrust::project_hosts), "url",
+        L"Не удалось разобрать адрес сервера.");
 }
 
 TEST(TrustPolicy, LocalTestModeAcceptsOnlyLoopback) {
     for (const wchar_t* url : {L"http://127.0.0.1:8080/upd/", L"https://127.0.0.1:9/x",
                                L"http://localhost/", L"http://LOCALHOST:81/"}) {
         EXPECT_TRUE(is_loopback_url(url)) << url;
-        EXPECT_NO_THROW(require_trusted_url(url, true)) << url;
+        EXPECT_NO_THROW(require_trusted_url(url, UrlTrust::loopback_only)) << url;
     }
-    VORN_EXPECT_ERROR(require_trusted_url(L"https://" + update_host + L"/upd/manifest.json", true),
+    VORN_EXPECT_ERROR(require_trusted_url(L"https://" + update_host + L"/upd/manifest.json",
+                                          UrlTrust::loopback_only),
                       "qa_network_blocked", blocked);
-    VORN_EXPECT_ERROR(require_trusted_url(L"http://127.0.0.2/", true), "qa_network_blocked",
-                      blocked);
-    VORN_EXPECT_ERROR(require_trusted_url(L"http://localhost.example/", true),
+    VORN_EXPECT_ERROR(require_trusted_url(L"http://127.0.0.2/", UrlTrust::loopback_only),
+                      "qa_network_blocked", blocked);
+    VORN_EXPECT_ERROR(require_trusted_url(L"http://localhost.example/", UrlTrust::loopback_only),
                       "qa_network_blocked");
-    VORN_EXPECT_ERROR(require_trusted_url(L"http://127.0.0.1/#x", true), "url");
+    VORN_EXPECT_ERROR(require_trusted_url(L"http://127.0.0.1/#x", UrlTrust::loopback_only), "url");
 }
 
 TEST(TrustPolicy, LocalTestModeAcceptsIpv6Loopback) {
@@ -85,7 +90,7 @@ TEST(TrustPolicy, LocalTestModeAcceptsIpv6Loopback) {
         GTEST_SKIP() << "Wine's WinHttpCrackUrl cannot split a bracketed IPv6 host";
     }
     EXPECT_TRUE(is_loopback_url(L"http://[::1]:5000/"));
-    EXPECT_NO_THROW(require_trusted_url(L"http://[::1]:5000/", true));
+    EXPECT_NO_THROW(require_trusted_url(L"http://[::1]:5000/", UrlTrust::loopback_only));
 }
 
 TEST(TrustPolicy, LoopbackTestNeverThrows) {

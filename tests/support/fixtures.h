@@ -18,3 +18,17 @@ std::filesystem::path from_linux_path(const std::string& path);
 bool running_under_wine();
 
 }  // namespace vorn::test
+
+// What a test binary started by hand without the CTest fixtures is told.
+#define VORN_FIXTURES_MISSING                                                             \
+    "this test needs the fixtures CTest lays out (VORN_TEST_FIXTURES: link folders, the " \
+    "loopback server); run it through CTest: ./dev.sh test, or ctest -R <binary> in the " \
+    "build folder"
+
+// Fails the test, saying how to run it, when the CTest fixture folder `name` is absent.
+#define VORN_REQUIRE_FIXTURE(dir, name)                       \
+    const auto dir##_found = ::vorn::test::fixture_dir(name); \
+    if (!dir##_found) {                                       \
+        FAIL() << VORN_FIXTURES_MISSING;                      \
+    }                                                         \
+    const std::filesystem::path& dir = *dir##_found

@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "app/launcher_config.h"
 #include "core/bytes.h"
 #include "net/http.h"
 #include "support/loopback_control.h"
@@ -12,9 +11,7 @@ namespace vorn::test {
 
 inline HttpRequest loopback_request(const LoopbackServer& server, const std::string& path,
                                     std::uint64_t max_body = default_max_body) {
-    LauncherConfig config;
-    config.local_test = true;
-    return make_request(server.url(path), config, max_body);
+    return make_request(server.url(path), UrlTrust::loopback_only, max_body);
 }
 
 // The bytes the server sends for "body_size": byte i is i % 251.

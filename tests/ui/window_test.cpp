@@ -8,11 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/ui_channel.h"
+#include "build_info.h"
 #include "support/fixtures.h"
 #include "ui/button_rules.h"
 #include "ui/main_window.h"
 #include "ui/paint_window.h"
+#include "ui/ui_channel.h"
 
 namespace vorn {
 namespace {
@@ -51,8 +52,9 @@ TEST(ButtonRules, PlayAndUpdateFollowTheViewCheckAndIconsAlwaysOn) {
 }
 
 TEST(FooterText, NamesTheBuildAndThePatch) {
-    EXPECT_EQ(footer_right_text(L"18"), L"Лаунчер 2026.10.26.4  •  патч 18");
-    EXPECT_EQ(footer_right_text(L""), L"Лаунчер 2026.10.26.4  •  патч —");
+    const std::wstring launcher = std::wstring(L"Лаунчер ") + launcher_build_wide;
+    EXPECT_EQ(footer_right_text(L"18"), launcher + L"  •  патч 18");
+    EXPECT_EQ(footer_right_text(L""), launcher + L"  •  патч —");
     EXPECT_EQ(clamped_percent(150), 100);
     EXPECT_EQ(clamped_percent(-5), 0);
 }

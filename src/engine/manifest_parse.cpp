@@ -1,4 +1,4 @@
-#include "engine/manifest.h"
+#include "engine/manifest_parse.h"
 
 #include <windows.h>
 
@@ -11,6 +11,7 @@
 #include "core/text.h"
 #include "delta/delta_fetch.h"
 #include "engine/client_paths.h"
+#include "engine/subsystem_inputs.h"
 #include "engine/update_engine.h"
 
 namespace vorn {
@@ -32,7 +33,7 @@ std::string read_executable(const UpdateEngine& engine, const json& document) {
     const auto found = document.find("executable");
     const std::string executable =
         found == document.end() ? std::string(default_executable) : found->get<std::string>();
-    resolve_client_path(engine, executable, false);
+    resolve_client_path(engine, executable, LinkCheck::skip);
     if (normalize_manifest_path(executable) != default_executable) {
         throw manifest_error("manifest_executable",
                              L"Описание обновления содержит неизвестный файл запуска.");
@@ -40,7 +41,7 @@ std::string read_executable(const UpdateEngine& engine, const json& document) {
     return executable;
 }
 
-DeltaDescriptor read_delta_descriptor(const UpdateEngine& engine, const json& value) {
+DeltaDescriptor read_delta_descriptor(UpdateEngine& engine, const json& value) {
     if (!value.is_object() || value.size() != 3 || !value.contains("url") ||
         !value.contains("sha256") || !value.contains("size")) {
         throw manifest_error("delta_descriptor", L"Неверное описание дельты обновления.");
@@ -52,7 +53,7 @@ DeltaDescriptor read_delta_descriptor(const UpdateEngine& engine, const json& va
     if (!is_sha256_hex(delta.sha256) || delta.size == 0) {
         throw manifest_error("delta_descriptor", L"Неверный размер или контрольная сумма дельты.");
     }
-    resolve_delta_url(engine, delta.url);
+    resolve_delta_url(delta_source(engine), delta.url);
     return delta;
 }
 
@@ -60,7 +61,7 @@ ManifestFile read_file_entry(const UpdateEngine& engine, const json& entry,
                              std::uint64_t size_limit, std::set<std::wstring>& seen) {
     ManifestFile file;
     file.path = entry.at("path").get<std::string>();
-    resolve_client_path(engine, file.path, false);
+    resolve_client_path(engine, file.path, LinkCheck::skip);
     const std::string normal = normalize_manifest_path(file.path);
     if (normal.size() < 8 || !normal.starts_with("element/") ||
         !seen.insert(manifest_path_identity(file.path)).second) {
@@ -95,7 +96,7 @@ std::string canonical_key(const Manifest& manifest, const json& canonical_files)
     }
 }
 
-Manifest build_manifest(const UpdateEngine& engine, const HttpResponse& response) {
+Manifest build_manifest(UpdateEngine& engine, const HttpResponse& response) {
     const json document = parse_json_bytes(response.body, "manifest_parse");
     const auto files = document.is_object() ? document.find("files") : document.end();
     if (files == document.end() || !files->is_array() || files->empty() ||
@@ -203,43 +204,6 @@ std::string parse_manifest_version(const json& value) {
         }
     }
     return version;
-}
-
-std::string normalize_manifest_path(std::string_view path) {
-    std::string normal = lower_ascii(std::string(path));
-    for (char& c : normal) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    return normal;
-}
-
-std::wstring manifest_path_identity(std::string_view path) {
-    std::wstring identity = to_utf16(path);
-    for (wchar_t& c : identity) {
-        if (c == L'\\') {
-            c = L'/';
-        }
-    }
-    if (!identity.empty()) {
-        CharUpperBuffW(identity.data(), static_cast<DWORD>(identity.size()));
-    }
-    return identity;
-}
-
-bool is_guild_icon_list_path(std::string_view path) {
-    const std::string normal = normalize_manifest_path(path);
-    return normal == "element/userdata/usericon/iconlist_guild.txt" ||
-           normal == "element/userdata/usericon/iconlist_guild.png";
-}
-
-std::wstring blob_url(const std::wstring& update_base_url, const std::string& sha256) {
-    std::wstring url = update_base_url;
-    if (!url.ends_with(L'/')) {
-        url += L'/';
-    }
-    return url + to_utf16(sha256.substr(0, 2)) + L"/" + to_utf16(sha256) + L".dat";
 }
 
 }  // namespace vorn

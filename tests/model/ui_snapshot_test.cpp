@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "app/action.h"
-#include "app/ui_snapshot.h"
+#include "model/action.h"
+#include "model/ui_snapshot.h"
 
 namespace vorn {
 namespace {
 
 TEST(UiSnapshot, JsonFormHasExactlyTheFiveKeys) {
     UiSnapshot snapshot;
-    snapshot.phase = phase::error;
+    snapshot.phase = Phase::error;
     snapshot.percent = 47;
     snapshot.title = L"Проверка не завершена";
     snapshot.detail = L"Деталь";

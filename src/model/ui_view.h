@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <string>
 
-#include "app/action.h"
-#include "app/ui_snapshot.h"
+#include "model/action.h"
+#include "model/ui_snapshot.h"
 
 namespace vorn {
 
 // The nine fields of a UiSnapshot, the client version as UTF-16.
 struct UiView {
-    std::int32_t phase = 1;
+    Phase phase = Phase::checking;
     std::int32_t percent = 0;
     std::wstring title = L"Проверка обновлений";
     std::wstring detail = L"Подключение к серверу обновлений…";

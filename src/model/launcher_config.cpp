@@ -1,4 +1,4 @@
-#include "app/launcher_config.h"
+#include "model/launcher_config.h"
 
 #include <windows.h>
 
@@ -26,17 +26,6 @@ std::wstring without_last_component(const std::wstring& path) {
 }
 
 }  // namespace
-
-void LauncherConfig::set_endpoints(const Endpoints& endpoints) {
-    manifestUrl = endpoints.manifestUrl;
-    updateBaseUrl = endpoints.updateBaseUrl;
-    guildBaseUrl = endpoints.guildBaseUrl;
-    guildFallbackUrl = endpoints.guildFallbackUrl;
-    releaseUrl = endpoints.releaseUrl;
-    releaseFallbackUrl = endpoints.releaseFallbackUrl;
-    reportUrl = endpoints.reportUrl;
-    reportFallbackUrl = endpoints.reportFallbackUrl;
-}
 
 std::wstring client_cache_dir(const std::wstring& local_app_data, const std::wstring& root) {
     return join(local_app_data, L"Vornell\\Launcher\\Clients\\" + to_utf16(client_key(root)));
@@ -67,7 +56,7 @@ LauncherConfig default_config() {
     }
     config.cache_dir = client_cache_dir(std::wstring(buffer.data(), data_length), config.root);
     config.updater_path = updater_path_for(config.root);
-    config.set_endpoints(default_endpoints());
+    config.endpoints = default_endpoints();
     return config;
 }
 

@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-#include "app/ui_view.h"
+#include "model/ui_view.h"
 
 namespace vorn {
 

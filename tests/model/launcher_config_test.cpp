@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "app/launcher_config.h"
 #include "core/identifiers.h"
 #include "core/text.h"
+#include "model/launcher_config.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {
@@ -52,14 +52,14 @@ TEST(DefaultConfig, PathsFollowTheLauncherFolderAndLocalAppData) {
 TEST(DefaultConfig, EndpointsAreHttpsWithTheirPaths) {
     const LauncherConfig config = default_config();
     const std::pair<const std::wstring*, const wchar_t*> endpoints[] = {
-        {&config.manifestUrl, L"/upd/manifest.json"},
-        {&config.updateBaseUrl, L"/upd/"},
-        {&config.guildBaseUrl, L"/lk_server/klan/"},
-        {&config.guildFallbackUrl, L"/lk_server/klan/"},
-        {&config.releaseUrl, L"/downloads/launcher-release-v1.json"},
-        {&config.releaseFallbackUrl, L"/launcher-diagnostics/v1/release"},
-        {&config.reportUrl, L"/launcher-diagnostics/v1/report"},
-        {&config.reportFallbackUrl, L"/launcher-diagnostics/v1/report"},
+        {&config.endpoints.manifest_url, L"/upd/manifest.json"},
+        {&config.endpoints.update_base_url, L"/upd/"},
+        {&config.endpoints.guild_base_url, L"/lk_server/klan/"},
+        {&config.endpoints.guild_fallback_url, L"/lk_server/klan/"},
+        {&config.endpoints.release_url, L"/downloads/launcher-release-v1.json"},
+        {&config.endpoints.release_fallback_url, L"/launcher-diagnostics/v1/release"},
+        {&config.endpoints.report_url, L"/launcher-diagnostics/v1/report"},
+        {&config.endpoints.report_fallback_url, L"/launcher-diagnostics/v1/report"},
     };
     for (const auto& [url, path] : endpoints) {
         EXPECT_TRUE(url->starts_with(L"https://")) << to_utf8(*url);
@@ -68,8 +68,8 @@ TEST(DefaultConfig, EndpointsAreHttpsWithTheirPaths) {
         const std::wstring host = url->substr(8, url->size() - 8 - std::wcslen(path));
         EXPECT_EQ(host.find_first_of(L":@/"), std::wstring::npos) << to_utf8(*url);
     }
-    EXPECT_EQ(config.manifestUrl, config.updateBaseUrl + L"manifest.json");
-    EXPECT_NE(config.guildBaseUrl, config.guildFallbackUrl);
+    EXPECT_EQ(config.endpoints.manifest_url, config.endpoints.update_base_url + L"manifest.json");
+    EXPECT_NE(config.endpoints.guild_base_url, config.endpoints.guild_fallback_url);
 }
 
 TEST(DefaultConfig, MissingLocalAppDataIsRefused) {

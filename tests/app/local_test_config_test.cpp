@@ -46,8 +46,8 @@ TEST_F(LocalTestConfig, ReplacesFoldersAndEndpoints) {
     EXPECT_EQ(config.cache_dir, (dir / L"cache\\").native());  // normalised lexically
     EXPECT_EQ(config.local_test_config_path, (dir / L"qa.json").native());
     EXPECT_EQ(config.updater_path, (dir / L"client\\element\\VornellUpdater.exe").native());
-    EXPECT_EQ(config.manifestUrl, L"http://127.0.0.1:1/manifestUrl");
-    EXPECT_EQ(config.reportFallbackUrl, L"http://127.0.0.1:1/reportFallbackUrl");
+    EXPECT_EQ(config.endpoints.manifest_url, L"http://127.0.0.1:1/manifestUrl");
+    EXPECT_EQ(config.endpoints.report_fallback_url, L"http://127.0.0.1:1/reportFallbackUrl");
 }
 
 TEST_F(LocalTestConfig, RefusesWhatIsNotASeparateFixture) {

@@ -1,4 +1,4 @@
-#include "app/action.h"
+#include "model/action.h"
 
 #include <array>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "app/ui_channel.h"
+#include "ui/ui_channel.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "app/ui_snapshot.h"
+#include "model/ui_snapshot.h"
 
 #include "core/text.h"
 
@@ -6,8 +6,8 @@ namespace vorn {
 
 nlohmann::json snapshot_json(const UiSnapshot& snapshot) {
     return nlohmann::json{
-        {"phase", snapshot.phase},          {"percent", snapshot.percent},
-        {"title", to_utf8(snapshot.title)}, {"detail", to_utf8(snapshot.detail)},
+        {"phase", phase_number(snapshot.phase)}, {"percent", snapshot.percent},
+        {"title", to_utf8(snapshot.title)},      {"detail", to_utf8(snapshot.detail)},
         {"hint", to_utf8(snapshot.hint)},
     };
 }

@@ -1,25 +1,22 @@
-// The update manifest: what the client should contain, validated key by key.
+// The update manifest as the engine holds it, and the path identities every layer shares.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "net/http.h"
+#include "model/file_digest.h"
 
 namespace vorn {
 
-struct UpdateEngine;
-
 inline constexpr std::uint64_t largest_manifest = 16777216;
 inline constexpr std::uint64_t largest_compressed_manifest = 4194304;
-inline constexpr std::uint64_t largest_manifest_file = 536870912;  // 512 MiB
-inline constexpr std::uint64_t largest_delta_file = 4294967295;
-inline constexpr std::uint64_t largest_delta_descriptor = 5242880;
+inline constexpr std::uint64_t largest_manifest_file = 536870912;   // 512 MiB
+inline constexpr std::uint64_t largest_delta_file = 4294967295;     // 4 GiB - 1
+inline constexpr std::uint64_t largest_delta_descriptor = 5242880;  // 5 MiB
 inline constexpr std::size_t most_manifest_files = 100000;
 inline constexpr const char* default_executable = "element/elementclient.exe";
 
@@ -46,23 +43,26 @@ struct Manifest {
     std::optional<DeltaDescriptor> delta;
 };
 
-// Fetches (compressed first when the address allows), validates and stores the manifest
-// in the engine. Throws LauncherError with the event "manifest_failed".
-const Manifest& fetch_manifest(UpdateEngine& engine);
-
-// Validates one response and stores the manifest in the engine.
-const Manifest& parse_manifest(UpdateEngine& engine, const HttpResponse& response);
-
-std::uint64_t read_manifest_size(const nlohmann::json& object, const char* key, std::uint64_t limit,
-                                 bool optional);
-std::string parse_manifest_version(const nlohmann::json& value);
-
 // Lower-case ASCII, backslashes turned into slashes.
 std::string normalize_manifest_path(std::string_view path);
 // The identity of a client path: UTF-16, slashes, upper case (ordinal, case-insensitive).
 std::wstring manifest_path_identity(std::string_view path);
 // The two guild icon list files, which the guild icon update owns.
 bool is_guild_icon_list_path(std::string_view path);
+// element/VornellUpdater.exe, which only the self-update replaces.
+bool is_updater_path(std::string_view path);
+// element/surfaces.pck, which the guild icon update patches.
+bool is_guild_archive_path(std::string_view path);
+
+// Manifest and package paths name one file whatever their ASCII case and separators.
+struct ManifestPathLess {
+    bool operator()(const std::string& left, const std::string& right) const {
+        return normalize_manifest_path(left) < normalize_manifest_path(right);
+    }
+};
+
+// Client path -> a state accepted for it besides the manifest's own.
+using Overrides = std::map<std::string, FileDigest, ManifestPathLess>;
 
 // update_base_url + "/" + sha256[0..2] + "/" + sha256 + ".dat".
 std::wstring blob_url(const std::wstring& update_base_url, const std::string& sha256);

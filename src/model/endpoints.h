@@ -7,14 +7,14 @@ namespace vorn {
 
 // Field names are the keys under which a local-test configuration overrides them.
 struct Endpoints {
-    std::wstring manifestUrl;
-    std::wstring updateBaseUrl;
-    std::wstring guildBaseUrl;
-    std::wstring guildFallbackUrl;
-    std::wstring releaseUrl;
-    std::wstring releaseFallbackUrl;
-    std::wstring reportUrl;
-    std::wstring reportFallbackUrl;
+    std::wstring manifest_url;
+    std::wstring update_base_url;
+    std::wstring guild_base_url;
+    std::wstring guild_fallback_url;
+    std::wstring release_url;
+    std::wstring release_fallback_url;
+    std::wstring report_url;
+    std::wstring report_fallback_url;
 };
 
 // HTTPS on the default port, on the hosts set at build time.

@@ -1,4 +1,4 @@
-#include "app/ui_view.h"
+#include "model/ui_view.h"
 
 #include "core/text.h"
 

@@ -1,24 +1,25 @@
-#include "app/game_launch.h"
+#include "engine/game_launch.h"
 
 #include <windows.h>
 
 #include <mutex>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
 #include "engine/client_paths.h"
 #include "engine/installed_receipt.h"
-#include "engine/manifest.h"
 #include "engine/repair_state.h"
 #include "engine/update_engine.h"
+#include "model/manifest.h"
 
 namespace vorn {
 namespace {
 
 bool game_file_ready(const UpdateEngine& engine, std::filesystem::path& game) {
     try {
-        game = resolve_client_path(engine, default_executable, true);
+        game = resolve_client_path(engine, default_executable, LinkCheck::refuse_links);
         return is_plain_file(game);
     } catch (const std::exception&) {
         return false;  // an unsafe path is no game to start

@@ -24,7 +24,7 @@ TEST(ErrorView, FollowsTheErrorAndTheReport) {
     LauncherError manifest("manifest_http", L"Не удалось получить описание обновлений.");
     manifest.event = "manifest_failed";
     UiSnapshot view = make_error_snapshot(manifest, "0a1b", base, false);
-    EXPECT_EQ(view.phase, 9);
+    EXPECT_EQ(phase_number(view.phase), 9);
     EXPECT_EQ(view.title, L"Ошибка получения обновлений");
     EXPECT_EQ(view.detail, L"Не удалось получить описание обновлений.");
     EXPECT_EQ(view.hint, L"Код отчёта: 0a1b");
@@ -46,7 +46,7 @@ TEST(Worker, PlayInTheLocalTestIsAnErrorView) {
     LauncherWorker worker(fixture.engine().config, channel);
     worker.start_action(UiAction::play);
     const UiView view = finished_view(worker, *channel);
-    EXPECT_EQ(view.phase, 9);
+    EXPECT_EQ(phase_number(view.phase), 9);
     EXPECT_EQ(view.detail, L"Запуск игры отключён в локальной проверке.");
     EXPECT_FALSE(view.busy);
     EXPECT_TRUE(view.can_update);

@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "net/endpoints.h"
+#include "model/endpoints.h"
+#include "net/url_policy.h"
 
 namespace vorn {
 
@@ -12,18 +13,14 @@ struct LauncherConfig {
     std::wstring cache_dir;  // per-client service folder under LOCALAPPDATA
     std::wstring local_test_config_path;
     bool local_test = false;
-    std::wstring manifestUrl;
-    std::wstring updateBaseUrl;
-    std::wstring guildBaseUrl;
-    std::wstring guildFallbackUrl;
-    std::wstring releaseUrl;
-    std::wstring releaseFallbackUrl;
-    std::wstring reportUrl;
-    std::wstring reportFallbackUrl;
+    Endpoints endpoints;
     std::wstring updater_path;  // root\element\VornellUpdater.exe
     std::string health_token;   // UTF-8
 
-    void set_endpoints(const Endpoints& endpoints);
+    // The local test mode talks to loopback servers only.
+    UrlTrust url_trust() const {
+        return local_test ? UrlTrust::loopback_only : UrlTrust::project_hosts;
+    }
 };
 
 // The folder of the launcher's own executable. Throws LauncherError "module_path".

@@ -1,0 +1,32 @@
+// Small questions about files that the launcher asks everywhere: is it there, how big is
+// it, and removing one that may already be gone.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+
+namespace vorn {
+
+// The two Win32 answers that mean "nothing there".
+constexpr bool is_not_found(DWORD error) noexcept {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A 64-bit size from the two halves Win32 structures carry.
+constexpr std::uint64_t size_from_halves(DWORD high, DWORD low) noexcept {
+    return static_cast<std::uint64_t>(high) << 32 | low;
+}
+
+// True when the path has any attributes; "local_state" for a probe failure other than
+// "not found".
+bool file_exists(const std::filesystem::path& path);
+
+// Deletes a file; an absent one is fine. "local_state" for any other failure.
+void remove_file_if_present(const std::filesystem::path& path);
+
+// The size of a file; a failure is "local_io".
+std::uint64_t client_file_size(const std::filesystem::path& path);
+
+}  // namespace vorn

@@ -1,0 +1,26 @@
+// Reading the update manifest from a server response, validated key by key.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "model/manifest.h"
+#include "net/http.h"
+
+namespace vorn {
+
+struct UpdateEngine;
+
+// Validates one response and stores the manifest in the engine.
+const Manifest& parse_manifest(UpdateEngine& engine, const HttpResponse& response);
+
+std::uint64_t read_manifest_size(const nlohmann::json& object, const char* key, std::uint64_t limit,
+                                 bool optional);
+std::string parse_manifest_version(const nlohmann::json& value);
+
+}  // namespace vorn
