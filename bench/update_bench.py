@@ -28,8 +28,12 @@ def main():
         for i in range(count):
             block = bytes([i % 251]) + seed[1:]
             files["element/data/f%03d.pck" % i] = (block * (size // len(block) + 1))[:size]
+        files["element/elementclient.exe"] = b"game"
         feed = harness.Feed(work / "feed")
-        manifest = feed.publish(files)
+        # Raw blobs: the comparison is with curl and cp of the same bytes.
+        manifest = feed.publish(files, "1", "--compression", "none", "--jobs", "2")
+        files.pop("element/elementclient.exe")
+        manifest["files"] = [f for f in manifest["files"] if f["path"] in files]
         client = work / "client"
         for path, data in files.items():
             target = client / path
@@ -38,7 +42,10 @@ def main():
             damaged[len(damaged) // 2] ^= 0xFF  # same size: every file is read and backed up
             target.write_bytes(bytes(damaged))
         (client / "element" / "elementclient.exe").write_bytes(b"game")
-        nginx = harness.Nginx(feed.root, work).start()
+        # The measuring program reads FEED_URL/manifest.json and FEED_URL/blobs/xx/: the
+        # published update folder is served at both places.
+        nginx = harness.Nginx(feed.root / "upd", work,
+                              aliases={"/blobs/": feed.root / "upd"}).start()
 
         urls = [nginx.url("blobs/%s/%s.dat" % (f["sha256"][:2], f["sha256"]))
                 for f in manifest["files"]]

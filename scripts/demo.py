@@ -47,7 +47,7 @@ def main():
     files.update(client.game_files())
     client.write(files)
     feed = harness.Feed(demo / "feed")
-    feed.publish(files, version="2026.12")
+    feed.publish(files, "2026.12", "--jobs", "2")
     nginx = harness.Nginx(feed.root, demo).start()
     receiver = harness.ReportReceiver().start()
     config = harness.Launcher.write_config(demo / "qa.json", client.root, demo / "cache",
@@ -60,7 +60,8 @@ def main():
         print("   %-10s %s" % (state, png if code == 0 and png.exists() else "NOT WRITTEN"))
     print("Demo client: %d files, %.1f MiB in %s" % (
         len(files), sum(map(len, files.values())) / 1048576, client.root))
-    print("Feed served by nginx at %s" % nginx.url())
+    print("Feed published by tools/feed/vornell-feed into %s, served by nginx at %s" % (
+        feed.root, nginx.url()))
     try:
         steps = [("Start-up check of a fresh client", "startup"),
                  ("Check of every file", "check"),

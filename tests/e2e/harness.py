@@ -1,8 +1,9 @@
 """End-to-end harness: fixture clients, feeds, nginx, a report receiver and the launcher.
 
 Everything runs on 127.0.0.1. The launcher is the real Windows program under Wine, run
-headless through its local-test mode; the feed is a plain folder that nginx serves as a
-real static server would (strong ETags, Last-Modified, HEAD).
+headless through its local-test mode; the feed is published by the operators' feed tool
+into a plain folder that nginx serves as a real static server would (strong ETags,
+Last-Modified, HEAD).
 """
 
 import gzip
@@ -12,24 +13,21 @@ import os
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
-import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
+FEED_TOOL = REPO / "tools" / "feed" / "vornell-feed"
 MARKER = ".vornell-local-fixture"
 
 
 def windows_path(path):
     """The Windows form of a Linux path under Wine (the Linux root is drive Z:)."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
-def sha256(data):
-    return hashlib.sha256(data).hexdigest()
 
 
 def free_port():
@@ -52,9 +50,10 @@ def wait_for_port(port, timeout=10.0):
 class Nginx:
     """nginx serving one folder on a free loopback port, logging method, path and status."""
 
-    def __init__(self, root, workdir):
+    def __init__(self, root, workdir, aliases=None):
         self.root = Path(root)
         self.dir = Path(workdir) / "nginx"
+        self.aliases = aliases or {}  # {"/url/prefix/": folder}: another place for a prefix
         self.port = None
         self.process = None
 
@@ -63,6 +62,8 @@ class Nginx:
         for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
             (self.dir / sub).mkdir(exist_ok=True)
         self.port = free_port()
+        locations = "".join("    location %s { alias %s/; }\n" % (prefix, Path(folder).resolve())
+                            for prefix, folder in self.aliases.items())
         conf = self.dir / "nginx.conf"
         conf.write_text(f"""
 daemon off;
@@ -84,7 +85,7 @@ http {{
   server {{
     listen 127.0.0.1:{self.port};
     root {self.root};
-  }}
+{locations}  }}
 }}
 """)
         self.process = subprocess.Popen(
@@ -183,36 +184,39 @@ class Stalling:
 
 
 class Feed:
-    """A feed folder: manifest.json, its .gz companion and content-addressed blobs."""
+    """A feed folder as operators make it: published by the feed tool (tools/feed) from a
+    client folder, served with upd/manifest.json, its .gz companion and upd/xx/ blobs."""
 
     def __init__(self, root):
         self.root = Path(root)
         self.root.mkdir(parents=True, exist_ok=True)
-        (self.root / "blobs").mkdir(exist_ok=True)
+        self.source = self.root.with_name(self.root.name + "-client")
 
-    def publish(self, files, version="1", encodings=None, compressed_copy=True):
-        """files: {client path: bytes}; encodings: {client path: "raw"|"gzip"|"zlib"}."""
-        encodings = encodings or {}
-        entries = []
+    @property
+    def manifest_path(self):
+        return self.root / "upd" / "manifest.json"
+
+    def blob(self, digest):
+        return self.root / "upd" / digest[:2] / (digest + ".dat")
+
+    def publish(self, files, version="1", *options):
+        """files: {client path: bytes}. Writes them as a client folder and publishes it;
+        returns the published manifest document."""
+        shutil.rmtree(self.source, ignore_errors=True)
         for path, data in files.items():
-            digest = sha256(data)
-            entry = {"path": path, "sha256": digest, "size": len(data)}
-            encoding = encodings.get(path, "raw")
-            blob = {"raw": data, "gzip": gzip.compress(data, mtime=0),
-                    "zlib": zlib.compress(data)}[encoding]
-            if encoding != "raw":
-                entry["compressedSize"] = len(blob)
-            folder = self.root / "blobs" / digest[:2]
-            folder.mkdir(parents=True, exist_ok=True)
-            (folder / (digest + ".dat")).write_bytes(blob)
-            entries.append(entry)
-        manifest = {"version": version, "files": entries}
-        self.write_manifest(json.dumps(manifest).encode(), compressed_copy)
-        return manifest
+            target = self.source / path
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(data)
+        return self.publish_folder(self.source, version, *options)
+
+    def publish_folder(self, client, version, *options):
+        feed_tool("publish", client, self.root, "--version", version, "--quiet", *options)
+        return json.loads(self.manifest_path.read_bytes())
 
     def write_manifest(self, body, compressed_copy=True):
-        plain = self.root / "manifest.json"
-        packed = self.root / "manifest.json.gz"
+        """Puts any bytes live as the manifest, as a broken server would serve them."""
+        plain = self.manifest_path
+        packed = plain.with_name("manifest.json.gz")
         if compressed_copy:
             packed.write_bytes(gzip.compress(body, mtime=0))
         elif packed.exists():
@@ -222,6 +226,16 @@ class Feed:
             # The copy is proven fresh by the plain document's Last-Modified.
             stamp = plain.stat().st_mtime
             os.utime(packed, (stamp, stamp))
+
+
+def feed_tool(*args):
+    """Runs tools/feed/vornell-feed; its error output explains a failure."""
+    result = subprocess.run([sys.executable, str(FEED_TOOL)] + [str(a) for a in args],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError("vornell-feed %s failed (%d): %s" % (
+            args[0], result.returncode, result.stderr.strip()))
+    return result.stdout
 
 
 class Client:
@@ -274,8 +288,8 @@ class Launcher:
             "schema": "vornell.local-test.v1",
             "root": windows_path(client_root),
             "cache": windows_path(cache),
-            "manifestUrl": base_url + "manifest.json",
-            "updateBaseUrl": base_url + "blobs/",
+            "manifestUrl": base_url + "upd/manifest.json",
+            "updateBaseUrl": base_url + "upd/",
             "guildBaseUrl": base_url + "lk_server/klan/",
             "guildFallbackUrl": base_url + "lk_server/klan/",
             "releaseUrl": base_url + "downloads/launcher-release-v1.json",

@@ -5,6 +5,7 @@
 
 import json
 import os
+import random
 import re
 import sys
 import time
@@ -55,8 +56,8 @@ class Scenarios(unittest.TestCase):
         self.assertIn("Проверяем файлы клиента", titles)
         # The compressed copy is proven fresh by nginx's validators and replaces the plain GET.
         self.assertEqual(self.scene.nginx.requests(),
-                         ["HEAD /manifest.json 200", "GET /manifest.json.gz 200",
-                          "HEAD /manifest.json 200"])
+                         ["HEAD /upd/manifest.json 200", "GET /upd/manifest.json.gz 200",
+                          "HEAD /upd/manifest.json 200"])
         receipt = json.loads((self.scene.cache / "installed-v2.json").read_text())
         self.assertEqual(receipt["schema"], 2)
         self.assertFalse((self.scene.cache / "update-dirty-v1.bin").exists())
@@ -64,7 +65,7 @@ class Scenarios(unittest.TestCase):
         self.scene.nginx.clear_log()
         result = self.run_ok("startup")
         self.assertEqual((result["phase"], result["detail"]), (8, "Новых обновлений нет."))
-        self.assertEqual(self.scene.nginx.requests(), ["HEAD /manifest.json 200"])
+        self.assertEqual(self.scene.nginx.requests(), ["HEAD /upd/manifest.json 200"])
 
     def test_damaged_client_lists_the_count(self):
         self.run_ok("check")
@@ -108,7 +109,7 @@ class Scenarios(unittest.TestCase):
         self.assertEqual(self.scene.queued(), [])
 
     def test_every_class_of_manifest_fault_is_refused(self):
-        good = json.loads((self.scene.feed.root / "manifest.json").read_text())
+        good = json.loads(self.scene.feed.manifest_path.read_text())
         first = good["files"][0]
 
         def variant(**changes):
@@ -144,7 +145,7 @@ class Scenarios(unittest.TestCase):
         self.assertTrue(all(r["event"] == "manifest_failed" for r in self.scene.receiver.reports))
 
     def test_http_status_of_a_missing_manifest_is_reported(self):
-        (self.scene.feed.root / "manifest.json").unlink()
+        self.scene.feed.manifest_path.unlink()
         result = self.run_failing("check")
         self.assertEqual((result["stage"], result["http_status"]), ("http_status", 404))
 
@@ -158,16 +159,30 @@ class Scenarios(unittest.TestCase):
         self.assertEqual(result["stage"], "action_unavailable")
 
     def test_update_repairs_from_raw_gzip_and_zlib_blobs(self):
-        self.scene.manifest = self.scene.feed.publish(self.scene.files, encodings={
-            "element/data/file000.pck": "gzip", "element/data/file001.pck": "zlib"})
-        for path in ("element/data/file000.pck", "element/data/file001.pck"):
+        # New content for three files: one published as gzip, then one as zlib (the gzip
+        # blob stays as it was stored), and noise, which is stored raw whatever the option.
+        files, feed = self.scene.files, self.scene.feed
+        gzipped, zlibbed, raw = ("element/data/file000.pck", "element/data/file001.pck",
+                                 "element/data/file002.pck")
+        files[gzipped] = files[gzipped][::-1]
+        feed.publish(files, "2", "--compression", "gzip")
+        files[zlibbed] = files[zlibbed][::-1]
+        files[raw] = b"\0" + random.Random(2).randbytes(len(files[raw]) - 1)
+        self.scene.manifest = feed.publish(files, "2", "--compression", "zlib")
+        stored = {f["path"]: feed.blob(f["sha256"]).read_bytes()
+                  for f in self.scene.manifest["files"]}
+        self.assertEqual(stored[gzipped][:2], b"\x1f\x8b")
+        self.assertEqual(stored[zlibbed][:1], b"\x78")
+        self.assertEqual(stored[raw], files[raw])
+
+        for path in (gzipped, zlibbed):
             (self.scene.client.root / path).write_bytes(b"broken")
-        (self.scene.client.root / "element/data/file002.pck").unlink()
+        (self.scene.client.root / raw).unlink()
         result = self.run_ok("update")
         self.assertEqual((result["phase"], result["detail"]),
                          (8, "Обновление установлено и проверено."))
         self.assertTrue(result["can_play"])
-        for path, data in self.scene.files.items():
+        for path, data in files.items():
             self.assertEqual((self.scene.client.root / path).read_bytes(), data, path)
         self.assertFalse((self.scene.cache / "transaction-v2.json").exists())
         self.assertFalse((self.scene.cache / "update-dirty-v1.bin").exists())
@@ -177,8 +192,9 @@ class Scenarios(unittest.TestCase):
     def test_a_blob_with_the_wrong_content_is_never_installed(self):
         path = "element/data/file001.pck"
         digest = next(f["sha256"] for f in self.scene.manifest["files"] if f["path"] == path)
-        blob = self.scene.feed.root / "blobs" / digest[:2] / (digest + ".dat")
-        blob.write_bytes(b"not the file")
+        blob = self.scene.feed.blob(digest)
+        # Of the stored length, so that only the content check can catch it.
+        blob.write_bytes(b"not the file".ljust(blob.stat().st_size, b"."))
         live = self.scene.client.root / path
         live.write_bytes(b"damaged")
         result = self.run_failing("update")

@@ -1,0 +1,119 @@
+"""Round trip of the operators' feed tool against the real launcher under Wine: a feed it
+publishes is checked clean and repairs a damaged client; a feed with its delta package is
+accepted by the check action, which fetches the delta manifest and checks its coverage.
+
+    VORN_BUILD_DIR=build python3 tests/e2e/test_feed_tool.py
+"""
+
+import os
+import random
+import re
+import struct
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+
+BUILD = Path(os.environ.get("VORN_BUILD_DIR", harness.REPO / "build"))
+LAUNCHER = harness.Launcher(BUILD)
+
+
+def noise(size, seed):
+    return b"\0" + random.Random(seed).randbytes(size - 1)
+
+
+def archive(body):
+    """Archive-like: the total size at offset 4 between two tags, then the body."""
+    return struct.pack("<III", 0x4DCA23EF, 12 + len(body), 0x56A089B7) + body
+
+
+def grown(old, tail):
+    return old[:4] + struct.pack("<I", len(old) + len(tail)) + old[8:] + tail
+
+
+@unittest.skipUnless(LAUNCHER.exe.exists() and LAUNCHER.game.exists(),
+                     "needs the launcher and the game stand-in under VORN_BUILD_DIR")
+class FeedToolRoundTrip(unittest.TestCase):
+    def setUp(self):
+        self.scene = harness.Scene(LAUNCHER, sizes=(1024,))
+        self.addCleanup(self.scene.close)
+
+    def run_ok(self, action):
+        code, result, _ = self.scene.run(action)
+        self.assertEqual(code, 0, result)
+        self.assertTrue(result["ok"], result)
+        return result
+
+    def use(self, files, *options, version="2"):
+        """The client gets exactly these files (and the game); the feed publishes them."""
+        files = dict(files, **self.scene.client.game_files())
+        self.scene.files = files
+        self.scene.client.write(files)
+        return self.scene.feed.publish(files, version, *options)
+
+    def test_published_feed_checks_clean_and_repairs_a_damaged_client(self):
+        files = {
+            "element/data/text.cfg": b"lod=2\n" * 40000,
+            "element/data/noise.bin": noise(300000, 1),
+            "element/data/starts-like-zlib.bin": b"x" + noise(5000, 2),
+            "element/data/empty.dat": b"",
+            "element/interfaces/Ёлка.txt": "ёлка\n".encode() * 100,
+        }
+        self.use(files, "--jobs", "2")
+        output = harness.feed_tool("verify", self.scene.nginx.url())
+        self.assertIn("feed OK: version 2", output)
+
+        self.scene.nginx.clear_log()
+        result = self.run_ok("check")
+        self.assertEqual((result["phase"], result["title"]), (8, "Проверка завершена"))
+        self.assertEqual(result["client_version"], "2")
+        self.assertIn("GET /upd/manifest.json.gz 200", self.scene.nginx.requests())
+
+        root = self.scene.client.root
+        (root / "element/data/text.cfg").write_bytes(b"damaged")
+        (root / "element/interfaces/Ёлка.txt").unlink()
+        (root / "element/data/starts-like-zlib.bin").write_bytes(b"y" * 5001)
+        self.assertEqual(self.run_ok("check")["detail"], "Требуют восстановления: 3 файлов.")
+        result = self.run_ok("update")
+        self.assertEqual((result["phase"], result["detail"]),
+                         (8, "Обновление установлено и проверено."))
+        for path, data in self.scene.files.items():
+            self.assertEqual((root / path).read_bytes(), data, path)
+
+    def test_feed_with_a_delta_package_is_accepted_by_the_check(self):
+        old = {"element/models.pck": archive(noise(200000, 3)),
+               "element/gfx.pck": archive(noise(150000, 4)),
+               "element/data/small.txt": b"small"}
+        new = dict(old)
+        new["element/models.pck"] = grown(old["element/models.pck"], b"tail" * 20000)
+        rewritten = bytearray(old["element/gfx.pck"])
+        rewritten[100] ^= 0xFF
+        new["element/gfx.pck"] = bytes(rewritten)
+
+        base = self.scene.dir / "old-client"
+        for path, data in dict(old, **self.scene.client.game_files()).items():
+            (base / path).parent.mkdir(parents=True, exist_ok=True)
+            (base / path).write_bytes(data)
+        self.scene.feed.publish_folder(base, "1")
+        document = self.use(new, "--base", base, "--delta-min-size", "64K")
+        location = document["delta"]["url"]
+        self.assertRegex(location, r"^delta/[0-9a-f]{64}\.json$")
+
+        self.scene.nginx.clear_log()
+        result = self.run_ok("check")
+        self.assertEqual((result["phase"], result["title"]), (8, "Проверка завершена"))
+        self.assertIn("GET /upd/%s 200" % location, self.scene.nginx.requests())
+        self.assertIn("Проверяем описание дельты", {o["title"] for o in result["observations"]})
+
+        # A client still at the base version: the package is accepted, the files differ.
+        self.scene.client.write(old)
+        result = self.run_ok("check")
+        self.assertEqual(result["phase"], 2)
+        self.assertTrue(re.fullmatch(r"Требуют восстановления: 2 файлов\.", result["detail"]),
+                        result["detail"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,1 @@
+"""vornell-feed: turns a client folder into the static feed the launcher reads."""

@@ -1,0 +1,174 @@
+"""The command line: publish, release, verify, prune."""
+
+import argparse
+import sys
+
+from . import errors, prune, publish, release, verify
+from .errors import FeedError
+from .progress import Progress, size_text
+
+DESCRIPTION = """Makes and checks the static feed that the Vornell launcher reads: the update
+manifest (upd/manifest.json and its .gz companion), content-addressed blobs, the delta
+package for large archives, and the launcher's release descriptor. Serve FEED as the
+document root of the update host."""
+
+EPILOG = """exit codes: 0 done; 1 verify found problems; 2 bad command line; 3 input the
+launcher would refuse (nothing was published); 4 the work failed (I/O, a busy feed, files
+changing while read)."""
+
+
+def size_argument(text):
+    units = {"k": 1 << 10, "m": 1 << 20, "g": 1 << 30}
+    try:
+        if text[-1:].lower() in units:
+            return int(text[:-1]) * units[text[-1].lower()]
+        return int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("%r is not a size (bytes, or with K, M or G)" %
+                                         text) from None
+
+
+def positive(text):
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return value
+
+
+def parser():
+    top = argparse.ArgumentParser(prog="vornell-feed", description=DESCRIPTION, epilog=EPILOG)
+    commands = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    p = commands.add_parser(
+        "publish", help="publish a client folder as a new version of the feed",
+        description="Hashes every file under CLIENT/element, stores each file's blob once "
+        "under FEED/upd/xx/DIGEST.dat (compressed when smaller), optionally builds a delta "
+        "package against the previous client, then puts the manifest live: blobs and "
+        "payloads first, the manifest last.", epilog=EPILOG)
+    p.add_argument("client", metavar="CLIENT", help="the client folder (holding element/)")
+    p.add_argument("feed", metavar="FEED", help="the feed folder (the server's document root)")
+    p.add_argument("--version", required=True,
+                   help="client version shown to players: 1 to 31 visible ASCII characters")
+    p.add_argument("--executable", help="the game's path as listed (default "
+                   "element/elementclient.exe; only its letter case may differ)")
+    p.add_argument("--base", metavar="OLD_CLIENT", help="the previous client folder: large "
+                   "files that changed since it go into a delta package")
+    p.add_argument("--delta-min-size", type=size_argument,
+                   default=publish.DEFAULT_DELTA_MIN_SIZE, metavar="BYTES",
+                   help="files of at least this size are covered by the delta package "
+                   "(default 64M; files over 512 MiB are always covered)")
+    p.add_argument("--jobs", type=positive, default=1, help="files worked on at once")
+    p.add_argument("--compression", choices=("zlib", "gzip", "none"), default="zlib",
+                   help="format of compressed blobs (default zlib); a blob is stored raw "
+                   "when compressing does not make it smaller")
+    p.add_argument("--level", type=int, choices=range(1, 10), default=publish.DEFAULT_LEVEL,
+                   metavar="1-9", help="compression level of blobs and payloads (default %d)"
+                   % publish.DEFAULT_LEVEL)
+    p.add_argument("--exclude", action="append", default=[], metavar="PATTERN",
+                   help="leave out paths matching this pattern (e.g. 'element/logs/*'); "
+                   "may be repeated")
+    p.add_argument("--quiet", action="store_true", help="print nothing but errors")
+
+    p = commands.add_parser(
+        "release", help="write the launcher's release descriptor",
+        description="Writes OUT, the release descriptor launchers fetch from "
+        "/downloads/launcher-release-v1.json: schema 1, or schema 2 with --updater. Copy "
+        "the executables to their addresses before the descriptor.", epilog=EPILOG)
+    p.add_argument("launcher", metavar="LAUNCHER.exe")
+    p.add_argument("out", metavar="OUT", help="the descriptor file to write")
+    p.add_argument("--build", required=True, help="launcher build: four numbers, 2026.10.26.5")
+    p.add_argument("--url", required=True, help="where the launcher executable is served: "
+                   "https://HOST/downloads/VornellLauncher.exe")
+    p.add_argument("--updater", metavar="UPDATER.exe", help="the updater component of this "
+                   "build (makes a schema 2 descriptor)")
+    p.add_argument("--updater-url", help="where the updater is served (default: beside the "
+                   "launcher, VornellUpdater.exe)")
+    p.add_argument("--updater-build", help="the updater's build (default: --build)")
+    p.add_argument("--quiet", action="store_true", help="print nothing but errors")
+
+    p = commands.add_parser(
+        "verify", help="read a feed as the launcher would and list what is wrong",
+        description="Reads FEED (a folder, or the served site's http(s) address) as launchers "
+        "do: the manifest and its rules, the compressed copy's freshness, every blob decoded "
+        "to its digest, the delta manifest, its coverage and its payloads. Exit code 1 when "
+        "anything is wrong.", epilog=EPILOG)
+    p.add_argument("feed", metavar="FEED", help="feed folder or site address")
+    p.add_argument("--jobs", type=positive, default=1, help="blobs checked at once")
+    p.add_argument("--quiet", action="store_true", help="print only the problems")
+
+    p = commands.add_parser(
+        "prune", help="remove blobs and payloads that recent manifests do not name",
+        description="Keeps everything the live manifest and the last N published manifests "
+        "name (blobs, delta manifests, payloads) and removes the rest; history entries "
+        "older than those N are dropped.", epilog=EPILOG)
+    p.add_argument("feed", metavar="FEED")
+    p.add_argument("--keep", type=positive, required=True, metavar="N",
+                   help="published manifests whose files stay (the live one always stays)")
+    p.add_argument("--dry-run", action="store_true", help="list what would go, remove nothing")
+    p.add_argument("--quiet", action="store_true", help="print nothing but errors")
+    return top
+
+
+def run_publish(args, progress):
+    outcome = publish.publish(args.client, args.feed, args.version, args.executable,
+                              args.base, args.jobs, args.delta_min_size, args.compression,
+                              args.level, args.exclude, progress)
+    if not args.quiet:
+        print(publish.summary(outcome))
+    return errors.EXIT_OK
+
+
+def run_release(args, progress):
+    text = release.descriptor(args.launcher, args.build, args.url, args.updater,
+                              args.updater_url, args.updater_build)
+    release.write_release(args.out, text)
+    if not args.quiet:
+        print("wrote %s (schema %d, build %s)" % (args.out, 2 if args.updater else 1,
+                                                  args.build))
+    return errors.EXIT_OK
+
+
+def run_verify(args, progress):
+    problems, document = verify.verify(args.feed, progress, args.jobs)
+    for problem in problems:
+        print("problem: %s" % problem)
+    if problems:
+        print("%d problem(s) in %s" % (len(problems), args.feed))
+        return errors.EXIT_PROBLEMS
+    if not args.quiet:
+        print("feed OK: version %s, %d files, manifest key %s%s" % (
+            document.version, len(document.files), document.key,
+            ", with a delta package" if document.delta else ""))
+    return errors.EXIT_OK
+
+
+def run_prune(args, progress):
+    removed, freed, dropped = prune.prune(args.feed, args.keep, args.dry_run, progress)
+    if not args.quiet:
+        for path in removed:
+            print(("would remove %s" if args.dry_run else "removed %s") % path)
+        print("%s %d files (%s); %d older history entries %s" % (
+            "would remove" if args.dry_run else "removed", len(removed), size_text(freed),
+            dropped, "would be dropped" if args.dry_run else "dropped"))
+    return errors.EXIT_OK
+
+
+def main(argv=None):
+    args = parser().parse_args(argv)
+    progress = Progress(quiet=args.quiet)
+    command = {"publish": run_publish, "release": run_release, "verify": run_verify,
+               "prune": run_prune}[args.command]
+    try:
+        return command(args, progress)
+    except FeedError as error:
+        progress.end()
+        print("vornell-feed: error: %s" % error, file=sys.stderr)
+        return error.exit_code
+    except OSError as error:
+        progress.end()
+        print("vornell-feed: error: %s" % error, file=sys.stderr)
+        return errors.EXIT_FAILED
+    except KeyboardInterrupt:
+        progress.end()
+        print("vornell-feed: interrupted", file=sys.stderr)
+        return errors.EXIT_FAILED
