@@ -5,7 +5,7 @@
 namespace vorn {
 
 UiSnapshot make_error_snapshot(const LauncherError& error, const std::string& report_id,
-                               const UiSnapshot& base, bool busy) {
+                               const UiSnapshot& base, Busy busy) {
     UiSnapshot view = base;
     view.phase = Phase::error;
     view.title = error.event == "manifest_failed" ? L"Ошибка получения обновлений"
@@ -19,9 +19,9 @@ UiSnapshot make_error_snapshot(const LauncherError& error, const std::string& re
         code.clear();  // a code that cannot be shown is no code
     }
     view.hint = code.empty() ? L"Повторите проверку или обновление." : L"Код отчёта: " + code;
-    view.busy = busy;
+    view.busy = busy == Busy::yes;
     view.can_play = false;
-    view.can_update = !busy;
+    view.can_update = !view.busy;
     return view;
 }
 

@@ -11,6 +11,6 @@ namespace vorn {
 // `base` in phase 9 with the error's message, and the report code in the hint when a
 // report was stored.
 UiSnapshot make_error_snapshot(const LauncherError& error, const std::string& report_id,
-                               const UiSnapshot& base, bool busy);
+                               const UiSnapshot& base, Busy busy);
 
 }  // namespace vorn

@@ -71,7 +71,7 @@ void LauncherWorker::start_action(UiAction action) {
             "worker_start", L"Не удалось запустить проверку. Повторите попытку.", GetLastError());
         const std::string id =
             diagnostics_->create_report(error, engine_action_for(action), "unverified");
-        last_ = make_error_snapshot(error, id, last_, false);
+        last_ = make_error_snapshot(error, id, last_, Busy::no);
         publish_last();
         kick_diagnostics();
     }
@@ -104,13 +104,14 @@ void LauncherWorker::run_action(UiAction action) {
             last_ = run_engine_action(*engine_, engine_action);
         }
     } catch (const LauncherError& error) {
-        last_ = make_error_snapshot(error, report(error, engine_action), last_, true);
+        last_ = make_error_snapshot(error, report(error, engine_action), last_, Busy::yes);
         publish_last();
     } catch (...) {
         const LauncherError error("unexpected_error",
                                   L"Лаунчер не смог завершить операцию. Повторите попытку.");
-        last_ = make_error_snapshot(
-            error, diagnostics_->create_report(error, engine_action, "unverified"), last_, true);
+        last_ = make_error_snapshot(error,
+                                    diagnostics_->create_report(error, engine_action, "unverified"),
+                                    last_, Busy::yes);
         publish_last();
     }
     last_.busy = false;

@@ -10,6 +10,7 @@
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
+#include "model/manifest.h"
 
 namespace vorn {
 namespace {
@@ -17,7 +18,6 @@ namespace {
 using nlohmann::json;
 
 constexpr std::size_t most_groups = 6;
-constexpr std::uint64_t largest_archive_file = 4294967295;
 constexpr std::array<std::string_view, 6> eligible_archives = {
     "element/configs.pck",   "element/gfx.pck",    "element/interfaces.pck",
     "element/litmodels.pck", "element/models.pck", "element/sfx.pck"};
@@ -65,7 +65,7 @@ Overrides read_receipt(const RebaseReceiptInputs& inputs, const std::filesystem:
             const FileDigest digest{file.at("sha256").get<std::string>(),
                                     bytes.is_number_unsigned() ? bytes.get<std::uint64_t>() : 0};
             if (!is_sha256_hex(digest.sha256) || !bytes.is_number_unsigned() ||
-                digest.bytes > largest_archive_file || !file_is_proven(inputs, relative, digest)) {
+                digest.bytes > largest_delta_file || !file_is_proven(inputs, relative, digest)) {
                 return {};
             }
             receipt[relative] = digest;

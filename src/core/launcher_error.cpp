@@ -71,4 +71,19 @@ LauncherError make_transport_error(std::string stage, std::uint32_t code) {
     }
 }
 
+nlohmann::json attempt_record(const LauncherError& error, int number) {
+    return {
+        {"stage", error.stage},
+        {"win32", error.win32},
+        {"http_status", error.http_status},
+        {"attempt", number},
+        {"bytes", error.bytes},
+        {"expected_bytes", error.expected_bytes},
+        {"elapsed_ms", error.elapsed_ms},
+        {"content_encoding", error.content_encoding},
+        {"file_count", error.file_count},
+        {"parse_ok", error.parse_ok},
+    };
+}
+
 }  // namespace vorn

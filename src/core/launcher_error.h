@@ -45,8 +45,8 @@ class LauncherError : public std::runtime_error {
 // replace the caller's stage with a specific one.
 LauncherError make_transport_error(std::string stage, std::uint32_t code);
 
-// True for a stage code the diagnostic report accepts: a member of the closed list, or a
-// "delta_"/"pck_rebase_" code of at most 64 bytes of [a-z0-9_].
-bool is_known_stage(std::string_view stage);
+// One failed attempt as a diagnostic report lists it: the ten fields of the error, with
+// `number` counting attempts from 1. Never throws for a valid error.
+nlohmann::json attempt_record(const LauncherError& error, int number);
 
 }  // namespace vorn

@@ -1,3 +1,5 @@
+#include "core/stage_codes.h"
+
 #include <array>
 #include <set>
 #include <string>

@@ -12,6 +12,8 @@
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
+#include "model/manifest.h"
+#include "net/http.h"
 
 namespace vorn {
 namespace {
@@ -29,8 +31,6 @@ constexpr std::size_t header_hex_length = 8;
 constexpr std::size_t shortest_entry_path = 9;
 constexpr std::size_t longest_entry_path = 1023;
 constexpr std::size_t most_entries = 512;
-constexpr std::uint64_t largest_file = 4294967295;
-constexpr std::uint64_t largest_payload = 536870912;         // 512 MiB
 constexpr std::uint64_t largest_payload_total = 1073741824;  // 1 GiB
 constexpr std::uint64_t largest_target_total = 17179869184;  // 16 GiB
 constexpr std::uint64_t patch_header_offset = 4;
@@ -118,7 +118,7 @@ FileDigest read_digest_fields(const Json& object, std::uint64_t largest) {
     return digest;
 }
 
-FileDigest read_digest(const Json& value, std::uint64_t largest = largest_file) {
+FileDigest read_digest(const Json& value, std::uint64_t largest = largest_delta_file) {
     expect_keys(value, {"sha256", "bytes"});
     return read_digest_fields(value, largest);
 }
@@ -129,8 +129,8 @@ delta::Payload read_payload(const Json& value) {
         schema_fault();
     }
     delta::Payload payload;
-    payload.compressed = read_digest(member(value, "compressed"), largest_payload);
-    payload.raw = read_digest(member(value, "raw"), largest_payload);
+    payload.compressed = read_digest(member(value, "compressed"), largest_single_download);
+    payload.raw = read_digest(member(value, "raw"), largest_single_download);
     payload.path = read_text(member(value, "path"));
     if (payload.path != "payload/" + payload.compressed.sha256 + ".zlib") {
         schema_fault();
@@ -141,7 +141,7 @@ delta::Payload read_payload(const Json& value) {
 PatchHeader read_patch_header(const Json& value) {
     expect_keys(value, {"offset", "before_hex", "after_hex"});
     PatchHeader header;
-    header.offset = read_size(member(value, "offset"), largest_file);
+    header.offset = read_size(member(value, "offset"), largest_delta_file);
     header.before_hex = read_text(member(value, "before_hex"), header_hex_length);
     header.after_hex = read_text(member(value, "after_hex"), header_hex_length);
     if (header.offset != patch_header_offset ||
@@ -292,7 +292,8 @@ DeltaManifest parse_delta_manifest(ByteView text, const std::string& expected_sh
             schema_fault();
         }
         const auto base = bases.find(path);
-        if (base == bases.end() || read_digest_fields(element, largest_file) != base->second) {
+        if (base == bases.end() ||
+            read_digest_fields(element, largest_delta_file) != base->second) {
             schema_fault();
         }
     }

@@ -9,10 +9,9 @@
 
 #include "core/bytes.h"
 #include "model/file_digest.h"
+#include "model/manifest.h"
 
 namespace vorn {
-
-inline constexpr std::uint64_t largest_delta_manifest = 5242880;  // 5 MiB
 
 // A 4-byte in-place change at the start of a file that an append extends.
 struct PatchHeader {

@@ -5,6 +5,7 @@
 #include "build_info.h"
 #include "core/hex.h"
 #include "core/json_io.h"
+#include "core/stage_codes.h"
 #include "core/text.h"
 
 namespace vorn {
@@ -64,19 +65,6 @@ json checked_attempt(const json& attempt, bool stored) {
     return checked;
 }
 
-json own_attempt(const LauncherError& error) {
-    return {{"stage", error.stage},
-            {"win32", error.win32},
-            {"http_status", error.http_status},
-            {"attempt", 1},
-            {"bytes", error.bytes},
-            {"expected_bytes", error.expected_bytes},
-            {"elapsed_ms", error.elapsed_ms},
-            {"file_count", error.file_count},
-            {"parse_ok", error.parse_ok},
-            {"content_encoding", error.content_encoding}};
-}
-
 }  // namespace
 
 json build_report(const LauncherError& error, const std::string& report_id,
@@ -91,7 +79,7 @@ json build_report(const LauncherError& error, const std::string& report_id,
         }
     }
     if (attempts.empty()) {
-        attempts.push_back(checked_attempt(own_attempt(error), false));
+        attempts.push_back(checked_attempt(attempt_record(error, 1), false));
     }
     json report = {
         {"schema", report_schema},

@@ -40,7 +40,7 @@ DiagnosticsService::DiagnosticsService(LauncherConfig config, std::shared_ptr<Tr
       transport_(std::move(transport)),
       cache_dir_(absolute_normal(config_.cache_dir)),
       queue_dir_(cache_dir_ / L"diagnostics-pending-v2"),
-      last_path_(cache_dir_ / L"diagnostics-last-v1.json") {}
+      last_path_(cache_dir_ / last_report_file_name) {}
 
 std::vector<fs::path> DiagnosticsService::list_queue() const {
     std::vector<fs::path> files;

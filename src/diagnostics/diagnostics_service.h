@@ -18,6 +18,8 @@
 namespace vorn {
 
 inline constexpr std::size_t most_queued_reports = 16;
+// The acknowledgement of the last delivered report, in the client's service folder.
+inline constexpr const wchar_t* last_report_file_name = L"diagnostics-last-v1.json";
 
 // One per worker; every access to the queue folder and its files is serialised by one
 // lock, which is never held while a report is on the network.

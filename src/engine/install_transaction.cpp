@@ -15,6 +15,7 @@
 #include "core/unique_handle.h"
 #include "engine/client_paths.h"
 #include "engine/file_hashing.h"
+#include "engine/install_journal.h"
 #include "engine/repair_state.h"
 #include "engine/running_client.h"
 #include "engine/update_engine.h"
@@ -39,7 +40,7 @@ bool is_transaction_id(const std::string& id) {
     return id.size() == 32 && is_lower_hex(id);
 }
 
-std::string index_name(std::size_t index) {
+std::string staged_name(std::size_t index) {
     return std::to_string(index) + ".bin";
 }
 
@@ -133,15 +134,15 @@ Bytes download_blob_file(UpdateEngine& engine, const ManifestFile& file) {
 
 }  // namespace
 
-fs::path transaction_folder(const UpdateEngine& engine, const std::string& id, bool legacy) {
+fs::path transaction_folder(const UpdateEngine& engine, const std::string& id,
+                            TransactionLayout layout) {
     if (!is_transaction_id(id)) {
         fail_state(L"Повреждено описание восстановления.");
     }
-    return resolve_client_path(
-        engine,
-        (legacy ? std::string(".vornell-transactions/") : std::string(transactions_folder) + "/") +
-            id,
-        LinkCheck::refuse_links);
+    const std::string parent = layout == TransactionLayout::legacy
+                                   ? std::string(".vornell-transactions")
+                                   : std::string(transactions_folder);
+    return resolve_client_path(engine, parent + "/" + id, LinkCheck::refuse_links);
 }
 
 bool read_owner(const UpdateEngine& engine, const std::string& id, const fs::path& folder) {
@@ -160,7 +161,7 @@ bool read_owner(const UpdateEngine& engine, const std::string& id, const fs::pat
 }
 
 fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
-    const fs::path folder = transaction_folder(engine, id, false);
+    const fs::path folder = transaction_folder(engine, id, TransactionLayout::element);
     if (file_exists(folder)) {
         fail_state(L"Служебная папка обновления уже существует.");
     }
@@ -169,10 +170,6 @@ fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
                     json{{"schema", owner_schema}, {"root", client_key(engine.root)}, {"id", id}});
     ensure_service_directory(folder / L"staged");
     return folder;
-}
-
-std::string backup_entry_name(std::size_t index) {
-    return "backups/" + index_name(index);
 }
 
 void move_into_place(const fs::path& source, const fs::path& live) {
@@ -236,7 +233,7 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
                                         std::to_wstring(count)});
         const Bytes content = download_blob_file(engine, files[i]);
         reach(engine, "downloaded");
-        const fs::path target = folder / L"staged" / to_utf16(index_name(i));
+        const fs::path target = folder / L"staged" / to_utf16(staged_name(i));
         write_file_atomic(target, content);
         staged.push_back({files[i].path, target, files[i].sha256});
         reach(engine, "staged");
@@ -245,19 +242,14 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
     commit_transaction(engine, id, staged, expected);
 }
 
-void commit_transaction(UpdateEngine& engine, const std::string& id,
-                        const std::vector<StagedFile>& staged, const ExpectedStates& expected) {
-    if (file_exists(engine.transaction_path)) {
-        throw LauncherError("recovery_required",
-                            L"Сначала завершите восстановление предыдущего обновления.");
-    }
-    const fs::path folder = transaction_folder(engine, id, false);
-    if (!read_owner(engine, id, folder)) {
-        fail_state(L"Неверное состояние временной папки обновления.");
-    }
+namespace {
 
-    // Backups first: every replaced file has a verified copy before the journal says so.
-    json entries = json::array();
+// Backs up and verifies every live file before the journal says so, and checks that none
+// changed since the download started. Returns the journal's entries.
+std::vector<JournalEntry> back_up_live_files(UpdateEngine& engine, const fs::path& folder,
+                                             const std::vector<StagedFile>& staged,
+                                             const ExpectedStates& expected) {
+    std::vector<JournalEntry> entries;
     for (std::size_t i = 0; i < staged.size(); ++i) {
         const StagedFile& file = staged[i];
         const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
@@ -280,36 +272,37 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
                 throw LauncherError("backup_verify", L"Резервная копия не прошла проверку.");
             }
         }
-        entries.push_back({{"path", file.path},
-                           {"backup", backup_name},
-                           {"existed", existed},
-                           {"old_sha256", old},
-                           {"new_sha256", file.new_sha256}});
+        entries.push_back({.path = file.path,
+                           .backup = backup_name,
+                           .existed = existed,
+                           .old_sha256 = old,
+                           .new_sha256 = file.new_sha256});
         reach(engine, "backed_up");
     }
+    return entries;
+}
 
-    write_json_file(engine.transaction_path, json{{"schema", 2},
-                                                  {"root", client_key(engine.root)},
-                                                  {"id", id},
-                                                  {"layout", transaction_layout},
-                                                  {"entries", entries}});
-    mark_repair_required(engine);
-    reach(engine, "journal_written");  // from here on a crash is repaired by recovery
+// The live file is still what the journal recorded before the staged one replaces it.
+void require_journaled_state(UpdateEngine& engine, const JournalEntry& entry,
+                             const fs::path& live) {
+    if (!entry.existed) {
+        if (file_exists(live)) {
+            throw LauncherError("install_conflict",
+                                L"Файл появился во время обновления. Повторите действие.");
+        }
+    } else if (live_digest(engine, live, entry.path) != entry.old_sha256) {
+        throw LauncherError("install_conflict",
+                            L"Файл изменился во время обновления. Повторите действие.");
+    }
+}
 
+// Moves each staged file over its live file, checked before and after.
+void publish_staged_files(UpdateEngine& engine, const std::vector<StagedFile>& staged,
+                          const std::vector<JournalEntry>& entries) {
     const std::size_t count = staged.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const json& entry = entries[i];
         const fs::path live = resolve_client_path(engine, staged[i].path, LinkCheck::refuse_links);
-        if (!entry["existed"].get<bool>()) {
-            if (file_exists(live)) {
-                throw LauncherError("install_conflict",
-                                    L"Файл появился во время обновления. Повторите действие.");
-            }
-        } else if (live_digest(engine, live, staged[i].path) !=
-                   entry["old_sha256"].get<std::string>()) {
-            throw LauncherError("install_conflict",
-                                L"Файл изменился во время обновления. Повторите действие.");
-        }
+        require_journaled_state(engine, entries[i], live);
         ensure_service_directory(live.parent_path());
         move_into_place(staged[i].staged, live);
         reach(engine, "published");
@@ -322,16 +315,42 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
                               .detail = L"Установлено: " + std::to_wstring(i + 1) + L" / " +
                                         std::to_wstring(count)});
     }
-    reach(engine, "all_published");
-    remove_file_if_present(engine.transaction_path);
-    remove_transaction_folder(engine, id, false);
 }
 
-bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool legacy) {
+}  // namespace
+
+void commit_transaction(UpdateEngine& engine, const std::string& id,
+                        const std::vector<StagedFile>& staged, const ExpectedStates& expected) {
+    if (file_exists(engine.transaction_path)) {
+        throw LauncherError("recovery_required",
+                            L"Сначала завершите восстановление предыдущего обновления.");
+    }
+    const fs::path folder = transaction_folder(engine, id, TransactionLayout::element);
+    if (!read_owner(engine, id, folder)) {
+        fail_state(L"Неверное состояние временной папки обновления.");
+    }
+
+    // Backups first: every replaced file has a verified copy before the journal says so.
+    const InstallJournal journal{.root = client_key(engine.root),
+                                 .id = id,
+                                 .layout = TransactionLayout::element,
+                                 .entries = back_up_live_files(engine, folder, staged, expected)};
+    write_install_journal(engine.transaction_path, journal);
+    mark_repair_required(engine);
+    reach(engine, "journal_written");  // from here on a crash is repaired by recovery
+
+    publish_staged_files(engine, staged, journal.entries);
+    reach(engine, "all_published");
+    remove_file_if_present(engine.transaction_path);
+    remove_transaction_folder(engine, id, TransactionLayout::element);
+}
+
+bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
+                               TransactionLayout layout) {
     if (file_exists(engine.transaction_path)) {
         return false;
     }
-    const fs::path folder = transaction_folder(engine, id, legacy);
+    const fs::path folder = transaction_folder(engine, id, layout);
     if (!read_owner(engine, id, folder)) {
         return false;
     }
@@ -402,7 +421,7 @@ void remove_stale_transactions(UpdateEngine& engine) {
             const std::string name = to_utf8(entry.name);
             if (is_transaction_id(name)) {
                 try {
-                    remove_transaction_folder(engine, name, false);
+                    remove_transaction_folder(engine, name, TransactionLayout::element);
                 } catch (const std::exception&) {
                     // A leftover only costs space; the next action tries again.
                 }

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/install_journal.h"
 #include "model/manifest.h"
 
 namespace vorn {
 
 struct UpdateEngine;
 
-inline constexpr const char* transaction_layout = "element-v1";
 inline constexpr const char* owner_schema = "vornell.transaction.v2";
 inline constexpr const wchar_t* owner_file_name = L"owner-v2.json";
 
@@ -43,14 +43,11 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
 // element\.vornell-transactions\<id> (or .vornell-transactions\<id> in the older layout);
 // "transaction_state" for an id that is not 32 lower-case hex digits.
 std::filesystem::path transaction_folder(const UpdateEngine& engine, const std::string& id,
-                                         bool legacy);
+                                         TransactionLayout layout);
 
 // The folder's owner file names this client and this id. Never throws.
 bool read_owner(const UpdateEngine& engine, const std::string& id,
                 const std::filesystem::path& folder);
-
-// "backups/<index>.bin": where the journal says entry `index` keeps its old content.
-std::string backup_entry_name(std::size_t index);
 
 // Moves `source` over `live` (replacing it, written through); "install_replace" on failure.
 void move_into_place(const std::filesystem::path& source, const std::filesystem::path& live);
@@ -60,7 +57,8 @@ void copy_to_backup(const std::filesystem::path& source, const std::filesystem::
 
 // Removes a transaction folder holding only what a transaction writes; leaves it (false)
 // while a journal exists, when it is not ours, or when it holds anything else.
-bool remove_transaction_folder(UpdateEngine& engine, const std::string& id, bool legacy);
+bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
+                               TransactionLayout layout);
 
 // Removes leftover transaction folders of interrupted downloads (none while a journal
 // exists). Errors are ignored: a leftover only costs space.

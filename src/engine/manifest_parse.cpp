@@ -49,7 +49,7 @@ DeltaDescriptor read_delta_descriptor(UpdateEngine& engine, const json& value) {
     DeltaDescriptor delta;
     delta.url = value.at("url").get<std::string>();
     delta.sha256 = value.at("sha256").get<std::string>();
-    delta.size = read_manifest_size(value, "size", largest_delta_descriptor, false);
+    delta.size = read_manifest_size(value, "size", largest_delta_manifest, false);
     if (!is_sha256_hex(delta.sha256) || delta.size == 0) {
         throw manifest_error("delta_descriptor", L"Неверный размер или контрольная сумма дельты.");
     }

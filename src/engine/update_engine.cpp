@@ -2,6 +2,7 @@
 
 #include "archive/rebase_receipt.h"
 #include "core/file_system.h"
+#include "diagnostics/diagnostics_service.h"
 #include "engine/client_paths.h"
 
 namespace vorn {
@@ -28,7 +29,7 @@ UpdateEngine::UpdateEngine(LauncherConfig launcher_config, std::shared_ptr<Trans
     remove_stale_temporaries(cache_dir, [](std::wstring_view name) {
         for (const wchar_t* state :
              {receipt_file_name, marker_file_name, transaction_file_name, guild_state_file_name,
-              rebase_state_file_name, L"diagnostics-last-v1.json"}) {
+              rebase_state_file_name, last_report_file_name}) {
             if (name == state) {
                 return true;
             }

@@ -9,14 +9,18 @@
 #include <vector>
 
 #include "model/file_digest.h"
+#include "net/http.h"
+#include "net/http.h"
 
 namespace vorn {
 
 inline constexpr std::uint64_t largest_manifest = 16777216;
 inline constexpr std::uint64_t largest_compressed_manifest = 4194304;
-inline constexpr std::uint64_t largest_manifest_file = 536870912;   // 512 MiB
-inline constexpr std::uint64_t largest_delta_file = 4294967295;     // 4 GiB - 1
-inline constexpr std::uint64_t largest_delta_descriptor = 5242880;  // 5 MiB
+// A file without a delta package comes whole, in one download.
+inline constexpr std::uint64_t largest_manifest_file = largest_single_download;
+// Files a delta package may cover, and the archives a rebase may write.
+inline constexpr std::uint64_t largest_delta_file = 4294967295;   // 4 GiB - 1
+inline constexpr std::uint64_t largest_delta_manifest = 5242880;  // 5 MiB
 inline constexpr std::size_t most_manifest_files = 100000;
 inline constexpr const char* default_executable = "element/elementclient.exe";
 

@@ -117,18 +117,12 @@ void verify_partial(const HttpResponse& response, const std::filesystem::path& p
     }
 }
 
-nlohmann::json attempt_record(const LauncherError& error, int index, std::uint64_t size) {
-    return {
-        {"stage", error.stage}, {"win32", error.win32}, {"http_status", error.http_status},
-        {"attempt", index + 1}, {"bytes", error.bytes}, {"expected_bytes", size},
-    };
-}
-
 }  // namespace
 
 bool is_valid_blob_request(const HttpRequest& request, std::uint64_t size,
                            const std::string& sha256) {
-    return is_sha256_hex(sha256) && size >= 1 && size <= largest_blob && size <= request.max_body;
+    return is_sha256_hex(sha256) && size >= 1 && size <= largest_single_download &&
+           size <= request.max_body;
 }
 
 void download_blob_cached(Transport& transport, const HttpRequest& request,
@@ -165,7 +159,10 @@ void download_blob_cached(Transport& transport, const HttpRequest& request,
             }
         },
         [&](const LauncherError& error, int index) {
-            return attempt_record(error, index, expected_size);
+            // A blob's attempts report the size the download was held to.
+            nlohmann::json record = attempt_record(error, index + 1);
+            record["expected_bytes"] = expected_size;
+            return record;
         });
 }
 

@@ -9,7 +9,6 @@
 
 namespace vorn {
 
-inline constexpr std::uint64_t largest_blob = 536870912;  // 512 MiB
 inline constexpr std::size_t most_partial_files = 4096;
 
 // Returns when `final_path` holds exactly the announced blob: a cache hit is checked and

@@ -23,21 +23,6 @@ bool is_success(const HttpRequest& request, std::uint32_t status) {
     return request.method == "HEAD" && (status == 405 || status == 501);
 }
 
-nlohmann::json attempt_record(const LauncherError& error, int index) {
-    return {
-        {"stage", error.stage},
-        {"win32", error.win32},
-        {"http_status", error.http_status},
-        {"attempt", index + 1},
-        {"bytes", error.bytes},
-        {"expected_bytes", error.expected_bytes},
-        {"elapsed_ms", error.elapsed_ms},
-        {"content_encoding", error.content_encoding},
-        {"file_count", error.file_count},
-        {"parse_ok", error.parse_ok},
-    };
-}
-
 }  // namespace
 
 int clamp_attempts(int attempts) {
@@ -92,7 +77,7 @@ HttpResponse& fetch(HttpResponse& response, Transport& transport, const HttpRequ
                 throw error;
             }
         },
-        attempt_record);
+        [](const LauncherError& error, int index) { return attempt_record(error, index + 1); });
     return response;
 }
 

@@ -14,6 +14,8 @@
 namespace vorn {
 
 inline constexpr std::uint64_t default_max_body = 8388608;
+// The most one request may bring: a file blob, a whole manifest file, a delta payload.
+inline constexpr std::uint64_t largest_single_download = 536870912;  // 512 MiB
 
 struct HttpRequest {
     std::wstring url;

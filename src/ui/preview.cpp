@@ -40,48 +40,56 @@ std::optional<CLSID> png_encoder() {
 
 }  // namespace
 
+namespace {
+
+// One sample state of the window: what the views of a real run would show.
+struct PreviewState {
+    const wchar_t* name;
+    Phase phase;
+    std::int32_t percent;
+    const wchar_t* title;
+    const wchar_t* detail;
+    const wchar_t* hint;
+    bool busy;
+    bool can_play;
+    bool can_update;
+};
+
+constexpr PreviewState preview_states[] = {
+    {L"idle", Phase::ready, 0, L"Новых обновлений нет", L"Клиент проверен. Можно играть.",
+     L"Полная сверка доступна по кнопке Проверить.", false, true, false},
+    {L"update", Phase::needs_action, 0, L"Доступно обновление",
+     L"Нажмите Обновить для загрузки и установки.", L"Проверить выполняет полную сверку файлов.",
+     false, false, true},
+    {L"busy", Phase::downloading, 47, L"Загрузка обновления", L"element/data/elements.data",
+     L"Файл 2 из 7. Дождитесь завершения обновления.", true, false, false},
+    {L"error", Phase::error, 0, L"Ошибка получения обновлений",
+     L"Сервер обновлений не ответил вовремя.", L"Код отчёта: 0123456789abcdef0123456789abcdef",
+     false, false, true},
+    {L"unverified", Phase::needs_action, 0, L"Нужна проверка клиента",
+     L"Нажмите Обновить для первой проверки клиента.",
+     L"При запуске полная проверка файлов не выполняется.", false, false, true},
+};
+
+}  // namespace
+
 UiView make_preview_view(const std::wstring& state) {
-    UiView view;
-    view.client_version = L"18";
-    view.phase = Phase::ready;
-    view.title = L"Новых обновлений нет";
-    view.detail = L"Клиент проверен. Можно играть.";
-    view.hint = L"Полная сверка доступна по кнопке Проверить.";
-    view.busy = false;
-    view.can_play = true;
-    view.can_update = false;
-    const auto set = [&view](Phase phase, int percent, const wchar_t* title, const wchar_t* detail,
-                             const wchar_t* hint, bool busy, bool can_play, bool can_update) {
-        view.phase = phase;
-        view.percent = percent;
-        view.title = title;
-        view.detail = detail;
-        view.hint = hint;
-        view.busy = busy;
-        view.can_play = can_play;
-        view.can_update = can_update;
-    };
-    if (state == L"idle") {
-        view.percent = 0;
-    } else if (state == L"update") {
-        set(Phase::needs_action, 0, L"Доступно обновление",
-            L"Нажмите Обновить для загрузки и установки.",
-            L"Проверить выполняет полную сверку файлов.", false, false, true);
-    } else if (state == L"busy") {
-        set(Phase::downloading, 47, L"Загрузка обновления", L"element/data/elements.data",
-            L"Файл 2 из 7. Дождитесь завершения обновления.", true, false, false);
-    } else if (state == L"error") {
-        set(Phase::error, 0, L"Ошибка получения обновлений",
-            L"Сервер обновлений не ответил вовремя.",
-            L"Код отчёта: 0123456789abcdef0123456789abcdef", false, false, true);
-    } else if (state == L"unverified") {
-        set(Phase::needs_action, 0, L"Нужна проверка клиента",
-            L"Нажмите Обновить для первой проверки клиента.",
-            L"При запуске полная проверка файлов не выполняется.", false, false, true);
-    } else {
-        throw std::invalid_argument("unknown preview state");
+    for (const PreviewState& sample : preview_states) {
+        if (state == sample.name) {
+            UiView view;
+            view.client_version = L"18";
+            view.phase = sample.phase;
+            view.percent = sample.percent;
+            view.title = sample.title;
+            view.detail = sample.detail;
+            view.hint = sample.hint;
+            view.busy = sample.busy;
+            view.can_play = sample.can_play;
+            view.can_update = sample.can_update;
+            return view;
+        }
     }
-    return view;
+    throw std::invalid_argument("unknown preview state");
 }
 
 bool render_preview(HINSTANCE instance, const std::wstring& client_folder, const UiView& view,

@@ -23,7 +23,7 @@ TEST(ErrorView, FollowsTheErrorAndTheReport) {
     base.client_version = "7";
     LauncherError manifest("manifest_http", L"Не удалось получить описание обновлений.");
     manifest.event = "manifest_failed";
-    UiSnapshot view = make_error_snapshot(manifest, "0a1b", base, false);
+    UiSnapshot view = make_error_snapshot(manifest, "0a1b", base, Busy::no);
     EXPECT_EQ(phase_number(view.phase), 9);
     EXPECT_EQ(view.title, L"Ошибка получения обновлений");
     EXPECT_EQ(view.detail, L"Не удалось получить описание обновлений.");
@@ -32,7 +32,7 @@ TEST(ErrorView, FollowsTheErrorAndTheReport) {
     EXPECT_FALSE(view.can_play);
     EXPECT_TRUE(view.can_update);
 
-    view = make_error_snapshot(LauncherError("local_io", L""), "", base, true);
+    view = make_error_snapshot(LauncherError("local_io", L""), "", base, Busy::yes);
     EXPECT_EQ(view.title, L"Проверка не завершена");
     EXPECT_EQ(view.detail, L"Не удалось завершить операцию. Повторите попытку.");
     EXPECT_EQ(view.hint, L"Повторите проверку или обновление.");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/launcher_error.h"
+#include "core/stage_codes.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {

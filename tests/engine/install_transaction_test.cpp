@@ -129,7 +129,8 @@ TEST(Transaction, JournalsANewFileWithoutBackup) {
     engine.fault_point = [&](std::string_view point) {
         if (point == "journal_written") {
             journal = read_json_file(engine.transaction_path, 1 << 20);
-            folder = transaction_folder(engine, journal.at("id").get<std::string>(), false);
+            folder = transaction_folder(engine, journal.at("id").get<std::string>(),
+                                        TransactionLayout::element);
             EXPECT_TRUE(fs::exists(folder / L"backups" / L"0.bin"));
             EXPECT_FALSE(fs::exists(folder / L"backups" / L"1.bin"));
             EXPECT_TRUE(fs::exists(folder / L"backups" / L"2.bin"));

@@ -270,9 +270,10 @@ TEST(BlobCache, ContractIsCheckedBeforeAnything) {
     VORN_EXPECT_ERROR(download_blob_cached(transport, c.request(), c.blob, 0, c.sha, 3),
                       "delta_download_contract", contract);
     HttpRequest huge = c.request();
-    huge.max_body = largest_blob + 1;
-    VORN_EXPECT_ERROR(download_blob_cached(transport, huge, c.blob, largest_blob + 1, c.sha, 3),
-                      "delta_download_contract", contract);
+    huge.max_body = largest_single_download + 1;
+    VORN_EXPECT_ERROR(
+        download_blob_cached(transport, huge, c.blob, largest_single_download + 1, c.sha, 3),
+        "delta_download_contract", contract);
     VORN_EXPECT_ERROR(download_blob_cached(transport, c.request(), c.blob, blob_size + 1, c.sha, 3),
                       "delta_download_contract", contract);
     std::string upper = c.sha;
