@@ -7,6 +7,7 @@
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
+#include "core/json_fields.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
@@ -36,42 +37,44 @@ bool file_is_proven(const RebaseReceiptInputs& inputs, const std::string& relati
                digest.sha256;
 }
 
-Overrides read_receipt(const RebaseReceiptInputs& inputs, const std::filesystem::path& path,
-                       const std::string& manifest_key, const std::string& delta_sha256) {
-    json state = read_json_file(path, largest_rebase_state);
-    if (!state.is_object()) {
-        return {};
-    }
-    const std::string checksum = state.at("checksum").get<std::string>();
-    state.erase("checksum");
-    const json& schema = state.at("schema");
-    const json& groups = state.at("groups");
-    if (sha256_string(compact_json(state)) != checksum || !schema.is_number_integer() ||
-        schema.get<std::int64_t>() != 1 ||
-        state.at("root").get<std::string>() != to_utf8(inputs.root.native()) ||
-        state.at("manifest_key").get<std::string>() != manifest_key ||
-        state.at("delta_sha256").get<std::string>() != delta_sha256 || !groups.is_array() ||
-        groups.size() > most_groups) {
-        return {};
-    }
+// Any fault of the state file's form: it is ignored as a whole.
+const JsonFields fields("local_state", L"Неверное состояние пересобранных архивов.");
+
+Overrides read_groups(const RebaseReceiptInputs& inputs, const json& groups) {
     Overrides receipt;
     for (const json& group : groups) {
-        if (!is_eligible(group.at("main").get<std::string>())) {
+        if (!is_eligible(fields.text(fields.member(group, "main")))) {
             return {};
         }
-        for (const json& file : group.at("files")) {
-            const std::string relative = file.at("path").get<std::string>();
-            const json& bytes = file.at("bytes");
-            const FileDigest digest{file.at("sha256").get<std::string>(),
-                                    bytes.is_number_unsigned() ? bytes.get<std::uint64_t>() : 0};
-            if (!is_sha256_hex(digest.sha256) || !bytes.is_number_unsigned() ||
-                digest.bytes > largest_delta_file || !file_is_proven(inputs, relative, digest)) {
+        for (const json& file : fields.member(group, "files")) {
+            const std::string relative = fields.text(fields.member(file, "path"));
+            const FileDigest digest{fields.text(fields.member(file, "sha256")),
+                                    fields.size(fields.member(file, "bytes"), largest_delta_file)};
+            if (!is_sha256_hex(digest.sha256) || !file_is_proven(inputs, relative, digest)) {
                 return {};
             }
             receipt[relative] = digest;
         }
     }
     return receipt;
+}
+
+Overrides read_receipt(const RebaseReceiptInputs& inputs, const std::filesystem::path& path,
+                       const std::string& manifest_key, const std::string& delta_sha256) {
+    json state = read_json_file(path, largest_rebase_state);
+    const std::string checksum = fields.text(fields.member(state, "checksum"));
+    state.erase("checksum");
+    const json& schema = fields.member(state, "schema");
+    const json& groups = fields.member(state, "groups");
+    if (sha256_string(compact_json(state)) != checksum || !schema.is_number_integer() ||
+        schema.get<std::int64_t>() != 1 ||
+        fields.text(fields.member(state, "root")) != to_utf8(inputs.root.native()) ||
+        fields.text(fields.member(state, "manifest_key")) != manifest_key ||
+        fields.text(fields.member(state, "delta_sha256")) != delta_sha256 || !groups.is_array() ||
+        groups.size() > most_groups) {
+        return {};
+    }
+    return read_groups(inputs, groups);
 }
 
 }  // namespace

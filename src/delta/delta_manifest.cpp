@@ -8,6 +8,7 @@
 
 #include "core/file_system.h"
 #include "core/hex.h"
+#include "core/json_fields.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
@@ -24,7 +25,6 @@ const wchar_t* const package_message = L"Пакет обновления пов�
 
 constexpr std::string_view delta_schema_name = "vorn-client-delta-v1";
 constexpr std::string_view entry_prefix = "element/";
-constexpr std::size_t longest_text = 4096;
 constexpr std::size_t longest_operation = 16;
 constexpr std::size_t digest_length = 64;
 constexpr std::size_t header_hex_length = 8;
@@ -46,61 +46,15 @@ const wchar_t* const probe_root = L"C:\\delta-schema";
     throw LauncherError(stage, package_message);
 }
 
+// The package's own document: any fault of its form is "delta_schema".
+const JsonFields fields("delta_schema", package_message);
+
 [[noreturn]] void schema_fault() {
-    fail("delta_schema");
+    fields.refuse();
 }
 
-// An object with exactly these keys; the shared reader already refused duplicates, so the
-// count and the presence of each key settle it.
-void expect_keys(const Json& value, std::initializer_list<const char*> keys) {
-    if (!value.is_object() || value.size() != keys.size()) {
-        schema_fault();
-    }
-    for (const char* key : keys) {
-        if (value.find(key) == value.end()) {
-            schema_fault();
-        }
-    }
-}
-
-const Json& member(const Json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end()) {
-        schema_fault();
-    }
-    return *found;
-}
-
-const std::string& read_text(const Json& value, std::size_t limit = longest_text) {
-    if (!value.is_string()) {
-        schema_fault();
-    }
-    const std::string& text = value.get_ref<const std::string&>();
-    if (text.size() > limit || text.find('\0') != std::string::npos) {
-        schema_fault();
-    }
-    return text;
-}
-
-// JSON integers only, of either signedness; a float such as 12.0 is refused, not rounded.
-std::uint64_t read_size(const Json& value, std::uint64_t largest) {
-    if (!value.is_number_integer()) {
-        schema_fault();
-    }
-    std::uint64_t size = 0;
-    if (value.is_number_unsigned()) {
-        size = value.get<std::uint64_t>();
-    } else {
-        const std::int64_t signed_size = value.get<std::int64_t>();
-        if (signed_size < 0) {
-            schema_fault();
-        }
-        size = static_cast<std::uint64_t>(signed_size);
-    }
-    if (size > largest) {
-        schema_fault();
-    }
-    return size;
+const std::string& read_text(const Json& value, std::size_t limit = longest_json_text) {
+    return fields.text(value, limit);
 }
 
 bool is_lower_hex(std::string_view text, std::size_t length) {
@@ -110,28 +64,28 @@ bool is_lower_hex(std::string_view text, std::size_t length) {
 // The "sha256" and "bytes" members of an object whose key set the caller has checked.
 FileDigest read_digest_fields(const Json& object, std::uint64_t largest) {
     FileDigest digest;
-    digest.sha256 = read_text(member(object, "sha256"), digest_length);
+    digest.sha256 = read_text(fields.member(object, "sha256"), digest_length);
     if (!is_sha256_hex(digest.sha256)) {
         schema_fault();
     }
-    digest.bytes = read_size(member(object, "bytes"), largest);
+    digest.bytes = fields.size(fields.member(object, "bytes"), largest);
     return digest;
 }
 
 FileDigest read_digest(const Json& value, std::uint64_t largest = largest_delta_file) {
-    expect_keys(value, {"sha256", "bytes"});
+    fields.expect_keys(value, {"sha256", "bytes"});
     return read_digest_fields(value, largest);
 }
 
 delta::Payload read_payload(const Json& value) {
-    expect_keys(value, {"path", "compression", "compressed", "raw"});
-    if (read_text(member(value, "compression")) != "zlib") {
+    fields.expect_keys(value, {"path", "compression", "compressed", "raw"});
+    if (read_text(fields.member(value, "compression")) != "zlib") {
         schema_fault();
     }
     delta::Payload payload;
-    payload.compressed = read_digest(member(value, "compressed"), largest_single_download);
-    payload.raw = read_digest(member(value, "raw"), largest_single_download);
-    payload.path = read_text(member(value, "path"));
+    payload.compressed = read_digest(fields.member(value, "compressed"), largest_single_download);
+    payload.raw = read_digest(fields.member(value, "raw"), largest_single_download);
+    payload.path = read_text(fields.member(value, "path"));
     if (payload.path != "payload/" + payload.compressed.sha256 + ".zlib") {
         schema_fault();
     }
@@ -139,11 +93,11 @@ delta::Payload read_payload(const Json& value) {
 }
 
 PatchHeader read_patch_header(const Json& value) {
-    expect_keys(value, {"offset", "before_hex", "after_hex"});
+    fields.expect_keys(value, {"offset", "before_hex", "after_hex"});
     PatchHeader header;
-    header.offset = read_size(member(value, "offset"), largest_delta_file);
-    header.before_hex = read_text(member(value, "before_hex"), header_hex_length);
-    header.after_hex = read_text(member(value, "after_hex"), header_hex_length);
+    header.offset = fields.size(fields.member(value, "offset"), largest_delta_file);
+    header.before_hex = read_text(fields.member(value, "before_hex"), header_hex_length);
+    header.after_hex = read_text(fields.member(value, "after_hex"), header_hex_length);
     if (header.offset != patch_header_offset ||
         !is_lower_hex(header.before_hex, header_hex_length) ||
         !is_lower_hex(header.after_hex, header_hex_length)) {
@@ -165,8 +119,8 @@ void check_entry_path(const std::string& path) {
 // The base and header rules of the entry's operation; the raw payload must rebuild the target.
 void read_operation(const Json& entry, DeltaEntry& out) {
     const std::uint64_t payload_raw = out.payload.raw.bytes;
-    const Json& base = member(entry, "base");
-    const Json& header = member(entry, "patch_header");
+    const Json& base = fields.member(entry, "base");
+    const Json& header = fields.member(entry, "patch_header");
     if (out.operation == "append") {
         out.base = read_digest(base);
         if (out.target.bytes < out.base->bytes ||
@@ -193,82 +147,70 @@ struct PayloadDigests {
     FileDigest raw;
 };
 
-}  // namespace
-
-DeltaManifest parse_delta_manifest(ByteView text, const std::string& expected_sha256,
-                                   const std::set<std::string>& allowed_paths) {
-    if (text.size() > largest_delta_manifest || !is_sha256_hex(expected_sha256) ||
-        sha256_bytes(text) != expected_sha256) {
-        fail("delta_manifest_integrity");
-    }
-    const Json root = parse_json_bytes(text, "delta_schema");
-
-    expect_keys(root, {"schema", "source_package", "full_base_null_means", "files",
-                       "required_base_profile"});
-    if (read_text(member(root, "schema")) != delta_schema_name) {
-        schema_fault();
-    }
-    const Json& source = member(root, "source_package");
-    expect_keys(source, {"path", "sha256"});
-    if (read_text(member(source, "path")).empty() ||
-        !is_sha256_hex(read_text(member(source, "sha256"), digest_length))) {
-        schema_fault();
-    }
-    if (read_text(member(root, "full_base_null_means")).empty()) {
-        schema_fault();
-    }
-    const Json& files = member(root, "files");
-    if (!files.is_array() || files.empty() || files.size() > most_entries) {
-        schema_fault();
-    }
-
-    DeltaManifest manifest;
-    manifest.manifest_sha256 = expected_sha256;
-    manifest.manifest_text.assign(text.begin(), text.end());
-    manifest.entries.reserve(files.size());
-
+// What the entries have told so far: the rules that span entries.
+struct EntryLedger {
     std::set<std::wstring> lowered_paths;
     std::map<std::string, PayloadDigests> payloads;
     std::map<std::string, FileDigest> bases;
     std::uint64_t target_total = 0;
+};
 
-    for (const Json& entry : files) {
-        expect_keys(entry, {"path", "operation", "base", "target", "patch_header", "payload"});
-        DeltaEntry out;
-        out.path = read_text(member(entry, "path"));
-        check_entry_path(out.path);
-        // The client lives on a case-insensitive file system: two spellings are one file.
-        if (!lowered_paths.insert(lower_wide(to_utf16(out.path))).second) {
-            fail("delta_collision");
-        }
-        if (!allowed_paths.empty() && !allowed_paths.contains(out.path)) {
-            fail("delta_uncovered_path");
-        }
+void check_package_header(const Json& root) {
+    fields.expect_keys(root, {"schema", "source_package", "full_base_null_means", "files",
+                              "required_base_profile"});
+    if (read_text(fields.member(root, "schema")) != delta_schema_name) {
+        schema_fault();
+    }
+    const Json& source = fields.member(root, "source_package");
+    fields.expect_keys(source, {"path", "sha256"});
+    if (read_text(fields.member(source, "path")).empty() ||
+        !is_sha256_hex(read_text(fields.member(source, "sha256"), digest_length))) {
+        schema_fault();
+    }
+    if (read_text(fields.member(root, "full_base_null_means")).empty()) {
+        schema_fault();
+    }
+}
 
-        out.operation = read_text(member(entry, "operation"), longest_operation);
-        out.target = read_digest(member(entry, "target"));
-        // Each target is below 4 GiB and there are at most 512, so the sum cannot wrap.
-        target_total += out.target.bytes;
-        if (target_total > largest_target_total) {
-            schema_fault();
-        }
-
-        out.payload = read_payload(member(entry, "payload"));
-        const auto [known, first_use] = payloads.try_emplace(
-            out.payload.path, PayloadDigests{out.payload.compressed, out.payload.raw});
-        if (!first_use && (known->second.compressed != out.payload.compressed ||
-                           known->second.raw != out.payload.raw)) {
-            schema_fault();
-        }
-
-        read_operation(entry, out);
-        if (out.base) {
-            bases.emplace(out.path, *out.base);
-        }
-        manifest.entries.push_back(std::move(out));
+DeltaEntry read_entry(const Json& entry, const std::set<std::string>& allowed_paths,
+                      EntryLedger& ledger) {
+    fields.expect_keys(entry, {"path", "operation", "base", "target", "patch_header", "payload"});
+    DeltaEntry out;
+    out.path = read_text(fields.member(entry, "path"));
+    check_entry_path(out.path);
+    // The client lives on a case-insensitive file system: two spellings are one file.
+    if (!ledger.lowered_paths.insert(lower_wide(to_utf16(out.path))).second) {
+        fail("delta_collision");
+    }
+    if (!allowed_paths.empty() && !allowed_paths.contains(out.path)) {
+        fail("delta_uncovered_path");
     }
 
-    // A payload shared by several entries is downloaded once, so it counts once.
+    out.operation = read_text(fields.member(entry, "operation"), longest_operation);
+    out.target = read_digest(fields.member(entry, "target"));
+    // Each target is below 4 GiB and there are at most 512, so the sum cannot wrap.
+    ledger.target_total += out.target.bytes;
+    if (ledger.target_total > largest_target_total) {
+        schema_fault();
+    }
+
+    out.payload = read_payload(fields.member(entry, "payload"));
+    const auto [known, first_use] = ledger.payloads.try_emplace(
+        out.payload.path, PayloadDigests{out.payload.compressed, out.payload.raw});
+    if (!first_use && (known->second.compressed != out.payload.compressed ||
+                       known->second.raw != out.payload.raw)) {
+        schema_fault();
+    }
+
+    read_operation(entry, out);
+    if (out.base) {
+        ledger.bases.emplace(out.path, *out.base);
+    }
+    return out;
+}
+
+// A payload shared by several entries is downloaded once, so it counts once.
+void check_payload_totals(const std::map<std::string, PayloadDigests>& payloads) {
     std::uint64_t compressed_total = 0;
     std::uint64_t raw_total = 0;
     for (const auto& [path, digests] : payloads) {
@@ -278,16 +220,17 @@ DeltaManifest parse_delta_manifest(ByteView text, const std::string& expected_sh
     if (compressed_total > largest_payload_total || raw_total > largest_payload_total) {
         schema_fault();
     }
+}
 
-    // The profile must name every append base once, and nothing else.
-    const Json& profile = member(root, "required_base_profile");
+// The profile must name every append base once, and nothing else.
+void check_base_profile(const Json& profile, const std::map<std::string, FileDigest>& bases) {
     if (!profile.is_array() || profile.size() != bases.size()) {
         schema_fault();
     }
     std::set<std::string> listed;
     for (const Json& element : profile) {
-        expect_keys(element, {"path", "sha256", "bytes"});
-        const std::string& path = read_text(member(element, "path"));
+        fields.expect_keys(element, {"path", "sha256", "bytes"});
+        const std::string& path = read_text(fields.member(element, "path"));
         if (!listed.insert(path).second) {
             schema_fault();
         }
@@ -297,6 +240,33 @@ DeltaManifest parse_delta_manifest(ByteView text, const std::string& expected_sh
             schema_fault();
         }
     }
+}
+
+}  // namespace
+
+DeltaManifest parse_delta_manifest(ByteView text, const std::string& expected_sha256,
+                                   const std::set<std::string>& allowed_paths) {
+    if (text.size() > largest_delta_manifest || !is_sha256_hex(expected_sha256) ||
+        sha256_bytes(text) != expected_sha256) {
+        fail("delta_manifest_integrity");
+    }
+    const Json root = parse_json_bytes(text, "delta_schema");
+    check_package_header(root);
+    const Json& files = fields.member(root, "files");
+    if (!files.is_array() || files.empty() || files.size() > most_entries) {
+        schema_fault();
+    }
+
+    DeltaManifest manifest;
+    manifest.manifest_sha256 = expected_sha256;
+    manifest.manifest_text.assign(text.begin(), text.end());
+    manifest.entries.reserve(files.size());
+    EntryLedger ledger;
+    for (const Json& entry : files) {
+        manifest.entries.push_back(read_entry(entry, allowed_paths, ledger));
+    }
+    check_payload_totals(ledger.payloads);
+    check_base_profile(fields.member(root, "required_base_profile"), ledger.bases);
     return manifest;
 }
 

@@ -4,8 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/file_system.h"
+#include "core/json_fields.h"
 #include "core/json_io.h"
-#include "core/launcher_error.h"
 #include "model/manifest.h"
 
 namespace vorn {
@@ -16,49 +17,37 @@ using nlohmann::json;
 constexpr std::uint64_t largest_journal = 8388608;
 constexpr std::size_t most_journal_entries = 100000;
 
-[[noreturn]] void fail_state(const wchar_t* message) {
-    throw LauncherError("transaction_state", message);
-}
-
-const wchar_t* const unreadable = L"Неверное описание восстановления клиента.";
-const wchar_t* const unknown_layout = L"Неизвестное размещение временных файлов обновления.";
+// A journal is refused as a whole, with one of three texts for what is wrong with it.
+const JsonFields journal_fields("transaction_state", L"Неверное описание восстановления клиента.");
+const JsonFields path_fields("transaction_state", L"Недопустимый путь в описании восстановления.");
+const JsonFields layout_fields("transaction_state",
+                               L"Неизвестное размещение временных файлов обновления.");
 
 TransactionLayout read_layout(const json& journal) {
-    const auto layout = journal.find("layout");
-    if (layout == journal.end()) {
+    const json* layout = layout_fields.find(journal, "layout");
+    if (layout == nullptr) {
         return TransactionLayout::legacy;
     }
-    if (!layout->is_string() || layout->get<std::string>() != transaction_layout) {
-        fail_state(unknown_layout);
+    if (layout_fields.text(*layout) != transaction_layout) {
+        layout_fields.refuse();
     }
     return TransactionLayout::element;
 }
 
 JournalEntry read_entry(const json& item, std::size_t index, std::set<std::wstring>& seen) {
-    const wchar_t* const bad_path = L"Недопустимый путь в описании восстановления.";
-    if (!item.is_object() || !item.contains("path") || !item["path"].is_string() ||
-        !item.contains("backup") || !item["backup"].is_string()) {
-        fail_state(bad_path);
-    }
     JournalEntry entry;
-    entry.path = item["path"].get<std::string>();
-    entry.backup = item["backup"].get<std::string>();
+    entry.path = path_fields.text(path_fields.member(item, "path"), longest_relative_path);
+    entry.backup = path_fields.text(path_fields.member(item, "backup"));
     const std::string normal = normalize_manifest_path(entry.path);
     if (normal.size() < 8 || !normal.starts_with("element/") ||
         !seen.insert(manifest_path_identity(entry.path)).second ||
         entry.backup != backup_entry_name(index)) {
-        fail_state(bad_path);
+        path_fields.refuse();
     }
-    const auto existed = item.find("existed");
-    const auto new_sha = item.find("new_sha256");
-    const auto old_sha = item.find("old_sha256");
-    if (existed == item.end() || !existed->is_boolean() || new_sha == item.end() ||
-        !new_sha->is_string() || (old_sha != item.end() && !old_sha->is_string())) {
-        fail_state(unreadable);
-    }
-    entry.existed = existed->get<bool>();
-    entry.new_sha256 = new_sha->get<std::string>();
-    entry.old_sha256 = old_sha == item.end() ? std::string() : old_sha->get<std::string>();
+    entry.existed = journal_fields.boolean(journal_fields.member(item, "existed"));
+    entry.new_sha256 = journal_fields.text(journal_fields.member(item, "new_sha256"));
+    const json* old_sha = journal_fields.find(item, "old_sha256");
+    entry.old_sha256 = old_sha == nullptr ? std::string() : journal_fields.text(*old_sha);
     return entry;
 }
 
@@ -87,22 +76,21 @@ void write_install_journal(const std::filesystem::path& path, const InstallJourn
 
 InstallJournal read_install_journal(const std::filesystem::path& path) {
     const json journal = read_json_file(path, largest_journal);
-    const auto schema = journal.is_object() ? journal.find("schema") : journal.end();
-    const auto root = journal.is_object() ? journal.find("root") : journal.end();
-    const auto items = journal.is_object() ? journal.find("entries") : journal.end();
-    if (schema == journal.end() || !schema->is_number_integer() || *schema != 2 ||
-        root == journal.end() || !root->is_string() || items == journal.end() ||
-        !items->is_array() || items->size() > most_journal_entries) {
-        fail_state(unreadable);
+    const json& schema = journal_fields.member(journal, "schema");
+    const json& items = journal_fields.member(journal, "entries");
+    if (!schema.is_number_integer() || schema != 2 || !items.is_array() ||
+        items.size() > most_journal_entries) {
+        journal_fields.refuse();
     }
     InstallJournal result;
-    result.root = root->get<std::string>();
+    result.root = journal_fields.text(journal_fields.member(journal, "root"));
     result.layout = read_layout(journal);
-    const auto id = journal.find("id");
-    result.id = id != journal.end() && id->is_string() ? id->get<std::string>() : std::string();
+    // An id of another type is no id: the folder check refuses it.
+    const json* id = journal_fields.find(journal, "id");
+    result.id = id != nullptr && id->is_string() ? id->get<std::string>() : std::string();
     std::set<std::wstring> seen;
-    for (std::size_t i = 0; i < items->size(); ++i) {
-        result.entries.push_back(read_entry((*items)[i], i, seen));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        result.entries.push_back(read_entry(items[i], i, seen));
     }
     return result;
 }

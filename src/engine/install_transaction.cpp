@@ -8,6 +8,7 @@
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/identifiers.h"
+#include "core/json_fields.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
@@ -152,9 +153,10 @@ bool read_owner(const UpdateEngine& engine, const std::string& id, const fs::pat
             return false;
         }
         const json document = read_json_file(owner, largest_owner_file);
-        return document.at("schema").get<std::string>() == owner_schema &&
-               document.at("root").get<std::string>() == client_key(engine.root) &&
-               document.at("id").get<std::string>() == id;
+        const JsonFields fields("transaction_state", L"Неверный файл владельца папки обновления.");
+        return fields.text(fields.member(document, "schema")) == owner_schema &&
+               fields.text(fields.member(document, "root")) == client_key(engine.root) &&
+               fields.text(fields.member(document, "id")) == id;
     } catch (const std::exception&) {
         return false;  // not ours, or damaged: never trusted, never deleted
     }

@@ -8,6 +8,7 @@
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/identifiers.h"
+#include "core/json_fields.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
@@ -35,9 +36,12 @@ constexpr std::size_t magic_at = 0, version_at = 8, record_size_at = 12, kind_at
                       legacy_version_at = 219, etag_at = 251, length_at = 507, checksum_at = 511;
 constexpr std::size_t digest_width = 65, version_width = 32, etag_units = 128;
 
+// Any fault of the receipt's form leaves the client unverified; the caller says so.
+const JsonFields receipt_fields("local_state", L"Неверная запись о проверке клиента.");
+
 std::string string_or_empty(const json& object, const char* key) {
-    const auto found = object.find(key);
-    return found == object.end() ? std::string() : found->get<std::string>();
+    const json* found = receipt_fields.find(object, key);
+    return found == nullptr ? std::string() : receipt_fields.text(*found);
 }
 
 InstalledReceipt read_current_receipt(const UpdateEngine& engine) {
@@ -46,7 +50,7 @@ InstalledReceipt read_current_receipt(const UpdateEngine& engine) {
     if (!document.is_object()) {
         return receipt;
     }
-    const std::string checksum = document.at("checksum").get<std::string>();
+    const std::string checksum = receipt_fields.text(receipt_fields.member(document, "checksum"));
     document.erase("checksum");
     if (sha256_string(compact_json(document)) != checksum) {
         return receipt;

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <limits>
 #include <set>
 
 #include "core/hex.h"
+#include "core/json_fields.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
@@ -49,7 +51,7 @@ DeltaDescriptor read_delta_descriptor(UpdateEngine& engine, const json& value) {
     DeltaDescriptor delta;
     delta.url = value.at("url").get<std::string>();
     delta.sha256 = value.at("sha256").get<std::string>();
-    delta.size = read_manifest_size(value, "size", largest_delta_manifest, false);
+    delta.size = read_manifest_size(value, "size", largest_delta_manifest, SizePresence::required);
     if (!is_sha256_hex(delta.sha256) || delta.size == 0) {
         throw manifest_error("delta_descriptor", L"Неверный размер или контрольная сумма дельты.");
     }
@@ -72,8 +74,9 @@ ManifestFile read_file_entry(const UpdateEngine& engine, const json& entry,
     if (!is_sha256_hex(file.sha256)) {
         throw manifest_error("manifest_sha", L"В описании обновления неверная контрольная сумма.");
     }
-    file.size = read_manifest_size(entry, "size", size_limit, false);
-    file.compressed_size = read_manifest_size(entry, "compressedSize", largest_manifest_file, true);
+    file.size = read_manifest_size(entry, "size", size_limit, SizePresence::required);
+    file.compressed_size =
+        read_manifest_size(entry, "compressedSize", largest_manifest_file, SizePresence::optional);
     return file;
 }
 
@@ -160,24 +163,18 @@ const Manifest& parse_manifest(UpdateEngine& engine, const HttpResponse& respons
 }
 
 std::uint64_t read_manifest_size(const json& object, const char* key, std::uint64_t limit,
-                                 bool optional) {
+                                 SizePresence presence) {
     const auto found = object.find(key);
     if (found == object.end()) {
-        if (optional) {
+        if (presence == SizePresence::optional) {
             return 0;
         }
         fail_parse(L"В описании обновления отсутствует размер файла.");
     }
-    if (!found->is_number_unsigned()) {
-        // Fractions and negative numbers; a non-negative integer parses as unsigned.
-        const bool non_negative = found->is_number_integer() && found->get<std::int64_t>() >= 0;
-        if (!non_negative) {
-            fail_parse(L"В описании обновления указан неверный размер файла.");
-        }
-    }
-    const std::uint64_t value = found->is_number_unsigned()
-                                    ? found->get<std::uint64_t>()
-                                    : static_cast<std::uint64_t>(found->get<std::int64_t>());
+    // Fractions and negative numbers are refused; any whole non-negative number is read.
+    const std::uint64_t value =
+        JsonFields("manifest_parse", L"В описании обновления указан неверный размер файла.")
+            .size(*found, std::numeric_limits<std::uint64_t>::max());
     if (value > limit) {
         throw manifest_error("manifest_limit", L"Файл обновления превышает допустимый размер.");
     }

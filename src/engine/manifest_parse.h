@@ -19,8 +19,12 @@ struct UpdateEngine;
 // Validates one response and stores the manifest in the engine.
 const Manifest& parse_manifest(UpdateEngine& engine, const HttpResponse& response);
 
+enum class SizePresence : bool { required, optional };
+
+// A whole size of 0 to `limit` under `key`; an optional one that is absent reads as 0.
+// Throws LauncherError ("manifest_parse", "manifest_limit").
 std::uint64_t read_manifest_size(const nlohmann::json& object, const char* key, std::uint64_t limit,
-                                 bool optional);
+                                 SizePresence presence);
 std::string parse_manifest_version(const nlohmann::json& value);
 
 }  // namespace vorn

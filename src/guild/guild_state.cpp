@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/identifiers.h"
+#include "core/json_fields.h"
 #include "core/json_io.h"
 #include "model/manifest.h"
 
@@ -15,9 +16,10 @@ bool accepts_guild_patch(const GuildStateFile& state_file, std::string_view path
     }
     try {
         const nlohmann::json state = read_json_file(state_file.path, largest_guild_state);
-        return state.at("root").get<std::string>() == client_key(state_file.root) &&
-               state.at("base_sha256").get<std::string>() == expected_sha &&
-               state.at("patched_sha256").get<std::string>() == actual_sha;
+        const JsonFields fields("local_state", L"Неверное состояние значков гильдий.");
+        return fields.text(fields.member(state, "root")) == client_key(state_file.root) &&
+               fields.text(fields.member(state, "base_sha256")) == expected_sha &&
+               fields.text(fields.member(state, "patched_sha256")) == actual_sha;
     } catch (const std::exception&) {
         return false;  // no state, or not ours: the patched archive is not vouched for
     }
