@@ -17,10 +17,6 @@ class CommandLine(FeedCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn("usage: vornell-feed", result.stdout)
 
-    def test_bad_command_line_is_exit_code_2(self):
-        self.assertEqual(run_command("publish", "client").returncode, 2)
-        self.assertEqual(run_command("prune", self.feed, "--keep", "0").returncode, 2)
-
     def terminal_run(self, *args):
         """stdout and the terminal's bytes of a run whose stderr is a terminal."""
         controller, terminal = pty.openpty()

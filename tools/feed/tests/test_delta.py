@@ -158,6 +158,34 @@ class PublishedPackage(FeedCase):
         self.assertIn("only as an append", err)
 
 
+class PackageLimits(unittest.TestCase):
+    def entry(self, path, operation, raw, seed):
+        digest = hashlib.sha256(b"%d" % seed).hexdigest()
+        payload = delta.payload_object(digest, raw, digest, raw)
+        if operation == "full":
+            return delta.full_entry(path, digest, raw, payload)
+        change = delta.Change("append", digest, 1000)
+        return delta.append_entry(path, change, digest, 1000 + raw, payload)
+
+    def test_what_does_not_fit_is_left_to_blobs(self):
+        mib = 1 << 20
+        entries = [self.entry("element/huge.pck", "append", 300 * mib, 1),
+                   self.entry("element/a.pck", "full", 400 * mib, 2),
+                   self.entry("element/b.pck", "full", 300 * mib, 3),
+                   self.entry("element/c.pck", "append", 400 * mib, 4)]
+        kept, left_out = delta.fit(entries, {"element/huge.pck"})
+        # Appends go first; of the full entries only the smaller one still fits in 1 GiB.
+        self.assertEqual([e["path"] for e in kept],
+                         ["element/b.pck", "element/c.pck", "element/huge.pck"])
+        self.assertEqual([e["path"] for e in left_out], ["element/a.pck"])
+        self.assertIsNone(delta.limits_problem(kept))
+
+        too_much = [self.entry("element/x%d.pck" % i, "append", 300 * mib, 10 + i)
+                    for i in range(4)]
+        with self.assertRaisesRegex(ValueError, "at most 1073741824"):
+            delta.fit(too_much, {e["path"] for e in too_much})
+
+
 class DeltaManifestRules(unittest.TestCase):
     """verify refuses what the launcher refuses; each mutation breaks one rule."""
 
@@ -200,7 +228,6 @@ class DeltaManifestRules(unittest.TestCase):
             "profile lists a full entry": lambda d: d["required_base_profile"].append(
                 {"path": "element/config.ini", "sha256": "e" * 64, "bytes": 20}),
             "size as a float": lambda d: first(d)["target"].update(bytes=150.0),
-            "path with a backslash": lambda d: first(d).update(path="element\\data.pck"),
             "payload over 512 MiB": lambda d: first(d)["payload"]["compressed"].update(
                 bytes=rules.LARGEST_PAYLOAD + 1),
         }

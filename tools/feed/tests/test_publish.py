@@ -8,7 +8,7 @@ import unittest
 import zlib
 
 from feedtest import FeedCase, compressible, noise
-from vornell_feed import manifest, publish, rules
+from vornell_feed import publish, rules
 from vornell_feed.fsutil import COMPRESSED_MANIFEST, MANIFEST
 from vornell_feed.progress import Progress
 
@@ -152,6 +152,8 @@ class Compression(FeedCase):
             ("noise past the sample", noise(9 << 20, 1), "zlib", None, False),
             ("noise that starts like zlib", b"\x78" + noise(5000, 2), "zlib", b"\x78", True),
             ("noise that starts like gzip", b"\x1f\x8b" + noise(5000, 3), "gzip", b"\x1f\x8b",
+             True),
+            ("starts like zlib, no compression asked", b"x" + noise(5000, 4), "none", b"\x78",
              True),
             ("empty", b"", "zlib", None, False),
         ]

@@ -66,7 +66,6 @@ class Descriptor(FeedCase):
                                     URL.replace(".example/", ".example:8443/")]),
             ("another path", good, ["--build", "1.2.3.4", "--url",
                                     URL.replace("VornellLauncher", "Launcher")]),
-            ("a query", good, ["--build", "1.2.3.4", "--url", URL + "?v=2"]),
             ("user information", good, ["--build", "1.2.3.4", "--url",
                                         URL.replace("https://", "https://me@")]),
             ("1023 bytes", self.exe("small.exe", program(1023)),
@@ -86,8 +85,6 @@ class Descriptor(FeedCase):
               self.exe("big-updater.exe", program(rules.LARGEST_UPDATER + 1))]),
             ("updater at the launcher's path", good,
              ["--build", "1.2.3.4", "--url", URL, "--updater", good, "--updater-url", URL]),
-            ("updater options without an updater", good,
-             ["--build", "1.2.3.4", "--url", URL, "--updater-build", "1.2.3.4"]),
         ]
         for name, launcher, extra in cases:
             with self.subTest(name):

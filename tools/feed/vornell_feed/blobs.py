@@ -60,7 +60,7 @@ def _copy_raw(source, out, length, progress):
     return digest.hexdigest(), copied
 
 
-def hash_file(path, progress, encode=None, workdir=None, level=6):
+def hash_file(path, progress, encode=None, workdir=None, level=1):
     """Reads a file once: its SHA-256 and size, and when encode names a compression, its
     blob written to a flushed temporary file in workdir (compressed if that is smaller,
     raw otherwise). Raises FileChanged when the file changes meanwhile."""
@@ -71,7 +71,7 @@ def hash_file(path, progress, encode=None, workdir=None, level=6):
         if encode:
             out = open(temp_beside(os.path.join(workdir, "blob")), "xb")
         try:
-            stored = _read(source, out, digest, before.st_size, encode, level, progress)
+            stored = _read(source, out, digest, encode, level, progress)
             if out:
                 out.flush()
                 os.fsync(out.fileno())
@@ -92,57 +92,52 @@ def hash_file(path, progress, encode=None, workdir=None, level=6):
     return stored
 
 
-def _read(source, out, digest, size, encode, level, progress):
+def _read(source, out, digest, encode, level, progress):
+    block = source.read(BLOCK)
+    # A file that begins like a compressed stream would be taken for one: it is always
+    # stored compressed, in zlib when the operator asked for no compression.
+    forced = looks_compressed(block[:2])
+    kind = encode if encode != "none" else ("zlib" if forced else None)
     compressor = None
-    forced = False
-    if out and encode != "none":
-        compressor = zlib.compressobj(level, zlib.DEFLATED, WINDOW_BITS[encode])
+    if out and kind:
+        compressor = zlib.compressobj(level, zlib.DEFLATED, WINDOW_BITS[kind])
     read = written = 0
-    head = b""
-    while True:
-        block = source.read(BLOCK)
-        if not block:
-            break
+    while block:
         digest.update(block)
-        if len(head) < 2:
-            head += block[:2 - len(head)]
-            forced = looks_compressed(head)
         read += len(block)
         progress.add(read=len(block))
-        if out is None:
-            continue
-        if compressor is None:
+        if out is not None and compressor is None:
             out.write(block)
             written += len(block)
             progress.add(written=len(block))
-            continue
-        packed = compressor.compress(block)
-        out.write(packed)
-        written += len(packed)
-        progress.add(written=len(packed))
-        if not forced and read >= SAMPLE and written > read * WORTH:
-            # Not worth it: start over raw with what was read, then go on raw.
-            compressor = None
-            out.seek(0)
-            out.truncate()
-            _, written = _copy_raw(source, out, read, progress)
-            source.seek(read)
+        elif out is not None:
+            packed = compressor.compress(block)
+            out.write(packed)
+            written += len(packed)
+            progress.add(written=len(packed))
+            if not forced and read >= SAMPLE and written > read * WORTH:
+                # Not worth it: start over raw with what was read, then go on raw.
+                compressor = None
+                out.seek(0)
+                out.truncate()
+                _, written = _copy_raw(source, out, read, progress)
+        block = source.read(BLOCK)
     if out is None:
         return Stored(digest.hexdigest(), read)
-    if compressor is not None:
-        packed = compressor.flush()
-        out.write(packed)
-        written += len(packed)
-        progress.add(written=len(packed))
-        if written >= read and not forced:
-            # Compressed it is no smaller: the blob is the file as it is.
-            out.seek(0)
-            out.truncate()
-            again, written = _copy_raw(source, out, read, progress)
-            if again != digest.hexdigest():
-                raise _changed(source.name)
-            return Stored(digest.hexdigest(), read, stored_size=written)
+    if compressor is None:
+        return Stored(digest.hexdigest(), read, stored_size=written)
+    packed = compressor.flush()
+    out.write(packed)
+    written += len(packed)
+    progress.add(written=len(packed))
+    if written < read or forced:
         return Stored(digest.hexdigest(), read, stored_size=written, compressed=True)
+    # Compressed it is no smaller: the blob is the file as it is.
+    out.seek(0)
+    out.truncate()
+    again, written = _copy_raw(source, out, read, progress)
+    if again != digest.hexdigest():
+        raise _changed(source.name)
     return Stored(digest.hexdigest(), read, stored_size=written)
 
 

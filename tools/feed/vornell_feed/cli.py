@@ -62,8 +62,12 @@ def parser():
                    help="format of compressed blobs (default zlib); a blob is stored raw "
                    "when compressing does not make it smaller")
     p.add_argument("--level", type=int, choices=range(1, 10), default=publish.DEFAULT_LEVEL,
-                   metavar="1-9", help="compression level of blobs and payloads (default %d)"
-                   % publish.DEFAULT_LEVEL)
+                   metavar="1-9", help="compression level of blobs (default %d: fast; blobs "
+                   "are fetched only to repair or add files)" % publish.DEFAULT_LEVEL)
+    p.add_argument("--delta-level", type=int, choices=range(1, 10),
+                   default=publish.DEFAULT_DELTA_LEVEL, metavar="1-9",
+                   help="compression level of delta payloads (default %d: every updating "
+                   "player downloads them)" % publish.DEFAULT_DELTA_LEVEL)
     p.add_argument("--exclude", action="append", default=[], metavar="PATTERN",
                    help="leave out paths matching this pattern (e.g. 'element/logs/*'); "
                    "may be repeated")
@@ -112,7 +116,7 @@ def parser():
 def run_publish(args, progress):
     outcome = publish.publish(args.client, args.feed, args.version, args.executable,
                               args.base, args.jobs, args.delta_min_size, args.compression,
-                              args.level, args.exclude, progress)
+                              args.level, args.exclude, progress, args.delta_level)
     if not args.quiet:
         print(publish.summary(outcome))
     return errors.EXIT_OK

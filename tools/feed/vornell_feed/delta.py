@@ -108,22 +108,41 @@ def document_bytes(entries, source_name):
 
 
 def limits_problem(entries):
-    """The package-wide limits, checked before anything is written."""
+    """The package-wide limits of the launcher, or None when the entries fit."""
     if len(entries) > rules.MOST_DELTA_ENTRIES:
-        return "%d large files changed; a package holds at most %d (raise --delta-min-size)" % (
-            len(entries), rules.MOST_DELTA_ENTRIES)
+        return "%d entries; a package holds at most %d" % (len(entries),
+                                                           rules.MOST_DELTA_ENTRIES)
     payloads = {e["payload"]["path"]: e["payload"] for e in entries}
     for kind in ("compressed", "raw"):
         total = sum(p[kind]["bytes"] for p in payloads.values())
         if total > rules.LARGEST_PAYLOAD_TOTAL:
-            return "the payloads hold %d %s bytes; a package holds at most %d (raise " \
-                   "--delta-min-size so fewer files are covered)" % (
-                       total, kind, rules.LARGEST_PAYLOAD_TOTAL)
+            return "the payloads hold %d %s bytes; a package holds at most %d" % (
+                total, kind, rules.LARGEST_PAYLOAD_TOTAL)
     total = sum(e["target"]["bytes"] for e in entries)
     if total > rules.LARGEST_TARGET_TOTAL:
         return "the covered files hold %d bytes; a package covers at most %d" % (
             total, rules.LARGEST_TARGET_TOTAL)
     return None
+
+
+def fit(entries, required):
+    """The entries a package can hold: every required one (files only a delta can deliver)
+    and as many others as the limits allow, appends and small payloads first; the others
+    reach players as blobs. Returns (kept, left out), or raises ValueError."""
+    kept = [e for e in entries if e["path"] in required]
+    problem = limits_problem(kept)
+    if problem:
+        raise ValueError(problem)
+    left_out = []
+    optional = sorted((e for e in entries if e["path"] not in required),
+                      key=lambda e: (e["operation"] == "full", e["payload"]["raw"]["bytes"]))
+    for entry in optional:
+        if limits_problem(kept + [entry]):
+            left_out.append(entry)
+        else:
+            kept.append(entry)
+    kept.sort(key=lambda e: e["path"].encode("utf-8"))
+    return kept, left_out
 
 
 class DeltaProblem(ValueError):

@@ -18,13 +18,16 @@ from pathlib import Path
 
 from . import blobs, delta, manifest, rules
 from .errors import FeedError, Refused
-from .fsutil import (COMPRESSED_MANIFEST, MANIFEST, STATE_FOLDER, FeedLock, blob_path,
-                     clear_work_folder, delta_location, fsync_folder, move_into_place,
-                     write_atomic)
+from .fsutil import (COMPRESSED_MANIFEST, DELTA_FOLDER, MANIFEST, STATE_FOLDER,
+                     UPDATE_FOLDER, FeedLock, blob_path, clear_work_folder, delta_location,
+                     fsync_folder, move_into_place, write_atomic)
 from .progress import size_text
 
 DEFAULT_DELTA_MIN_SIZE = 64 << 20
-DEFAULT_LEVEL = 6
+# Blobs are fetched only to repair or add single files, so publishing fast matters more
+# than the last percent; payloads go to every player who updates, so they get the best.
+DEFAULT_LEVEL = 1
+DEFAULT_DELTA_LEVEL = 9
 HISTORY = STATE_FOLDER + "/history"
 RECENT_HISTORY = 3  # earlier manifests whose blobs a re-publish recognises by size
 
@@ -281,16 +284,19 @@ def _delta_task(file, target, base_root, workdir, level, progress):
                               "appended: the launcher can deliver it only as an append" %
                               file.path)
             change, start, prefix = None, 0, None
+        if file.size - start > rules.LARGEST_PAYLOAD:
+            raise Refused("%s grew by %d bytes since the base; a delta payload holds at most "
+                          "512 MiB" % (file.path, file.size - start))
         temp, packed_sha, packed_size, raw_sha, raw_size = blobs.compress_range(
             file.source, start, workdir, level, progress, prefix)
         whole = prefix.hexdigest() if prefix is not None else raw_sha
         if whole != target.sha256:
             os.unlink(temp)
             raise blobs.FileChanged("%s changed while it was being published" % file.path)
-        if raw_size > rules.LARGEST_PAYLOAD or packed_size > rules.LARGEST_PAYLOAD:
+        if packed_size > rules.LARGEST_PAYLOAD:
             os.unlink(temp)
-            raise Refused("%s: its delta payload holds %d bytes; a payload holds at most 512 "
-                          "MiB" % (file.path, max(raw_size, packed_size)))
+            raise Refused("%s: its compressed delta payload holds %d bytes; a payload holds "
+                          "at most 512 MiB" % (file.path, packed_size))
         payload = delta.payload_object(packed_sha, packed_size, raw_sha, raw_size)
         if change is None:
             entry = delta.full_entry(file.path, target.sha256, target.size, payload)
@@ -315,15 +321,23 @@ def build_delta(feed, files, entries_by_path, base_root, min_size, jobs, workdir
         progress.note("no file of %s or more changed since the base: no delta package" %
                       size_text(min_size))
         return None, []
-    entries = [entry for entry, _ in made]
-    problem = delta.limits_problem(entries)
-    if problem:
+    required = {f.path for f in candidates if f.size > rules.LARGEST_BLOB_FILE}
+    try:
+        entries, left_out = delta.fit([entry for entry, _ in made], required)
+    except ValueError as problem:
         for _, temp in made:
             os.unlink(temp)
-        raise Refused("delta package: " + problem)
+        raise Refused("delta package: %s" % problem) from None
+    for entry in left_out:
+        progress.note("%s left out of the delta package (over its limits); players get it "
+                      "as a blob" % entry["path"])
+    kept = {id(entry) for entry in entries}
     folders = set()
     for entry, temp in made:
-        target = Path(feed) / "upd" / "delta" / entry["payload"]["path"]
+        if id(entry) not in kept:
+            os.unlink(temp)
+            continue
+        target = Path(feed) / UPDATE_FOLDER / DELTA_FOLDER / entry["payload"]["path"]
         if target.exists() and target.stat().st_size == entry["payload"]["compressed"]["bytes"]:
             os.unlink(temp)  # named by its own digest: the same bytes are already there
         else:
@@ -335,7 +349,7 @@ def build_delta(feed, files, entries_by_path, base_root, min_size, jobs, workdir
     text = delta.document_bytes(entries, source_name)
     digest = hashlib.sha256(text).hexdigest()
     location = delta_location(digest)
-    target = Path(feed) / "upd" / location
+    target = Path(feed) / UPDATE_FOLDER / location
     if not target.exists() or target.read_bytes() != text:
         write_atomic(target, text)
     return manifest.DeltaDescriptor(location, digest, len(text)), entries
@@ -387,7 +401,7 @@ def record_history(feed, body):
 
 def publish(client, feed, version, executable=None, base=None, jobs=1,
             delta_min_size=DEFAULT_DELTA_MIN_SIZE, compression="zlib", level=DEFAULT_LEVEL,
-            excludes=(), progress=None):
+            excludes=(), progress=None, delta_level=DEFAULT_DELTA_LEVEL):
     """Publishes CLIENT into FEED. Raises Refused for input the launcher would refuse
     (nothing is written then) and FeedError when the work cannot be done."""
     problem = rules.version_problem(version)
@@ -397,7 +411,8 @@ def publish(client, feed, version, executable=None, base=None, jobs=1,
     problem = rules.executable_problem(executable)
     if problem:
         raise Refused("--executable %s %s" % (executable, problem))
-    if compression not in blobs.COMPRESSIONS or not 1 <= level <= 9 or jobs < 1:
+    if compression not in blobs.COMPRESSIONS or not 1 <= level <= 9 or \
+            not 1 <= delta_level <= 9 or jobs < 1:
         raise FeedError("compression must be one of %s, level 1 to 9, jobs at least 1" %
                         ", ".join(blobs.COMPRESSIONS))
     if base is not None and not (Path(base) / "element").is_dir():
@@ -429,12 +444,13 @@ def publish(client, feed, version, executable=None, base=None, jobs=1,
             fsync_folder(folder)
         outcome.new_blobs = len(publisher.new_blobs)
         outcome.new_blob_bytes = sum(size for _, size in publisher.new_blobs)
-        outcome.reused_blobs = len({e.sha256 for e in entries}) - outcome.new_blobs
+        outcome.reused_blobs = len({e.sha256 for e in entries
+                                    if e.size <= rules.LARGEST_BLOB_FILE}) - outcome.new_blobs
 
         descriptor, delta_entries = None, []
         if base is not None:
             descriptor, delta_entries = build_delta(feed, files, entries_by_path, base,
-                                                    delta_min_size, jobs, workdir, level,
+                                                    delta_min_size, jobs, workdir, delta_level,
                                                     progress)
             outcome.delta_entries = {e["path"]: e["operation"] for e in delta_entries}
             outcome.delta_location = descriptor.url if descriptor else ""
