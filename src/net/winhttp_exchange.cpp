@@ -81,6 +81,25 @@ std::string WinHttpExchange::content_encoding() const {
 
 void WinHttpExchange::send(const HttpRequest& request) {
     const ParsedUrl url = parse_url(request.url);
+    const int timeout = std::clamp(request.timeout_ms, shortest_timeout_ms, longest_timeout_ms);
+    open_connection(request, url, timeout);
+    open_request(request, url, timeout);
+    send_and_receive(request);
+    DWORD status = 0;
+    DWORD status_size = sizeof(status);
+    if (!WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        transport_failure("http_status");
+    }
+    status_ = status;
+    has_status_ = true;
+    query_headers();
+}
+
+// The session (user agent, proxy rule, time-outs, TLS 1.2 only) and the connection.
+void WinHttpExchange::open_connection(const HttpRequest& request, const ParsedUrl& url,
+                                      int timeout) {
     const std::wstring user_agent = std::wstring(L"VornellLauncher/") + launcher_build_wide;
     const DWORD access = request.trust == UrlTrust::loopback_only
                              ? WINHTTP_ACCESS_TYPE_NO_PROXY
@@ -90,7 +109,6 @@ void WinHttpExchange::send(const HttpRequest& request) {
     if (!session_) {
         transport_failure("winhttp_open");
     }
-    const int timeout = std::clamp(request.timeout_ms, shortest_timeout_ms, longest_timeout_ms);
     if (!WinHttpSetTimeouts(session_.get(), timeout, timeout, timeout, timeout)) {
         transport_failure("set_timeouts");
     }
@@ -102,6 +120,10 @@ void WinHttpExchange::send(const HttpRequest& request) {
     if (!connection_) {
         transport_failure("connect");
     }
+}
+
+// The request handle with its response time-out and the never-follow redirect policy.
+void WinHttpExchange::open_request(const HttpRequest& request, const ParsedUrl& url, int timeout) {
     if (!is_allowed_method(request.method)) {
         throw LauncherError("http_method", L"Неподдерживаемый метод запроса.");
     }
@@ -119,7 +141,9 @@ void WinHttpExchange::send(const HttpRequest& request) {
     // A redirect is never followed: a 3xx status reaches the caller unchanged.
     set_dword_option(request_.get(), WINHTTP_OPTION_REDIRECT_POLICY,
                      WINHTTP_OPTION_REDIRECT_POLICY_NEVER, "redirect_policy");
+}
 
+void WinHttpExchange::send_and_receive(const HttpRequest& request) {
     const std::wstring header_block = request_header_block(request.headers);
     if (request.body.size() > 0xffffffffull) {
         throw LauncherError("body_limit", L"Запрос превышает допустимый размер.");
@@ -136,16 +160,6 @@ void WinHttpExchange::send(const HttpRequest& request) {
     if (!WinHttpReceiveResponse(request_.get(), nullptr)) {
         transport_failure("receive_response");
     }
-    DWORD status = 0;
-    DWORD status_size = sizeof(status);
-    if (!WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
-                             WINHTTP_NO_HEADER_INDEX)) {
-        transport_failure("http_status");
-    }
-    status_ = status;
-    has_status_ = true;
-    query_headers();
 }
 
 void WinHttpExchange::parse_content_length() {

@@ -11,6 +11,7 @@
 
 #include "core/launcher_error.h"
 #include "net/http.h"
+#include "net/url_policy.h"
 #include "net/winhttp_handle.h"
 
 namespace vorn {
@@ -44,6 +45,9 @@ class WinHttpExchange {
     void enrich(LauncherError& error, std::uint64_t bytes_received) const;
 
   private:
+    void open_connection(const HttpRequest& request, const ParsedUrl& url, int timeout);
+    void open_request(const HttpRequest& request, const ParsedUrl& url, int timeout);
+    void send_and_receive(const HttpRequest& request);
     void query_headers();
 
     // Declared in this order so they close request, connection, session.

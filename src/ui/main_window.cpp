@@ -182,39 +182,97 @@ POINT client_point_of_cursor(HWND window) {
     return point;
 }
 
-LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT on_create(LauncherWindow& state) {
+    if (!create_buttons(state)) {
+        return -1;
+    }
+    if (state.channel) {
+        state.channel->attach(state.window);
+    }
+    update_buttons(state);
+    PostMessageW(state.window, wm_window_ready, 0, 0);
+    return 0;
+}
+
+void on_view_changed(LauncherWindow& state) {
+    if (state.channel) {
+        state.view = state.channel->take_view();
+    }
+    update_buttons(state);
+}
+
+// The top strip drags the window, except the minimise and close zones.
+LRESULT on_hit_test(HWND window, LPARAM lparam) {
+    POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    ScreenToClient(window, &point);
+    if (point.y >= layout::drag_bottom || in_minimise_zone(point) || in_close_zone(point)) {
+        return HTCLIENT;
+    }
+    return HTCAPTION;
+}
+
+bool on_set_cursor(HWND window) {
+    const POINT point = client_point_of_cursor(window);
+    if (in_minimise_zone(point) || in_close_zone(point)) {
+        SetCursor(hand_cursor());
+        return true;
+    }
+    return false;
+}
+
+void on_left_button_up(HWND window, LPARAM lparam) {
+    const POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    if (in_minimise_zone(point)) {
+        ShowWindow(window, SW_MINIMIZE);
+    } else if (in_close_zone(point)) {
+        SendMessageW(window, WM_CLOSE, 0, 0);
+    }
+}
+
+void on_close(LauncherWindow& state) {
+    // An update cannot be abandoned half-way: ask the player to wait instead.
+    if (state.view.busy) {
+        state.view.hint = wait_hint;
+        InvalidateRect(state.window, &layout::status_panel, FALSE);
+    } else {
+        DestroyWindow(state.window);
+    }
+}
+
+void on_destroy(LauncherWindow& state) {
+    if (state.channel) {
+        state.channel->detach();
+    }
+    PostQuitMessage(0);
+}
+
+// The window's state travels in GWLP_USERDATA from WM_NCCREATE on.
+LauncherWindow* attach_state(HWND window, UINT message, LPARAM lparam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
         auto* state = static_cast<LauncherWindow*>(create->lpCreateParams);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
         state->window = window;
-        return DefWindowProcW(window, message, wparam, lparam);
+        return nullptr;  // nothing to handle yet
     }
-    auto* state = reinterpret_cast<LauncherWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return reinterpret_cast<LauncherWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    LauncherWindow* state = attach_state(window, message, lparam);
     if (!state) {
         return DefWindowProcW(window, message, wparam, lparam);
     }
     switch (message) {
         case WM_CREATE:
-            if (!create_buttons(*state)) {
-                return -1;
-            }
-            if (state->channel) {
-                state->channel->attach(window);
-            }
-            update_buttons(*state);
-            PostMessageW(window, wm_window_ready, 0, 0);
-            return 0;
+            return on_create(*state);
         case wm_window_ready:
             if (state->on_ready) {
                 state->on_ready();
             }
             return 0;
         case wm_view_changed:
-            if (state->channel) {
-                state->view = state->channel->take_view();
-            }
-            update_buttons(*state);
+            on_view_changed(*state);
             return 0;
         case wm_close_now:
             DestroyWindow(window);
@@ -232,45 +290,21 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             return 0;
         case WM_ERASEBKGND:
             return 1;
-        case WM_NCHITTEST: {
-            POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
-            ScreenToClient(window, &point);
-            if (point.y >= layout::drag_bottom || in_minimise_zone(point) || in_close_zone(point)) {
-                return HTCLIENT;
-            }
-            return HTCAPTION;
-        }
-        case WM_SETCURSOR: {
-            const POINT point = client_point_of_cursor(window);
-            if (in_minimise_zone(point) || in_close_zone(point)) {
-                SetCursor(hand_cursor());
+        case WM_NCHITTEST:
+            return on_hit_test(window, lparam);
+        case WM_SETCURSOR:
+            if (on_set_cursor(window)) {
                 return TRUE;
             }
             break;
-        }
-        case WM_LBUTTONUP: {
-            const POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
-            if (in_minimise_zone(point)) {
-                ShowWindow(window, SW_MINIMIZE);
-            } else if (in_close_zone(point)) {
-                SendMessageW(window, WM_CLOSE, 0, 0);
-            }
+        case WM_LBUTTONUP:
+            on_left_button_up(window, lparam);
             return 0;
-        }
         case WM_CLOSE:
-            // An update cannot be abandoned half-way: ask the player to wait instead.
-            if (state->view.busy) {
-                state->view.hint = wait_hint;
-                InvalidateRect(window, &layout::status_panel, FALSE);
-            } else {
-                DestroyWindow(window);
-            }
+            on_close(*state);
             return 0;
         case WM_DESTROY:
-            if (state->channel) {
-                state->channel->detach();
-            }
-            PostQuitMessage(0);
+            on_destroy(*state);
             return 0;
         default:
             break;
