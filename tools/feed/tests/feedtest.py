@@ -3,7 +3,6 @@
 
 import contextlib
 import io
-import os
 import random
 import shutil
 import subprocess
@@ -33,8 +32,7 @@ def noise(size, seed=0):
 
 class FeedCase(unittest.TestCase):
     def setUp(self):
-        self.dir = Path(tempfile.mkdtemp(prefix="vorn-feed-test-", dir=os.environ.get(
-            "VORN_FEED_TEST_TMP")))
+        self.dir = Path(tempfile.mkdtemp(prefix="vorn-feed-test-"))
         self.addCleanup(shutil.rmtree, self.dir, True)
         self.feed = self.dir / "feed"
 
