@@ -53,6 +53,7 @@ case "${1:-}" in
     "$here/bench/blob_download_bench.sh" "$build"
     "$here/bench/verify_bench.sh" "$build"
     python3 "$here/bench/update_bench.py" "$build"
+    python3 "$here/bench/feed_publish_bench.py"
     ;;
   *)
     echo "usage: ./dev.sh demo | test | unit | build | bench" >&2

@@ -275,6 +275,14 @@ class Launcher:
         self.exe = self.build / "src" / "app" / "VornellLauncher.exe"
         self.game = self.build / "tests" / "fake_game.exe"
 
+    def build_text(self):
+        """The launcher build the build folder was configured with (its project version)."""
+        cache = (self.build / "CMakeCache.txt").read_text(encoding="utf-8")
+        for line in cache.splitlines():
+            if line.startswith("CMAKE_PROJECT_VERSION:"):
+                return line.split("=", 1)[1]
+        raise RuntimeError(f"no project version in {self.build / 'CMakeCache.txt'}")
+
     def env(self):
         env = dict(os.environ)
         env.update(WINEPREFIX=str(self.build / "wineprefix"), WINEDEBUG="-all",

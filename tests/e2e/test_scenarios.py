@@ -29,7 +29,7 @@ class Scenarios(unittest.TestCase):
         code, result, _ = self.scene.run(action)
         self.assertEqual(code, 0, result)
         self.assertTrue(result["ok"], result)
-        self.assertEqual(result["build"], "2026.10.26.4")
+        self.assertEqual(result["build"], self.scene.launcher.build_text())
         self.assertTrue(result["local_test"])
         return result
 
