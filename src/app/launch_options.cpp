@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "core/file_system.h"
 #include "core/hex.h"
 
 namespace vorn {
@@ -72,7 +73,8 @@ LaunchOptions parse_launch_options(const std::vector<std::wstring>& args) {
             options.qa_config_path = reader.next_path();
         } else if (arg == L"--qa-result") {
             refuse_repeat(!options.qa_result_path.empty());
-            options.qa_result_path = reader.next_path();
+            // Absolute now: the result file's folder must be known when it is written.
+            options.qa_result_path = absolute_normal(reader.next_path()).native();
         } else if (arg == L"--qa-action") {
             refuse_repeat(options.has_qa_action);
             const auto action = action_from_name(reader.next_value());

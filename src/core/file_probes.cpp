@@ -1,7 +1,10 @@
 #include "core/file_probes.h"
 
+#include <optional>
+
 #include "core/file_system.h"
 #include "core/launcher_error.h"
+#include "core/unique_handle.h"
 
 namespace vorn {
 
@@ -23,6 +26,46 @@ void remove_file_if_present(const std::filesystem::path& path) {
     const DWORD error = GetLastError();
     if (!is_not_found(error)) {
         throw LauncherError("local_state", L"Не удалось завершить сохранение состояния.", error);
+    }
+}
+
+bool clear_read_only(const std::filesystem::path& path) {
+    const DWORD attributes = file_attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        return true;
+    }
+    return SetFileAttributesW(long_path(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) !=
+           FALSE;
+}
+
+namespace {
+
+std::optional<BY_HANDLE_FILE_INFORMATION> identity_of(const std::filesystem::path& path) {
+    // No access to the content is asked for: a running executable can still be opened.
+    UniqueFile file(CreateFileW(long_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info)) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+}  // namespace
+
+bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+    try {
+        const auto first = identity_of(a);
+        const auto second = first ? identity_of(b) : std::nullopt;
+        return second && first->dwVolumeSerialNumber == second->dwVolumeSerialNumber &&
+               first->nFileIndexHigh == second->nFileIndexHigh &&
+               first->nFileIndexLow == second->nFileIndexLow;
+    } catch (const std::exception&) {
+        return false;  // a path that cannot even be formed names no file
     }
 }
 

@@ -26,6 +26,16 @@ bool file_exists(const std::filesystem::path& path);
 // Deletes a file; an absent one is fine. "local_state" for any other failure.
 void remove_file_if_present(const std::filesystem::path& path);
 
+// Takes the read-only attribute off a file that has it, so that it can be flushed,
+// replaced or deleted. False (GetLastError set) when the attributes cannot be read or
+// changed; an absent file is false with a not-found error.
+bool clear_read_only(const std::filesystem::path& path);
+
+// True when both paths open the same file (same volume serial and file index), however
+// they are spelled: a short name, a substituted or mapped drive. False when either cannot
+// be opened. Never throws.
+bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // The size of a file; a failure is "local_io".
 std::uint64_t client_file_size(const std::filesystem::path& path);
 

@@ -39,6 +39,23 @@ bool is_reserved_base_name(std::wstring_view component) {
            base[3] >= L'1' && base[3] <= L'9';
 }
 
+// "VORNEL~1.EXE": a name of at most 8.3 characters with a "~" and a digit after it, the
+// shape of a generated short name. Such a name may be a second spelling of another file
+// (of the updater, or of another entry of the same document), so it is never accepted.
+bool has_short_name_shape(std::wstring_view component) {
+    const std::size_t dot = component.find(L'.');
+    const std::size_t base = dot == std::wstring_view::npos ? component.size() : dot;
+    const std::size_t extension = dot == std::wstring_view::npos ? 0 : component.size() - dot - 1;
+    if (base == 0 || base > 8 || extension > 3 ||
+        (dot != std::wstring_view::npos &&
+         component.find(L'.', dot + 1) != std::wstring_view::npos)) {
+        return false;
+    }
+    const std::size_t tilde = component.find(L'~');
+    return tilde != std::wstring_view::npos && tilde + 1 < base && component[tilde + 1] >= L'0' &&
+           component[tilde + 1] <= L'9';
+}
+
 [[noreturn]] void refuse_unsafe(const wchar_t* message) {
     throw LauncherError("unsafe_path", message);
 }
@@ -55,6 +72,9 @@ void check_component(std::wstring_view component) {
     }
     if (is_reserved_base_name(component)) {
         refuse_unsafe(L"Описание обновления содержит зарезервированное имя файла.");
+    }
+    if (has_short_name_shape(component)) {
+        refuse_unsafe(L"Описание обновления содержит небезопасный путь.");
     }
 }
 
@@ -297,6 +317,43 @@ std::filesystem::path resolve_client_path(const std::filesystem::path& root,
     std::filesystem::path path = resolve_relative_path(root, relative, links);
     require_local_path_length(path);
     return path;
+}
+
+namespace {
+
+// One of the two path calls that size their output: the text, or nothing on failure.
+std::optional<std::wstring> path_call(DWORD (*call)(LPCWSTR, LPWSTR, DWORD),
+                                      const std::wstring& path) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 3; ++tries) {
+        const DWORD length = call(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::nullopt;
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length);  // the size it needs, terminator included
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::wstring stored_spelling(const std::wstring& path) {
+    // Client roots are shorter than MAX_PATH (the local path rule); the prefixed form is
+    // not expanded by every implementation, so longer paths are left as given.
+    if (path.empty() || path.size() >= MAX_PATH || path.starts_with(long_prefix)) {
+        return path;
+    }
+    try {
+        const auto short_form = path_call(GetShortPathNameW, path);
+        const auto stored = short_form ? path_call(GetLongPathNameW, *short_form) : std::nullopt;
+        return stored.value_or(path);
+    } catch (const std::exception&) {
+        return path;  // the spelling only joins two names of one folder; as given is safe
+    }
 }
 
 }  // namespace vorn

@@ -35,6 +35,11 @@ enum class LinkCheck : bool { skip = false, refuse_links = true };
 // leading separators, which std::filesystem::absolute of this runtime does not.
 std::filesystem::path absolute_normal(const std::filesystem::path& path);
 
+// The path as the file system spells it: 8.3 short components expanded and every
+// component in its stored case (GetShortPathNameW, then GetLongPathNameW). The path as
+// given when it does not exist or cannot be read. Never throws.
+std::wstring stored_spelling(const std::wstring& path);
+
 // The form every Windows file call receives: absolute, normalised, with the \\?\ or
 // \\?\UNC\ prefix. A path that already has the prefix is returned unchanged.
 std::wstring long_path(const std::filesystem::path& path);

@@ -27,7 +27,9 @@ std::string random_hex(std::size_t count) {
 }
 
 std::string client_key(const std::filesystem::path& folder) {
-    std::wstring text = backslashes(absolute_normal(folder).native());
+    // One folder has one key however it was named: a short 8.3 name or another case of a
+    // component reads as the file system stores it.
+    std::wstring text = backslashes(stored_spelling(absolute_normal(folder).native()));
     // A drive root keeps its backslash; every other folder ends with exactly one.
     while (text.size() > 3 && text.back() == L'\\') {
         text.pop_back();

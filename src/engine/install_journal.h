@@ -10,6 +10,8 @@
 namespace vorn {
 
 inline constexpr const char* transaction_layout = "element-v1";
+// Recovery copies a backup to "<live file>.vorn-recovery", then moves it over the live file.
+inline constexpr const wchar_t* recovery_temporary_suffix = L".vorn-recovery";
 
 // Where the transaction folders lie: under element/ (the journal names "element-v1"), or
 // at the client root in journals written by older builds (no "layout" key).

@@ -175,8 +175,10 @@ fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
 }
 
 void move_into_place(const fs::path& source, const fs::path& live) {
-    if (!MoveFileExW(long_path(source).c_str(), long_path(live).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // A read-only live file is replaced like any other: its attribute goes with it.
+    const bool live_writable = clear_read_only(live) || is_not_found(GetLastError());
+    if (!live_writable || !MoveFileExW(long_path(source).c_str(), long_path(live).c_str(),
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         throw LauncherError("install_replace",
                             L"Не удалось заменить файл. Закройте игру и повторите обновление.",
                             GetLastError());
@@ -185,7 +187,10 @@ void move_into_place(const fs::path& source, const fs::path& live) {
 
 void copy_to_backup(const fs::path& source, const fs::path& target) {
     ensure_service_directory(target.parent_path());
-    if (!CopyFileW(long_path(source).c_str(), long_path(target).c_str(), TRUE)) {
+    // CopyFileW copies the read-only attribute too; a backup must be flushable now and
+    // deletable later, so it never keeps it.
+    if (!CopyFileW(long_path(source).c_str(), long_path(target).c_str(), TRUE) ||
+        !clear_read_only(target)) {
         throw LauncherError("backup_write", L"Не удалось сохранить резервную копию файла.",
                             GetLastError());
     }
@@ -196,6 +201,20 @@ void copy_to_backup(const fs::path& source, const fs::path& target) {
     if (!copy || !FlushFileBuffers(copy.get())) {
         throw LauncherError("backup_write", L"Не удалось сохранить резервную копию файла.",
                             GetLastError());
+    }
+}
+
+void require_recoverable_paths(const UpdateEngine& engine, const fs::path& folder,
+                               const std::vector<std::string>& paths) {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        require_local_path_length(
+            resolve_relative_path(folder, backup_entry_name(i), LinkCheck::refuse_links));
+        const fs::path live = resolve_client_path(engine, paths[i], LinkCheck::refuse_links);
+        if (file_exists(live)) {
+            fs::path temporary = live;
+            temporary += recovery_temporary_suffix;
+            require_local_path_length(temporary);
+        }
     }
 }
 
@@ -217,6 +236,13 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
         return;
     }
     const std::string id = random_hex(16);
+    std::vector<std::string> paths;
+    for (const ManifestFile& file : files) {
+        paths.push_back(file.path);
+    }
+    // Refused before anything is downloaded, and again before the journal is written.
+    require_recoverable_paths(engine, transaction_folder(engine, id, TransactionLayout::element),
+                              paths);
     const fs::path folder = begin_transaction(engine, id);
 
     ExpectedStates expected;
@@ -332,6 +358,12 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
         fail_state(L"Неверное состояние временной папки обновления.");
     }
 
+    std::vector<std::string> paths;
+    for (const StagedFile& file : staged) {
+        paths.push_back(file.path);
+    }
+    require_recoverable_paths(engine, folder, paths);
+
     // Backups first: every replaced file has a verified copy before the journal says so.
     const InstallJournal journal{.root = client_key(engine.root),
                                  .id = id,
@@ -344,7 +376,12 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
     publish_staged_files(engine, staged, journal.entries);
     reach(engine, "all_published");
     remove_file_if_present(engine.transaction_path);
-    remove_transaction_folder(engine, id, TransactionLayout::element);
+    try {
+        remove_transaction_folder(engine, id, TransactionLayout::element);
+    } catch (const LauncherError&) {
+        // Every file is installed and verified and the journal is gone: a folder held open
+        // (an antivirus scanning a fresh backup) only costs space until a later sweep.
+    }
 }
 
 bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
@@ -395,6 +432,7 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
         return false;
     }
     for (const fs::path& file : files) {
+        clear_read_only(file);  // backups of older builds kept the attribute
         remove_file_if_present(file);
     }
     for (const fs::path& sub : folders) {

@@ -34,6 +34,12 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
 // Creates the transaction folder with its owner file and "staged" folder.
 std::filesystem::path begin_transaction(UpdateEngine& engine, const std::string& id);
 
+// Refuses ("local_path_length") a transaction whose undoing would need a path that is too
+// long: each entry's backup in `folder` and the temporary recovery copies an existing live
+// file over. Checked before the journal exists, so an install that starts can be undone.
+void require_recoverable_paths(const UpdateEngine& engine, const std::filesystem::path& folder,
+                               const std::vector<std::string>& paths);
+
 // Backs up and verifies every live file, writes the journal and the repair marker, moves
 // the staged files into place one by one (each checked before and after), then removes
 // the journal and the folder.

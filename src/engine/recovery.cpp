@@ -24,8 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const wchar_t* recovery_suffix = L".vorn-recovery";
-
 // A journal entry with its paths resolved and its old content proven.
 struct RecoveryEntry {
     JournalEntry journaled;
@@ -94,10 +92,16 @@ void roll_back(UpdateEngine& engine, const RecoveryEntry& entry) {
         return;
     }
     fs::path temp = entry.live;
-    temp += recovery_suffix;
+    temp += recovery_temporary_suffix;
     require_local_path_length(temp);
     if (file_exists(temp)) {
-        fail_conflict(L"Временный файл восстановления уже существует.");
+        // Only recovery writes this name, and only from a backup it has verified: what is
+        // left there is a copy a killed recovery did not finish, never anyone's data.
+        if (!is_plain_file(temp)) {
+            fail_conflict(L"Временный файл восстановления уже существует.");
+        }
+        clear_read_only(temp);
+        remove_file_if_present(temp);
     }
     copy_to_backup(entry.backup, temp);
     move_into_place(temp, entry.live);

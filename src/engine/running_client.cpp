@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/file_probes.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
 
@@ -73,7 +74,8 @@ void ensure_game_not_running(const std::filesystem::path& game_path) {
         std::wstring image;
         if (equal_ignoring_case(entry.szExeFile, game_executable) &&
             read_image_path(entry.th32ProcessID, image) &&
-            equal_ignoring_case(image.c_str(), target.c_str())) {
+            (equal_ignoring_case(image.c_str(), target.c_str()) ||
+             is_same_file(image, game_path))) {
             throw LauncherError("game_running",
                                 L"Закройте игру перед обновлением или восстановлением файлов.");
         }

@@ -20,12 +20,20 @@ std::wstring join(const std::wstring& base, const std::wstring& name) {
     return base + L"\\" + name;
 }
 
-std::wstring without_last_component(const std::wstring& path) {
-    const std::size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
-}
-
 }  // namespace
+
+std::wstring folder_of(const std::wstring& file_path) {
+    const std::size_t separator = file_path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return std::wstring();
+    }
+    std::wstring folder = file_path.substr(0, separator);
+    // "D:" alone names the current folder of drive D, not its root: keep the separator.
+    if (folder.empty() || folder.back() == L':') {
+        folder.push_back(L'\\');
+    }
+    return folder;
+}
 
 std::wstring client_cache_dir(const std::wstring& local_app_data, const std::wstring& root) {
     return join(local_app_data, L"Vornell\\Launcher\\Clients\\" + to_utf16(client_key(root)));
@@ -41,7 +49,7 @@ std::wstring launcher_folder() {
     if (module_length == 0 || module_length == path_buffer_size) {
         throw_win32_error("module_path", GetLastError());
     }
-    return without_last_component(std::wstring(buffer.data(), module_length));
+    return folder_of(std::wstring(buffer.data(), module_length));
 }
 
 LauncherConfig default_config() {

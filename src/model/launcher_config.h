@@ -23,6 +23,10 @@ struct LauncherConfig {
     }
 };
 
+// The folder holding a file: "D:\\Games\\Vornell" for "D:\\Games\\Vornell\\a.exe", and "D:\\"
+// (never the drive-relative "D:") for a file in a drive root. Empty without a separator.
+std::wstring folder_of(const std::wstring& file_path);
+
 // The folder of the launcher's own executable. Throws LauncherError "module_path".
 std::wstring launcher_folder();
 

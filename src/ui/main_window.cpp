@@ -327,13 +327,43 @@ POINT centred_origin() {
             work.top + std::max<LONG>((height - layout::window_height) / 2, 0)};
 }
 
+// Enter presses the button that has the focus, and nothing when none has it.
+void press_focused_button(HWND main_window) {
+    const HWND focus = GetFocus();
+    if (focus == nullptr || GetParent(focus) != main_window || !IsWindowEnabled(focus)) {
+        return;
+    }
+    const int id = GetDlgCtrlID(focus);
+    SendMessageW(main_window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(focus));
+}
+
+// The keys the loop answers itself. IsDialogMessage would turn Enter into IDOK (= Play)
+// and Escape or Ctrl+Break into IDCANCEL (= Update) whatever has the focus, because this
+// window is no dialog and has no default button.
+bool handle_key(HWND main_window, const MSG& message) {
+    if (message.message != WM_KEYDOWN) {
+        return false;
+    }
+    switch (message.wParam) {
+        case VK_ESCAPE:
+            SendMessageW(main_window, WM_CLOSE, 0, 0);
+            return true;
+        case VK_RETURN:
+            press_focused_button(main_window);
+            return true;
+        case VK_CANCEL:  // Ctrl+Break
+            return true;
+        default:
+            return false;
+    }
+}
+
 int message_loop(HWND main_window) {
     MSG message{};
     BOOL got = FALSE;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
-        // Escape closes from any focused button; IsDialogMessage would turn it into IDCANCEL.
-        if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
-            SendMessageW(main_window, WM_CLOSE, 0, 0);
+        if (handle_key(main_window, message)) {
             continue;
         }
         if (!IsDialogMessageW(main_window, &message)) {

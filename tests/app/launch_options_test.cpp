@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "app/launch_options.h"
@@ -33,7 +34,9 @@ TEST(LaunchOptions, HeadlessRunOptions) {
     const LaunchOptions options = parse_launch_options(
         {L"--qa-config", L"C:\\t\\cfg.json", L"--qa-action", L"update", L"--qa-result", L"r.json"});
     EXPECT_EQ(options.qa_config_path, L"C:\\t\\cfg.json");
-    EXPECT_EQ(options.qa_result_path, L"r.json");
+    // A bare result name is made absolute at once: the result is written beside it later,
+    // and a name without a folder has no folder to write the temporary into.
+    EXPECT_EQ(options.qa_result_path, (std::filesystem::current_path() / L"r.json").native());
     EXPECT_EQ(options.qa_action, Action::update);
     EXPECT_TRUE(options.has_qa_action);
     for (const auto& [word, action] : {std::pair{L"startup", Action::startup},

@@ -34,6 +34,23 @@ TEST(ResolveRelativePath, RefusesUnsafeShapes) {
     }
 }
 
+// A short-name spelling could name the updater or another listed file a second time.
+TEST(ResolveRelativePath, ShortNameShapesAreRefused) {
+    for (const char* relative :
+         {"element/VORNEL~1.EXE", "element/vornel~2.exe", "ELEMEN~1/a.pck", "element/MODEL~12.PCK",
+          "element/AB~1", "element/A~1.P", "element/~1"}) {
+        VORN_EXPECT_ERROR(resolve_relative_path(root, relative, LinkCheck::skip), "unsafe_path",
+                          unsafe)
+            << relative;
+    }
+    // Longer than 8.3, or no digit after the tilde: ordinary names.
+    for (const char* relative :
+         {"element/VornellUpdater~1.exe", "element/models~1.pack", "element/ELEMENT~1",
+          "element/a~b.pck", "element/abc~", "element/a.b~1", "element/ab~1.pc.k"}) {
+        EXPECT_NO_THROW(resolve_relative_path(root, relative, LinkCheck::skip)) << relative;
+    }
+}
+
 TEST(ResolveRelativePath, RefusesInvalidCharacters) {
     for (const char* relative :
          {"a\tb", "a|b", "C:/x", "file.txt:stream", "a<b", "a>b", "a\"b", "a?b", "a*b", "a\x1f"}) {

@@ -56,11 +56,12 @@ class EngineFixture {
     // Serves `body` as the content-addressed blob of `digest` (blobs/<2 digits>/<digest>.dat).
     void serve_blob(const std::string& digest, const std::string& body) const;
 
+    // The configuration every engine of this fixture starts from.
+    LauncherConfig config() const;
+
     std::vector<UiSnapshot> views;
 
   private:
-    LauncherConfig config() const;
-
     const LoopbackServer* server_;
     ScopedTempDir client_;
     ScopedTempDir cache_;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <map>
 #include <optional>
 
@@ -131,10 +133,27 @@ INSTANTIATE_TEST_SUITE_P(
                 "recovery_conflict",
                 L"Файл изменён после прерванного обновления. Автоматическое восстановление "
                 L"остановлено."},
-        Refusal{"leftover_temporary",
-                [](auto& c) { c.fixture.write("element/a.pck.vorn-recovery", "half copied"); },
+        Refusal{"recovery_copy_is_a_folder",
+                [](auto& c) {
+                    fs::create_directories(c.fixture.root() / L"element" / L"a.pck.vorn-recovery");
+                },
                 "recovery_conflict", L"Временный файл восстановления уже существует."}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
+
+// A recovery killed while it copied a backup leaves its copy: only recovery writes that
+// name, from a backup it verified, so the next one replaces it and goes on.
+TEST(Recovery, ALeftoverRecoveryCopyIsReplaced) {
+    CrashedClient client(pair, "published", 1);
+    const fs::path leftover = client.fixture.write("element/a.pck.vorn-recovery", "half copied");
+    ASSERT_TRUE(SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    recover_transaction(client.engine());
+    EXPECT_EQ(client.fixture.content_of("element/a.pck"), "a old");
+    EXPECT_EQ(client.fixture.content_of("element/b.pck"), "b old");
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_FALSE(file_exists(client.engine().transaction_path));
+    EXPECT_FALSE(fs::exists(client.folder));
+}
 
 TEST(Recovery, DeletesNewFilesThatArrivedAndKeepsTheirFolders) {
     CrashedClient client(

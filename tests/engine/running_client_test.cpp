@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "core/file_probes.h"
 #include "core/text.h"
 #include "core/unique_handle.h"
 #include "engine/engine_actions.h"
@@ -72,6 +73,27 @@ TEST(RunningClient, OnlyTheGameOfThisFolderBlocks) {
 
     elsewhere.stop();
     EXPECT_NO_THROW(ensure_game_not_running(other_game)) << "an ended game no longer blocks";
+}
+
+TEST(RunningClient, AGameStartedUnderAnotherNameOfItsFolderBlocks) {
+    test::ScopedTempDir dir;
+    const fs::path client = dir / L"Папка клиента Vornell";
+    const fs::path game = install_game(client);
+    wchar_t short_name[MAX_PATH];
+    const DWORD length = GetShortPathNameW(game.c_str(), short_name, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const fs::path short_game(std::wstring(short_name, length));
+    EXPECT_TRUE(is_same_file(short_game, game));
+    EXPECT_FALSE(is_same_file(game, client / L"element"));
+    EXPECT_FALSE(is_same_file(game, client / L"missing.exe"));
+    if (short_game == game) {
+        GTEST_SKIP() << "this file system gives the folder no short name";
+    }
+    // Started through its short name, the game still blocks the long-named client.
+    GameProcess started(short_game);
+    VORN_EXPECT_ERROR(ensure_game_not_running(game), "game_running", running);
+    started.stop();
+    EXPECT_NO_THROW(ensure_game_not_running(game));
 }
 
 TEST(RunningClient, ExecutableNameIsComparedWithoutCase) {

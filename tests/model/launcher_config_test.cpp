@@ -77,6 +77,30 @@ TEST(DefaultConfig, MissingLocalAppDataIsRefused) {
     VORN_EXPECT_ERROR(default_config(), "local_cache", L"Не удалось определить LOCALAPPDATA.");
 }
 
+TEST(DefaultConfig, LauncherFolderKeepsTheRootOfItsDrive) {
+    const std::pair<const wchar_t*, const wchar_t*> rows[] = {
+        {L"D:\\VornellLauncher.exe", L"D:\\"},
+        {L"D:\\Games\\Vornell\\VornellLauncher.exe", L"D:\\Games\\Vornell"},
+        {L"\\\\?\\D:\\VornellLauncher.exe", L"\\\\?\\D:\\"},
+        {L"\\\\server\\share\\VornellLauncher.exe", L"\\\\server\\share"},
+        {L"VornellLauncher.exe", L""},
+    };
+    for (const auto& [module, folder] : rows) {
+        EXPECT_EQ(folder_of(module), folder) << to_utf8(module);
+    }
+    // A launcher in a drive root serves that root wherever it was started from: the key,
+    // the service folder and the updater do not follow the current folder.
+    wchar_t previous[32768];
+    GetCurrentDirectoryW(32768, previous);
+    const std::wstring root = folder_of(L"Z:\\VornellLauncher.exe");
+    SetCurrentDirectoryW(L"Z:\\tmp");
+    const std::string key_from_tmp = client_key(root);
+    SetCurrentDirectoryW(L"Z:\\");
+    EXPECT_EQ(client_key(root), key_from_tmp);
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(updater_path_for(root), L"Z:\\element\\VornellUpdater.exe");
+}
+
 TEST(DefaultConfig, CacheFolderJoinsWithoutDoubledSeparator) {
     EXPECT_EQ(client_cache_dir(L"C:\\Data\\", L"C:\\Game"),
               L"C:\\Data\\Vornell\\Launcher\\Clients\\" + to_utf16(client_key(L"C:\\Game")));
