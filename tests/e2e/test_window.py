@@ -1,4 +1,5 @@
-"""The real window under Xvfb: start-up, a click on "ПРОВЕРИТЬ", closing.
+"""The real window under Xvfb: start-up, a click on "ПРОВЕРИТЬ", keys, closing, and the
+default configuration of a launcher placed in a client folder.
 
     VORN_BUILD_DIR=build python3 tests/e2e/test_window.py
 
@@ -6,6 +7,8 @@ The launcher runs its window against a local-test configuration (no action on th
 line). xdotool clicks and presses keys, ImageMagick's import photographs the screen.
 """
 
+import hashlib
+import json
 import os
 import re
 import shutil
@@ -83,11 +86,13 @@ class Display:
 
 
 class WindowRun:
-    def __init__(self, display, scene):
+    def __init__(self, display, scene=None, exe=None, cwd=None):
         self.display = display
-        self.process = subprocess.Popen(
-            ["wine", str(LAUNCHER.exe), "--qa-config", harness.windows_path(scene.config)],
-            env=display.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command = ["wine", str(exe or LAUNCHER.exe)]
+        if scene is not None:
+            command += ["--qa-config", harness.windows_path(scene.config)]
+        self.process = subprocess.Popen(command, env=display.env(), cwd=cwd,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = None
         self.origin = (0, 0)
 
@@ -207,6 +212,38 @@ class Window(unittest.TestCase):
         run.key("Escape")
         self.assertEqual(run.ended(), 0)
 
+    def test_enter_presses_the_focused_button_and_ctrl_break_nothing(self):
+        # A damaged file: an update would download its blob, a check only reports it.
+        damaged = next(path for path in self.scene.files if path.endswith(".pck"))
+        (self.scene.client.root / damaged).write_bytes(b"damaged")
+        run = self.start()
+
+        def manifest_reads():
+            return sum("manifest.json " in r for r in self.scene.nginx.requests())
+
+        self.assertTrue(wait_until(lambda: manifest_reads() > 0))
+        time.sleep(1.5)
+        after_startup = manifest_reads()
+        run.key("ctrl+Break")
+        run.key("Return")  # no button has the focus yet: nothing happens
+        time.sleep(2.0)
+        self.assertEqual(manifest_reads(), after_startup, "a key started an action")
+        # Play is off in a local test, so the first Tab stop is "ОБНОВИТЬ", the second
+        # "ПРОВЕРИТЬ".
+        run.key("Tab")
+        run.key("Tab")
+        run.key("Return")
+        self.assertTrue(wait_until(lambda: manifest_reads() > after_startup, 30),
+                        "Enter on the focused Check button ran no check")
+        time.sleep(2.0)
+        blobs = [r for r in self.scene.nginx.requests() if ".dat " in r]
+        self.assertEqual(blobs, [], "an update ran")
+        self.assertEqual(run.process.poll(), None)
+        games = subprocess.run(["pgrep", "-f", "elementclient.exe"], capture_output=True)
+        self.assertNotEqual(games.returncode, 0, "the game was started")
+        run.click(CLOSE_ZONE)
+        self.assertEqual(run.ended(), 0)
+
     def test_close_zone_closes(self):
         run = self.start()
         self.assertTrue(wait_until(lambda: any("manifest.json" in r
@@ -234,6 +271,106 @@ class Window(unittest.TestCase):
 
         self.assertTrue(wait_until(closed, 60, 0))
         self.assertEqual(run.process.returncode, 0)
+
+
+def compact(document):
+    return json.dumps(document, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+
+
+def client_key(windows_root):
+    """The key the launcher derives for a client folder spelled as the file system stores it."""
+    text = windows_root.rstrip("\\") + "\\"
+    folded = "".join(c.lower() if "A" <= c <= "Z" else c for c in text)
+    return hashlib.sha256(folded.encode("utf-16-le")).hexdigest()
+
+
+def files_under(folder, skip):
+    """{path: (size, mtime)} of every file under `folder`, leaving out the folders in `skip`."""
+    found = {}
+    for path in folder.rglob("*"):
+        if any(path == s or s in path.parents for s in skip) or not path.is_file():
+            continue
+        stat = path.stat()
+        found[path] = (stat.st_size, stat.st_mtime_ns)
+    return found
+
+
+class DefaultConfiguration(unittest.TestCase):
+    """The launcher placed in a client folder and started with no option: the built-in
+    endpoints under the reserved .example domain, which nothing answers here."""
+
+    DEFAULT_MANIFEST = "https://update.vornell.example/upd/manifest.json"
+
+    @classmethod
+    def setUpClass(cls):
+        if not shutil.which("Xvfb") or not shutil.which("xdotool"):
+            raise unittest.SkipTest("Xvfb and xdotool are installed by the bootstrap")
+        cls.display = Display()
+        cls.display.boot_wine()
+        prefix = Path(cls.display.env()["WINEPREFIX"])
+        cls.local = next(prefix.glob("drive_c/users/*/AppData/Local"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.stop_wine()
+        cls.display.stop()
+
+    def setUp(self):
+        self.dir = Path(tempfile.mkdtemp(prefix="vorn-default-"))
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.client = self.dir / "Клиент Vornell"
+        (self.client / "element").mkdir(parents=True)
+        shutil.copyfile(LAUNCHER.game, self.client / "element" / "elementclient.exe")
+        (self.client / "element" / "data.pck").write_bytes(b"game data")
+        shutil.copyfile(LAUNCHER.exe, self.client / "VornellLauncher.exe")
+        self.key = client_key(harness.windows_path(self.client))
+        self.service = self.local / "Vornell" / "Launcher" / "Clients" / self.key
+        self.addCleanup(shutil.rmtree, self.service, True)
+        self.shots = Path(tempfile.mkdtemp(prefix="vorn-default-shots-"))
+        self.addCleanup(shutil.rmtree, self.shots, True)
+        self.started_in = self.dir / "elsewhere"  # a shortcut's start folder
+        self.started_in.mkdir()
+
+    def write_receipt(self):
+        receipt = {"schema": 2, "root": self.key,
+                   "feed": hashlib.sha256(self.DEFAULT_MANIFEST.encode()).hexdigest(),
+                   "manifest_key": "ab" * 32, "version": "18", "etag": "\"e1\"",
+                   "content_length": 100, "verified_at_utc": "2026-12-01T10:00:00Z"}
+        receipt["checksum"] = hashlib.sha256(compact(receipt).encode()).hexdigest()
+        self.service.mkdir(parents=True, exist_ok=True)
+        (self.service / "installed-v2.json").write_text(json.dumps(receipt, indent=2) + "\n")
+
+    def run_offline(self, name):
+        """Starts the window, waits for its start-up report, photographs it, closes it."""
+        watched = [self.dir, self.local.parent.parent]
+        before = {folder: files_under(folder, [self.client, self.service]) for folder in watched}
+        run = WindowRun(self.display, exe=self.client / "VornellLauncher.exe",
+                        cwd=self.started_in)
+        self.addCleanup(run.kill)
+        run.find()
+        queue = self.service / "diagnostics-pending-v2"
+        self.assertTrue(wait_until(lambda: queue.exists() and any(queue.glob("*.json")), 90),
+                        "the start-up check stored no report of the unreachable server")
+        time.sleep(1.0)
+        photo = run.photo(self.shots / (name + ".png"))
+        run.click(CLOSE_ZONE)
+        self.assertEqual(run.ended(), 0)
+        after = {folder: files_under(folder, [self.client, self.service]) for folder in watched}
+        for folder in watched:
+            self.assertEqual(after[folder], before[folder],
+                             "written outside the client and its service folder")
+        self.assertIn('"manifest_failed"', next(queue.glob("*.json")).read_text())
+        return photo
+
+    def test_without_a_receipt_the_client_waits_for_a_check(self):
+        photo = self.run_offline("no-receipt")
+        self.assertEqual(photo.at(PLAY_FACE), PLAY_OFF)
+        self.assertFalse((self.service / "installed-v2.json").exists())
+
+    def test_a_verified_client_stays_playable_offline(self):
+        self.write_receipt()
+        photo = self.run_offline("receipt")
+        self.assertNotEqual(photo.at(PLAY_FACE), PLAY_OFF, "a verified client cannot play")
 
 
 if __name__ == "__main__":
