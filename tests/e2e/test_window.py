@@ -161,7 +161,9 @@ class Photo:
         return [self.at((x, y)) for y in range(top, bottom) for x in range(left, right)]
 
 
-class Window(unittest.TestCase):
+class OnDisplay(unittest.TestCase):
+    """Tests that share one private display and its Wine prefix."""
+
     @classmethod
     def setUpClass(cls):
         if not shutil.which("Xvfb") or not shutil.which("xdotool"):
@@ -173,6 +175,9 @@ class Window(unittest.TestCase):
     def tearDownClass(cls):
         cls.display.stop_wine()
         cls.display.stop()
+
+
+class Window(OnDisplay):
 
     def setUp(self):
         self.scene = harness.Scene(LAUNCHER)
@@ -295,7 +300,7 @@ def files_under(folder, skip):
     return found
 
 
-class DefaultConfiguration(unittest.TestCase):
+class DefaultConfiguration(OnDisplay):
     """The launcher placed in a client folder and started with no option: the built-in
     endpoints under the reserved .example domain, which nothing answers here."""
 
@@ -303,17 +308,9 @@ class DefaultConfiguration(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        if not shutil.which("Xvfb") or not shutil.which("xdotool"):
-            raise unittest.SkipTest("Xvfb and xdotool are installed by the bootstrap")
-        cls.display = Display()
-        cls.display.boot_wine()
+        super().setUpClass()
         prefix = Path(cls.display.env()["WINEPREFIX"])
         cls.local = next(prefix.glob("drive_c/users/*/AppData/Local"))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.display.stop_wine()
-        cls.display.stop()
 
     def setUp(self):
         self.dir = Path(tempfile.mkdtemp(prefix="vorn-default-"))

@@ -17,6 +17,7 @@
 #include "net/fetch.h"
 #include "net/http.h"
 #include "net/winhttp_transport.h"
+#include "support/cert_store.h"
 #include "support/fixtures.h"
 #include "support/launcher_error_assert.h"
 #include "support/loopback_control.h"
@@ -27,18 +28,8 @@ namespace {
 
 using nlohmann::json;
 
-struct CertStoreTraits {
-    using type = HCERTSTORE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type store) noexcept { CertCloseStore(store, 0); }
-};
-struct CertContextTraits {
-    using type = PCCERT_CONTEXT;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type cert) noexcept { CertFreeCertificateContext(cert); }
-};
-using UniqueStore = UniqueHandle<CertStoreTraits>;
-using UniqueCert = UniqueHandle<CertContextTraits>;
+using test::UniqueCert;
+using test::UniqueStore;
 
 // The listeners the tls fixture started, and what it wrote beside them.
 struct TlsListeners {

@@ -4,39 +4,15 @@
 #                           A server already running for STATE_DIR is stopped first.
 # stop STATE_DIR:           stop that server (nothing to do when it is gone).
 set -euo pipefail
+# shellcheck source=daemon_lib.sh
+. "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/daemon_lib.sh"
 server="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/loopback_server.py"
 
 die() { echo "loopback_server_ctl: $*" >&2; exit 1; }
 
-# Zombies count as gone: the detached server is reaped by whoever adopted it.
-alive() {
-  local st
-  st=$(sed -E 's/^.*\) ([A-Za-z]).*$/\1/' "/proc/$1/stat" 2>/dev/null) || return 1
-  [ -n "$st" ] && [ "$st" != Z ]
-}
-
-# Prints the pid of the live server of this state dir. The command line is checked
-# so a recycled pid never gets an unrelated process killed.
-server_pid() {
-  local state=$1 pid
-  [ -f "$state/pid" ] || return 1
-  pid=$(<"$state/pid")
-  [[ "$pid" =~ ^[0-9]+$ ]] && alive "$pid" || return 1
-  tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -qxF -- "$state/port" || return 1
-  echo "$pid"
-}
-
 stop_server() {
-  local state=$1 pid i
-  if pid=$(server_pid "$state"); then
-    kill -TERM "$pid" 2>/dev/null || true
-    for ((i = 0; i < 50; i++)); do
-      alive "$pid" || break
-      sleep 0.1
-    done
-    if alive "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
-  fi
-  rm -f "$state/pid" "$state/port"
+  stop_owned "$1" "$1/port"
+  rm -f "$1/port"
 }
 
 start_server() {

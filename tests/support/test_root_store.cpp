@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/unique_handle.h"
+#include "support/cert_store.h"
 
 namespace {
 
@@ -27,18 +28,8 @@ namespace {
 // ever added or removed.
 constexpr wchar_t test_ca_subject[] = L"CN=Vornell loopback test CA";
 
-struct CertStoreTraits {
-    using type = HCERTSTORE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type store) noexcept { CertCloseStore(store, 0); }
-};
-struct CertContextTraits {
-    using type = PCCERT_CONTEXT;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type cert) noexcept { CertFreeCertificateContext(cert); }
-};
-using UniqueStore = vorn::UniqueHandle<CertStoreTraits>;
-using UniqueCert = vorn::UniqueHandle<CertContextTraits>;
+using vorn::test::UniqueCert;
+using vorn::test::UniqueStore;
 
 int fail(const char* what) {
     std::fprintf(stderr, "test_root_store: %s (error %lu)\n", what, GetLastError());

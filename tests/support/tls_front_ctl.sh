@@ -12,40 +12,16 @@
 #   server.pem/.key      issued by that CA for 127.0.0.1
 #   self-signed.pem/.key a self-signed certificate for 127.0.0.1
 set -euo pipefail
+# shellcheck source=daemon_lib.sh
+. "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/daemon_lib.sh"
 front="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/tls_front.py"
 ca_subject="/CN=Vornell loopback test CA"
 
 die() { echo "tls_front_ctl: $*" >&2; exit 1; }
 
-# Zombies count as gone: the detached front is reaped by whoever adopted it.
-alive() {
-  local st
-  st=$(sed -E 's/^.*\) ([A-Za-z]).*$/\1/' "/proc/$1/stat" 2>/dev/null) || return 1
-  [ -n "$st" ] && [ "$st" != Z ]
-}
-
-# The pid of the live front of this state dir; the command line is checked so a
-# recycled pid never gets an unrelated process killed.
-front_pid() {
-  local state=$1 pid
-  [ -f "$state/pid" ] || return 1
-  pid=$(<"$state/pid")
-  [[ "$pid" =~ ^[0-9]+$ ]] && alive "$pid" || return 1
-  tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -qxF -- "$state/ports.json" || return 1
-  echo "$pid"
-}
-
 stop_front() {
-  local state=$1 pid i
-  if pid=$(front_pid "$state"); then
-    kill -TERM "$pid" 2>/dev/null || true
-    for ((i = 0; i < 50; i++)); do
-      alive "$pid" || break
-      sleep 0.1
-    done
-    if alive "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
-  fi
-  rm -f "$state/pid" "$state/ports.json"
+  stop_owned "$1" "$1/ports.json"
+  rm -f "$1/ports.json"
 }
 
 make_certificates() {
