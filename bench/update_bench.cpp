@@ -28,17 +28,17 @@ double now_seconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: update_bench CLIENT_DIR CACHE_DIR FEED_URL\n");
+    if (argc < 5) {
+        std::fprintf(stderr,
+                     "usage: update_bench CLIENT_DIR CACHE_DIR MANIFEST_URL UPDATE_BASE_URL\n");
         return 2;
     }
     LauncherConfig config;
     config.root = to_utf16(argv[1]);
     config.cache_dir = to_utf16(argv[2]);
     config.local_test = true;
-    const std::wstring feed = to_utf16(argv[3]);
-    config.endpoints.manifest_url = feed + L"manifest.json";
-    config.endpoints.update_base_url = feed + L"blobs/";
+    config.endpoints.manifest_url = to_utf16(argv[3]);
+    config.endpoints.update_base_url = to_utf16(argv[4]);
 
     // Each moment of the installation is charged to the phase it ends.
     std::map<std::string, double> phases;

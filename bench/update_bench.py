@@ -42,12 +42,9 @@ def main():
             damaged[len(damaged) // 2] ^= 0xFF  # same size: every file is read and backed up
             target.write_bytes(bytes(damaged))
         (client / "element" / "elementclient.exe").write_bytes(b"game")
-        # The measuring program reads FEED_URL/manifest.json and FEED_URL/blobs/xx/: the
-        # published update folder is served at both places.
-        nginx = harness.Nginx(feed.root / "upd", work,
-                              aliases={"/blobs/": feed.root / "upd"}).start()
+        nginx = harness.Nginx(feed.root, work).start()
 
-        urls = [nginx.url("blobs/%s/%s.dat" % (f["sha256"][:2], f["sha256"]))
+        urls = [nginx.url("upd/%s/%s.dat" % (f["sha256"][:2], f["sha256"]))
                 for f in manifest["files"]]
         out = work / "curl"
         out.mkdir()
@@ -69,7 +66,8 @@ def main():
         launcher = harness.Launcher(build)
         output = subprocess.run(
             ["wine", str(build / "bench" / "update_bench.exe"), harness.windows_path(client),
-             harness.windows_path(work / "cache"), nginx.url()],
+             harness.windows_path(work / "cache"), nginx.url("upd/manifest.json"),
+             nginx.url("upd/")],
             env=launcher.env(), capture_output=True, text=True, check=True).stdout
         seconds = None
         for line in output.splitlines():

@@ -50,10 +50,9 @@ def wait_for_port(port, timeout=10.0):
 class Nginx:
     """nginx serving one folder on a free loopback port, logging method, path and status."""
 
-    def __init__(self, root, workdir, aliases=None):
+    def __init__(self, root, workdir):
         self.root = Path(root)
         self.dir = Path(workdir) / "nginx"
-        self.aliases = aliases or {}  # {"/url/prefix/": folder}: another place for a prefix
         self.port = None
         self.process = None
 
@@ -62,8 +61,6 @@ class Nginx:
         for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
             (self.dir / sub).mkdir(exist_ok=True)
         self.port = free_port()
-        locations = "".join("    location %s { alias %s/; }\n" % (prefix, Path(folder).resolve())
-                            for prefix, folder in self.aliases.items())
         conf = self.dir / "nginx.conf"
         conf.write_text(f"""
 daemon off;
@@ -85,7 +82,7 @@ http {{
   server {{
     listen 127.0.0.1:{self.port};
     root {self.root};
-{locations}  }}
+  }}
 }}
 """)
         self.process = subprocess.Popen(
