@@ -19,6 +19,23 @@ foreach(host VORN_WEB_HOST VORN_WWW_HOST VORN_UPDATE_HOST VORN_UPDATE_HOST2 VORN
   endif()
 endforeach()
 
+# The two key pairs of the game's archives (key1, key2 of each), values of the game version
+# served. The defaults are placeholders that match no released game: a deployment sets
+# the real ones.
+set(VORN_PCK_KEY_A1 "0x1A2B3C4D" CACHE STRING "archive key pair A, key1")
+set(VORN_PCK_KEY_A2 "0x5E6F7081" CACHE STRING "archive key pair A, key2")
+set(VORN_PCK_KEY_B1 "0x92A3B4C5" CACHE STRING "archive key pair B, key1")
+set(VORN_PCK_KEY_B2 "0xD6E7F809" CACHE STRING "archive key pair B, key2")
+foreach(key VORN_PCK_KEY_A1 VORN_PCK_KEY_A2 VORN_PCK_KEY_B1 VORN_PCK_KEY_B2)
+  string(LENGTH "${${key}}" key_length)
+  if(NOT "${${key}}" MATCHES "^0x[0-9A-Fa-f]+$" OR key_length GREATER 10)
+    message(FATAL_ERROR "${key} must be a 32-bit hexadecimal value such as 0x1A2B3C4D, got '${${key}}'")
+  endif()
+endforeach()
+if(VORN_PCK_KEY_A1 STREQUAL VORN_PCK_KEY_B1 AND VORN_PCK_KEY_A2 STREQUAL VORN_PCK_KEY_B2)
+  message(FATAL_ERROR "the two archive key pairs must differ")
+endif()
+
 set(VORN_GENERATED_INCLUDE ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment_config.h.in
                ${VORN_GENERATED_INCLUDE}/deployment_config.h @ONLY)

@@ -1,0 +1,231 @@
+#include "archive/pck_index.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+namespace vorn {
+namespace {
+
+constexpr std::uint64_t record_prefix = 8;
+constexpr std::uint64_t copy_block = 1048576;
+
+std::uint32_t u32_at(const Bytes& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+           static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
+           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+// One zlib stream; the decoder is released on every path.
+class Inflater {
+  public:
+    Inflater() {
+        if (inflateInit(&stream_) != Z_OK) {
+            fail_archive("pck_rebase_zlib");
+        }
+    }
+    ~Inflater() { inflateEnd(&stream_); }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    z_stream& stream() { return stream_; }
+
+  private:
+    z_stream stream_{};
+};
+
+struct Footer {
+    std::uint32_t obscured_index = 0;
+    std::uint32_t entry_count = 0;
+};
+
+void check_header(const ArchiveReader& reader) {
+    const Bytes header = reader.read(0, pck_header_size);
+    if (u32_at(header, 0) != pck_header_tag1 || u32_at(header, 4) != reader.size() ||
+        u32_at(header, 8) != pck_header_tag2) {
+        fail_archive("pck_rebase_header");
+    }
+}
+
+Footer read_footer(const ArchiveReader& reader) {
+    const Bytes footer = reader.read(reader.size() - pck_footer_size, pck_footer_size);
+    if (u32_at(footer, 0) != pck_footer_tag1 || u32_at(footer, 4) != pck_version ||
+        u32_at(footer, 268) != pck_footer_tag2 || u32_at(footer, 276) != pck_version) {
+        fail_archive("pck_rebase_footer");
+    }
+    const Footer read{u32_at(footer, 8), u32_at(footer, 272)};
+    if (read.entry_count == 0 || read.entry_count > most_pck_entries) {
+        fail_archive("pck_rebase_limit");
+    }
+    return read;
+}
+
+// The length both prefixes of a record give under `keys`, or none when they disagree or
+// fall outside 1 ... 276.
+std::optional<std::uint32_t> record_length(const Bytes& prefix, std::size_t at,
+                                           const PckKeyPair& keys) {
+    const std::uint32_t first = u32_at(prefix, at) ^ keys.key1;
+    const std::uint32_t second = u32_at(prefix, at + 4) ^ keys.key2;
+    if (first != second || first < 1 || first > pck_long_record_size) {
+        return std::nullopt;
+    }
+    return first;
+}
+
+// Exactly one of the two key pairs must point at a plausible first record.
+PckKeyPair find_key_pair(const ArchiveReader& reader, const Footer& footer,
+                         std::uint64_t& index_offset) {
+    const std::uint64_t footer_start = reader.size() - pck_footer_size;
+    std::optional<PckKeyPair> found;
+    for (std::size_t which = 0; which < 2; ++which) {
+        const PckKeyPair& keys = pck_key_pair(which);
+        const std::uint64_t candidate = footer.obscured_index ^ keys.key1;
+        if (candidate < pck_header_size || candidate + record_prefix > footer_start ||
+            candidate < reader.start()) {
+            continue;
+        }
+        if (record_length(reader.read(candidate, record_prefix), 0, keys)) {
+            if (found) {
+                fail_archive("pck_rebase_index");  // both pairs fit: the archive is ambiguous
+            }
+            found = keys;
+            index_offset = candidate;
+        }
+    }
+    if (!found || footer_start - index_offset > largest_pck_index) {
+        fail_archive("pck_rebase_index");
+    }
+    return *found;
+}
+
+// The 272 or 276 bytes of one record: stored raw at those lengths, else a zlib stream
+// that inflates to one of them, using all of its bytes.
+Bytes decode_record(const std::uint8_t* data, std::uint32_t length) {
+    if (length == pck_record_size || length == pck_long_record_size) {
+        return Bytes(data, data + length);
+    }
+    Bytes record(pck_long_record_size + 1);
+    Inflater inflater;
+    z_stream& stream = inflater.stream();
+    stream.next_in = const_cast<std::uint8_t*>(data);
+    stream.avail_in = length;
+    stream.next_out = record.data();
+    stream.avail_out = static_cast<uInt>(record.size());
+    const int result = inflate(&stream, Z_FINISH);
+    if (result != Z_STREAM_END || stream.avail_in != 0 ||
+        (stream.total_out != pck_record_size && stream.total_out != pck_long_record_size)) {
+        fail_archive("pck_rebase_index");
+    }
+    record.resize(stream.total_out);
+    return record;
+}
+
+PckEntry read_entry(const Bytes& record, const ArchiveReader& reader, std::uint64_t index_offset) {
+    const auto nul = std::find(record.begin(), record.begin() + pck_name_field, 0);
+    if (nul == record.begin() + pck_name_field) {
+        fail_archive("pck_rebase_name");
+    }
+    PckEntry entry;
+    entry.raw_name.assign(record.begin(), nul);
+    entry.identity = pck_name_identity(entry.raw_name);
+    entry.data_offset = u32_at(record, 260);
+    entry.uncompressed_size = u32_at(record, 264);
+    entry.stored_size = u32_at(record, 268);
+    if (entry.uncompressed_size > largest_pck_entry ||
+        entry.stored_size > entry.uncompressed_size ||
+        (entry.uncompressed_size != 0 && entry.stored_size == 0) ||
+        entry.data_offset < pck_header_size ||
+        entry.data_offset + entry.stored_size > index_offset) {
+        fail_archive("pck_rebase_span");
+    }
+    if (entry.data_offset < reader.start() &&
+        entry.data_offset + entry.stored_size > reader.start()) {
+        fail_archive("pck_rebase_tail");
+    }
+    return entry;
+}
+
+void read_records(const ArchiveReader& reader, const Footer& footer, PckIndex& index) {
+    const std::uint64_t footer_start = reader.size() - pck_footer_size;
+    const Bytes records = reader.read(index.index_offset, footer_start - index.index_offset);
+    std::uint64_t at = 0;
+    for (std::uint32_t i = 0; i < footer.entry_count; ++i) {
+        if (at + record_prefix > records.size()) {
+            fail_archive("pck_rebase_index");
+        }
+        const auto length = record_length(records, static_cast<std::size_t>(at), index.keys);
+        if (!length || at + record_prefix + *length > records.size()) {
+            fail_archive("pck_rebase_index");
+        }
+        const Bytes record = decode_record(records.data() + at + record_prefix, *length);
+        PckEntry entry = read_entry(record, reader, index.index_offset);
+        if (!index.identities.emplace(entry.identity, index.entries.size()).second) {
+            fail_archive("pck_rebase_duplicate");
+        }
+        index.entries.push_back(std::move(entry));
+        at += record_prefix + *length;
+    }
+    if (at != records.size()) {
+        fail_archive("pck_rebase_index");
+    }
+}
+
+}  // namespace
+
+PckIndex parse_archive(const ArchiveReader& reader, ArchivePart part) {
+    if (reader.size() < smallest_pck) {
+        fail_archive("pck_rebase_format");
+    }
+    if (part == ArchivePart::whole) {
+        check_header(reader);
+    }
+    const Footer footer = read_footer(reader);
+    PckIndex index;
+    index.keys = find_key_pair(reader, footer, index.index_offset);
+    read_records(reader, footer, index);
+    return index;
+}
+
+void verify_entry_data(const ArchiveReader& reader, const PckEntry& entry) {
+    if (entry.stored_size == entry.uncompressed_size) {
+        // Stored as is: every byte must still be there to be read.
+        Bytes block(static_cast<std::size_t>(std::min(entry.stored_size, copy_block)));
+        for (std::uint64_t done = 0; done < entry.stored_size;) {
+            const std::uint64_t chunk = std::min(entry.stored_size - done, copy_block);
+            reader.read(entry.data_offset + done, block.data(), chunk);
+            done += chunk;
+        }
+        return;
+    }
+    Inflater inflater;
+    z_stream& stream = inflater.stream();
+    Bytes input(static_cast<std::size_t>(std::min(entry.stored_size, copy_block)));
+    Bytes output(static_cast<std::size_t>(copy_block));
+    int result = Z_OK;
+    for (std::uint64_t done = 0; done < entry.stored_size;) {
+        const std::uint64_t chunk = std::min(entry.stored_size - done, copy_block);
+        reader.read(entry.data_offset + done, input.data(), chunk);
+        done += chunk;
+        stream.next_in = input.data();
+        stream.avail_in = static_cast<uInt>(chunk);
+        while (stream.avail_in > 0) {
+            if (result == Z_STREAM_END) {
+                fail_archive("pck_rebase_payload");  // bytes after the end of the stream
+            }
+            stream.next_out = output.data();
+            stream.avail_out = static_cast<uInt>(output.size());
+            result = inflate(&stream, Z_NO_FLUSH);
+            if ((result != Z_OK && result != Z_STREAM_END) ||
+                stream.total_out > entry.uncompressed_size) {
+                fail_archive("pck_rebase_payload");
+            }
+        }
+    }
+    if (result != Z_STREAM_END || stream.total_out != entry.uncompressed_size) {
+        fail_archive("pck_rebase_payload");
+    }
+}
+
+}  // namespace vorn
