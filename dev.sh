@@ -7,6 +7,7 @@
 #                    no window, no kill campaign), for the inner loop
 #   ./dev.sh build   install what is missing and build
 #   ./dev.sh bench   build and print the benchmark figures
+#   ./dev.sh fuzz    build and feed 1,000,000 mutated inputs to every reader of outside bytes
 # BUILD_DIR (default: build) selects the build folder.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -55,8 +56,16 @@ case "${1:-}" in
     python3 "$here/bench/update_bench.py" "$build"
     python3 "$here/bench/feed_publish_bench.py"
     ;;
+  fuzz)
+    configure_and_build
+    export WINEPREFIX="$build/wineprefix"
+    "$here/cmake/wine_prefix.sh" start "$build"
+    trap '"$here/cmake/wine_prefix.sh" stop "$build"' EXIT
+    "$here/cmake/wine_run.sh" "$build/fuzz/fuzz_readers.exe" --inputs 1000000 --seed "${FUZZ_SEED:-1}" \
+      --faults "$build/fuzz/faults"
+    ;;
   *)
-    echo "usage: ./dev.sh demo | test | unit | build | bench" >&2
+    echo "usage: ./dev.sh demo | test | unit | build | bench | fuzz" >&2
     exit 2
     ;;
 esac

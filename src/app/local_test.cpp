@@ -50,6 +50,15 @@ std::wstring text_of(const json& document, const char* key) {
     return to_utf16(document.at(key).get<std::string>());
 }
 
+// A folder named with a NUL would reach the Win32 calls cut short there: another folder.
+fs::path folder_of(const json& document, const char* key) {
+    const std::wstring text = text_of(document, key);
+    if (text.find(L'\0') != std::wstring::npos) {
+        refuse_fixture();
+    }
+    return absolute_normal(text);
+}
+
 }  // namespace
 
 LauncherConfig load_local_test_config(const fs::path& path) {
@@ -61,8 +70,8 @@ LauncherConfig load_local_test_config(const fs::path& path) {
     }
     LauncherConfig config;
     config.local_test = true;
-    const fs::path root = absolute_normal(text_of(document, "root"));
-    const fs::path cache = absolute_normal(text_of(document, "cache"));
+    const fs::path root = folder_of(document, "root");
+    const fs::path cache = folder_of(document, "cache");
     if (is_drive_root(root) || is_drive_root(cache) || !has_fixture_marker(root)) {
         refuse_fixture();
     }

@@ -66,6 +66,18 @@ TEST_F(LocalTestConfig, RefusesWhatIsNotASeparateFixture) {
     VORN_EXPECT_ERROR(load(document()), "qa_config", needs_fixture);
 }
 
+TEST_F(LocalTestConfig, FolderWithANulByteIsRefused) {
+    // Found by the fuzz driver: Win32 calls read "<dir>\\" only, a folder that exists, so the
+    // marker check passed for a folder without a marker.
+    const std::string cut = (dir.path() / L"").string() + std::string(1, '\0') + "client";
+    json root = document();
+    root["root"] = cut;
+    VORN_EXPECT_ERROR(load(root), "qa_config", needs_fixture);
+    json cache = document();
+    cache["cache"] = cut;
+    VORN_EXPECT_ERROR(load(cache), "qa_config", needs_fixture);
+}
+
 TEST_F(LocalTestConfig, MissingOrMistypedKeysFailTheStart) {
     json missing = document();
     missing.erase("reportUrl");
