@@ -26,6 +26,10 @@ using test::PckWriterArchive;
 using test::PckWriterEntry;
 using test::zlib_stream;
 
+// The one sentence the user reads for every archive failure.
+const std::wstring archive_message =
+    L"Не удалось безопасно обновить архив клиента. Файлы не изменены.";
+
 test::PckWriterKeys writer_keys(std::size_t which) {
     return {pck_key_pair(which).key1, pck_key_pair(which).key2};
 }
@@ -464,13 +468,14 @@ TEST(PckReader, RefusesEachBrokenArchiveAtItsStage) {
         fault.apply(archive);
         const fs::path pck = write_archive(dir, build_pck(archive));
         if (fault.step == Step::parse) {
-            VORN_EXPECT_ERROR(parse_file(pck), fault.stage);
+            VORN_EXPECT_ERROR(parse_file(pck), fault.stage, archive_message);
             continue;
         }
         const ArchiveReader reader = open_archive_pair(pck, std::nullopt);
         PckIndex index;
         ASSERT_NO_THROW(index = parse_archive(reader, ArchivePart::whole));
-        VORN_EXPECT_ERROR(verify_entry_data(reader, index.entries.at(fault.entry)), fault.stage);
+        VORN_EXPECT_ERROR(verify_entry_data(reader, index.entries.at(fault.entry)), fault.stage,
+                          archive_message);
     }
 }
 
