@@ -268,6 +268,26 @@ TEST(PckReader, ReadsTheLargestEntryCount) {
     EXPECT_EQ(text(reader.read(index.entries.back().data_offset, 4)), "last");
 }
 
+// An index of exactly 256 MiB (52 records of 272 bytes and 945,144 of 276, each with its
+// 8-byte prefix) is the largest accepted.
+TEST(PckReader, ReadsAnIndexOfTheLargestSize) {
+    test::ScopedTempDir dir;
+    PckWriterArchive archive;
+    archive.keys = writer_keys(0);
+    archive.entries.resize(52 + 945144);
+    for (std::size_t i = 0; i < archive.entries.size(); ++i) {
+        archive.entries[i].name = "E" + std::to_string(i);
+        archive.entries[i].record_size = i < 52 ? 272 : 276;
+    }
+    const PckImage image = build_pck(archive);
+    ASSERT_EQ(image.size - 280 - image.index_offset, 268435456u);
+    const fs::path pck = dir / L"big-index.pck";
+    test::write_pck_files(image, pck, dir / L"big-index.pkx");
+    PckIndex index;
+    ASSERT_NO_THROW(index = parse_file(pck));
+    EXPECT_EQ(index.entries.size(), archive.entries.size());
+}
+
 // A candidate index offset field that points nowhere usable for either key pair.
 std::uint32_t offset_field_for_no_pair(std::uint64_t size) {
     for (std::uint32_t offset : {0u, 4u, 8u, 0xFFFFFFF0u, 0x7FFFFFF0u, 0x3FFFFFF0u}) {
