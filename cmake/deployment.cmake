@@ -35,6 +35,8 @@ endforeach()
 if(VORN_PCK_KEY_A1 STREQUAL VORN_PCK_KEY_B1 AND VORN_PCK_KEY_A2 STREQUAL VORN_PCK_KEY_B2)
   message(FATAL_ERROR "the two archive key pairs must differ")
 endif()
+set(VORN_PCK_KEYS_A "{${VORN_PCK_KEY_A1}u, ${VORN_PCK_KEY_A2}u}")
+set(VORN_PCK_KEYS_B "{${VORN_PCK_KEY_B1}u, ${VORN_PCK_KEY_B2}u}")
 
 set(VORN_GENERATED_INCLUDE ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment_config.h.in
