@@ -32,3 +32,20 @@ stop_owned() {
   fi
   rm -f "$state/pid"
 }
+
+# await_ready PID STATE READY_FILE: records PID in STATE/pid once READY_FILE has content
+# (10 s at the most); otherwise kills it and dies with the end of STATE/server.log.
+await_ready() {
+  local pid=$1 state=$2 ready=$3 i
+  for ((i = 0; i < 100; i++)); do
+    if [ -s "$ready" ]; then
+      echo "$pid" >"$state/pid"
+      return 0
+    fi
+    alive "$pid" || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  die "did not come up, see $state/server.log:
+$(tail -n 20 "$state/server.log" 2>/dev/null)"
+}

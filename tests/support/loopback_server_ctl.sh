@@ -16,7 +16,7 @@ stop_server() {
 }
 
 start_server() {
-  local state=$1 root=$2 pid i
+  local state=$1 root=$2
   [ -d "$root" ] || die "root $root is not a directory"
   mkdir -p "$state"
   state=$(cd "$state" && pwd)
@@ -25,18 +25,7 @@ start_server() {
   # and $! is the server's own pid.
   setsid nohup "${PYTHON:-python3}" "$server" --root "$root" --port-file "$state/port" \
     >"$state/server.log" 2>&1 </dev/null &
-  pid=$!
-  for ((i = 0; i < 100; i++)); do
-    if [ -s "$state/port" ]; then
-      echo "$pid" >"$state/pid"
-      return 0
-    fi
-    alive "$pid" || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  die "server did not come up, see $state/server.log:
-$(tail -n 20 "$state/server.log" 2>/dev/null)"
+  await_ready $! "$state" "$state/port"
 }
 
 case "${1:-}" in

@@ -48,7 +48,7 @@ extendedKeyUsage=serverAuth"
 }
 
 start_front() {
-  local state=$1 backend=$2 pid i
+  local state=$1 backend=$2
   [ -s "$backend/port" ] || die "no loopback server port in $backend"
   command -v openssl >/dev/null || die "openssl is missing (scripts/bootstrap.sh installs it)"
   mkdir -p "$state"
@@ -64,18 +64,7 @@ $(tail -n 20 "$state/openssl.log")"
   setsid nohup "${PYTHON:-python3}" "$front" --certs "$state/certs" \
     --backend-port-file "$backend/port" --ports-file "$state/ports.json" \
     --log "$state/handshakes.jsonl" >"$state/server.log" 2>&1 </dev/null &
-  pid=$!
-  for ((i = 0; i < 100; i++)); do
-    if [ -s "$state/ports.json" ]; then
-      echo "$pid" >"$state/pid"
-      return 0
-    fi
-    alive "$pid" || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  die "front did not come up, see $state/server.log:
-$(tail -n 20 "$state/server.log" 2>/dev/null)"
+  await_ready $! "$state" "$state/ports.json"
 }
 
 case "${1:-}" in
