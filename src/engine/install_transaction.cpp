@@ -155,7 +155,7 @@ bool read_owner(const UpdateEngine& engine, const std::string& id, const fs::pat
         const json document = read_json_file(owner, largest_owner_file);
         const JsonFields fields("transaction_state", L"Неверный файл владельца папки обновления.");
         return fields.text(fields.member(document, "schema")) == owner_schema &&
-               fields.text(fields.member(document, "root")) == client_key(engine.root) &&
+               fields.text(fields.member(document, "root")) == engine.key &&
                fields.text(fields.member(document, "id")) == id;
     } catch (const std::exception&) {
         return false;  // not ours, or damaged: never trusted, never deleted
@@ -169,7 +169,7 @@ fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
     }
     ensure_service_directory(folder);
     write_json_file(folder / owner_file_name,
-                    json{{"schema", owner_schema}, {"root", client_key(engine.root)}, {"id", id}});
+                    json{{"schema", owner_schema}, {"root", engine.key}, {"id", id}});
     ensure_service_directory(folder / L"staged");
     return folder;
 }
@@ -365,7 +365,7 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
     require_recoverable_paths(engine, folder, paths);
 
     // Backups first: every replaced file has a verified copy before the journal says so.
-    const InstallJournal journal{.root = client_key(engine.root),
+    const InstallJournal journal{.root = engine.key,
                                  .id = id,
                                  .layout = TransactionLayout::element,
                                  .entries = back_up_live_files(engine, folder, staged, expected)};

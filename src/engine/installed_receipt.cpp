@@ -58,7 +58,7 @@ InstalledReceipt read_current_receipt(const UpdateEngine& engine) {
     const auto schema = document.find("schema");
     if (schema == document.end() || !schema->is_number_integer() ||
         schema->get<std::int64_t>() != receipt_schema ||
-        string_or_empty(document, "root") != client_key(engine.root) ||
+        string_or_empty(document, "root") != engine.key ||
         string_or_empty(document, "feed") != feed_digest(engine.config.endpoints.manifest_url)) {
         return receipt;
     }
@@ -119,7 +119,7 @@ InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, const Bytes& b
     std::string root, feed, key, checksum, version, etag;
     // Legacy receipts were only ever written for the production feed.
     const std::string production_feed = feed_digest(default_endpoints().manifest_url);
-    if (!read_ascii(bytes, root_at, digest_width, root) || root != client_key(engine.root) ||
+    if (!read_ascii(bytes, root_at, digest_width, root) || root != engine.key ||
         !read_ascii(bytes, feed_at, digest_width, feed) || feed != production_feed ||
         !read_ascii(bytes, key_at, digest_width, key) || !is_sha256_hex(key) ||
         !read_ascii(bytes, checksum_at, digest_width, checksum) || !is_sha256_hex(checksum) ||
@@ -179,7 +179,7 @@ InstalledReceipt read_installed_receipt(const UpdateEngine& engine) {
 
 void write_installed_receipt(UpdateEngine& engine, const Manifest& manifest) {
     json receipt = {{"schema", receipt_schema},
-                    {"root", client_key(engine.root)},
+                    {"root", engine.key},
                     {"feed", feed_digest(engine.config.endpoints.manifest_url)},
                     {"manifest_key", manifest.key},
                     {"version", manifest.version},

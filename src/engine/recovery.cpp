@@ -7,7 +7,6 @@
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
-#include "core/identifiers.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "engine/accepted_updater.h"
@@ -114,7 +113,7 @@ void recover_transaction(UpdateEngine& engine) {
         return;
     }
     const InstallJournal journal = read_install_journal(engine.transaction_path);
-    if (journal.root != client_key(engine.root)) {
+    if (journal.root != engine.key) {
         fail_state(L"Неверное описание восстановления клиента.");
     }
     const fs::path folder = transaction_folder(engine, journal.id, journal.layout);

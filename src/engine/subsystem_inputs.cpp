@@ -33,7 +33,7 @@ RebaseReceiptInputs rebase_receipt_inputs(UpdateEngine& engine) {
 }
 
 GuildStateFile guild_state_file(const UpdateEngine& engine) {
-    return GuildStateFile{.path = engine.guild_state_path, .root = engine.root};
+    return GuildStateFile{.path = engine.guild_state_path, .root_key = engine.key};
 }
 
 }  // namespace vorn

@@ -2,6 +2,7 @@
 
 #include "archive/rebase_receipt.h"
 #include "core/file_system.h"
+#include "core/identifiers.h"
 #include "diagnostics/diagnostics_service.h"
 #include "engine/client_paths.h"
 
@@ -23,6 +24,7 @@ UpdateEngine::UpdateEngine(LauncherConfig launcher_config, std::shared_ptr<Trans
     config.cache_dir = cache_dir.native();
     require_local_path_length(root);
     require_local_path_length(cache_dir);
+    key = client_key(root);
     ensure_service_directory(cache_dir);
     // A launcher killed while it wrote a state file leaves its temporary behind; no other
     // launcher serves this client now, so none of them is in use.

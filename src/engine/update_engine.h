@@ -46,6 +46,7 @@ struct UpdateEngine {
     // The client matched the last manifest and no repair is pending.
     std::atomic<bool> clean{false};
     std::filesystem::path root;
+    std::string key;  // client_key of root, taken once: it asks the file system
     std::filesystem::path cache_dir;
     std::filesystem::path receipt_path;
     std::filesystem::path marker_path;

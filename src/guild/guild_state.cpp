@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/identifiers.h"
 #include "core/json_fields.h"
 #include "core/json_io.h"
 #include "model/manifest.h"
@@ -17,7 +16,7 @@ bool accepts_guild_patch(const GuildStateFile& state_file, std::string_view path
     try {
         const nlohmann::json state = read_json_file(state_file.path, largest_guild_state);
         const JsonFields fields("local_state", L"Неверное состояние значков гильдий.");
-        return fields.text(fields.member(state, "root")) == client_key(state_file.root) &&
+        return fields.text(fields.member(state, "root")) == state_file.root_key &&
                fields.text(fields.member(state, "base_sha256")) == expected_sha &&
                fields.text(fields.member(state, "patched_sha256")) == actual_sha;
     } catch (const std::exception&) {

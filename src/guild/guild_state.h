@@ -13,7 +13,7 @@ inline constexpr std::uint64_t largest_guild_state = 8192;
 // Where this client's guild state lives and whose client it must name.
 struct GuildStateFile {
     std::filesystem::path path;  // the state file in the client's service folder
-    std::filesystem::path root;  // the client folder
+    std::string root_key;        // client_key of the client folder
 };
 
 // True only for element/surfaces.pck (any ASCII case, either separator) when this client's
