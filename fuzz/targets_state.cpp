@@ -13,18 +13,20 @@
 #include "engine/recovery.h"
 #include "model/endpoints.h"
 #include "model/manifest.h"
+#include "support/legacy_receipt.h"
 #include "targets.h"
 
 namespace vorn::fuzz {
 namespace {
+
+constexpr std::size_t legacy_checksum_at = 511;
+constexpr std::size_t checksum_width = 64;
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr const char* journal_id = "0123456789abcdef0123456789abcdef";
 constexpr const char* owner_id = "fedcba9876543210fedcba9876543210";
-constexpr std::size_t legacy_checksum_at = 511;
-constexpr std::size_t checksum_width = 64;
 constexpr const char* invalid_label = "(read as invalid)";
 
 ByteView view(const std::string& text) {
@@ -93,50 +95,24 @@ std::string check_receipt(ScratchClient& scratch, const std::string& input) {
 
 // --- the legacy fixed-layout receipts ----------------------------------------------------
 
-struct LegacyFields {
-    std::string key = sha256_string("key");
-    std::string version = "3";
-    std::wstring etag = L"\"e\"";
-    std::uint32_t length = 100;
-};
-
-// The 576-byte record, checksum included, as the older launcher wrote it.
-std::string legacy_record(const std::string& root, const LegacyFields& fields) {
-    std::string bytes(legacy_receipt_size, '\0');
-    auto put_u32 = [&](std::size_t at, std::uint32_t value) {
-        for (std::size_t i = 0; i < 4; ++i) {
-            bytes[at + i] = static_cast<char>(value >> (8 * i));
-        }
-    };
-    std::memcpy(bytes.data(), "VNLRCP1", 8);
-    put_u32(8, 1);
-    put_u32(12, legacy_receipt_size);
-    put_u32(16, 1);
-    const std::string feed = feed_digest(default_endpoints().manifest_url);
-    bytes.replace(24, root.size(), root);
-    bytes.replace(89, feed.size(), feed);
-    bytes.replace(154, fields.key.size(), fields.key);
-    bytes.replace(219, fields.version.size(), fields.version);
-    for (std::size_t i = 0; i < fields.etag.size(); ++i) {
-        bytes[251 + 2 * i] = static_cast<char>(fields.etag[i] & 0xff);
-        bytes[252 + 2 * i] = static_cast<char>(fields.etag[i] >> 8);
-    }
-    put_u32(507, fields.length);
-    bytes.replace(legacy_checksum_at, checksum_width,
-                  sha256_string(std::string_view(bytes.data(), legacy_checksum_at)));
-    return bytes;
+// A legacy receipt of `root` for the production feed.
+std::string legacy_record(const std::string& root, test::Legacy fields) {
+    fields.root = root;
+    fields.feed = feed_digest(default_endpoints().manifest_url);
+    return test::legacy_bytes(fields);
 }
 
 std::vector<std::string> legacy_seeds(UpdateEngine& engine) {
     const std::string root = client_key(engine.root);
-    LegacyFields empty_etag;
+    test::Legacy empty_etag{.key = sha256_string("key")};
     empty_etag.etag.clear();
     empty_etag.length = 0;
-    LegacyFields wide;
+    test::Legacy wide{.key = sha256_string("key")};
     wide.etag = L"\"\u0436\u00e9\"";
     wide.version = "2026.10.26";
-    return {legacy_record(root, {}), legacy_record(root, empty_etag), legacy_record(root, wide),
-            legacy_record(sha256_string("another client"), {})};
+    return {legacy_record(root, {.key = sha256_string("key")}), legacy_record(root, empty_etag),
+            legacy_record(root, wide),
+            legacy_record(sha256_string("another client"), {.key = sha256_string("key")})};
 }
 
 void reseal_legacy(std::string& input, Prng& rng) {

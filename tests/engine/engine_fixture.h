@@ -12,6 +12,7 @@
 
 #include "engine/update_engine.h"
 #include "model/ui_snapshot.h"
+#include "support/legacy_receipt.h"
 #include "support/loopback_control.h"
 #include "support/temp_dir.h"
 
@@ -76,19 +77,7 @@ nlohmann::json manifest_of(const std::vector<ClientFile>& files, const std::stri
 // A response as the transport gives it: status 200 and the document as the body.
 HttpResponse response_of(const std::string& body, const std::string& etag = "\"e1\"");
 
-// The fields of a legacy fixed-layout receipt; the production feed by default.
-struct Legacy {
-    std::string root;  // client_key of the client folder
-    std::string feed;
-    std::string key;
-    std::string version = "3";
-    std::wstring etag = L"\"e\"";
-    std::uint32_t length = 100;
-};
-
+// A legacy receipt of this client for the production feed.
 Legacy legacy_for(const std::filesystem::path& root);
-
-// The 576-byte record, checksum included.
-std::string legacy_bytes(const Legacy& legacy);
 
 }  // namespace vorn::test
