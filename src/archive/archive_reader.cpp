@@ -109,6 +109,18 @@ ArchiveReader open_archive_pair(const std::filesystem::path& pck,
     return reader;
 }
 
+ArchiveReader open_archive_file(const std::filesystem::path& pck, std::uint64_t largest) {
+    ArchiveReader reader;
+    OpenedFile file = open_part(pck);
+    if (file.size > largest) {
+        fail_archive("pck_rebase_limit");
+    }
+    reader.size_ = file.size;
+    reader.pck_size_ = file.size;
+    reader.pck_ = std::move(file.handle);
+    return reader;
+}
+
 ArchiveReader open_tail_view(const std::filesystem::path& tail, std::uint64_t start) {
     ArchiveReader reader;
     OpenedFile file = open_part(tail);

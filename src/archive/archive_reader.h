@@ -30,6 +30,7 @@ class ArchiveReader {
     friend ArchiveReader open_archive_pair(const std::filesystem::path& pck,
                                            const std::optional<std::filesystem::path>& pkx);
     friend ArchiveReader open_tail_view(const std::filesystem::path& tail, std::uint64_t start);
+    friend ArchiveReader open_archive_file(const std::filesystem::path& pck, std::uint64_t largest);
 
     void read_file(HANDLE file, std::uint64_t at, std::uint8_t* buffer, std::uint64_t length) const;
 
@@ -46,6 +47,10 @@ class ArchiveReader {
 // "pck_rebase_layout", "pck_rebase_limit").
 ArchiveReader open_archive_pair(const std::filesystem::path& pck,
                                 const std::optional<std::filesystem::path>& pkx);
+
+// One archive file of at most `largest` bytes read as it is, without the split layout
+// (a .pck that never has a .pkx). Throws as open_archive_pair.
+ArchiveReader open_archive_file(const std::filesystem::path& pck, std::uint64_t largest);
 
 // A logical archive of which only offsets from `start` on are held, in `tail` at
 // offset - start. Throws as open_archive_pair.

@@ -1,9 +1,6 @@
 #include "archive/archive_rebuild.h"
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <set>
 #include <vector>
@@ -134,34 +131,6 @@ void copy_bytes(const ArchiveReader& reader, std::uint64_t offset, std::uint64_t
     }
 }
 
-void put_u32(Bytes& bytes, std::size_t at, std::uint64_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-// The 272-byte record, compressed when that makes it shorter, with its length prefix.
-Bytes index_record(const Member& member, const PckKeyPair& keys) {
-    Bytes record(pck_record_size, 0);
-    std::memcpy(record.data(), member.raw_name.data(), member.raw_name.size());
-    put_u32(record, 260, member.new_offset);
-    put_u32(record, 264, member.entry.uncompressed_size);
-    put_u32(record, 268, member.entry.stored_size);
-    Bytes packed(compressBound(pck_record_size));
-    uLongf packed_size = static_cast<uLongf>(packed.size());
-    if (compress2(packed.data(), &packed_size, record.data(), pck_record_size,
-                  Z_BEST_COMPRESSION) == Z_OK &&
-        packed_size < pck_record_size) {
-        packed.resize(packed_size);
-        record = std::move(packed);
-    }
-    Bytes prefixed(8);
-    put_u32(prefixed, 0, record.size() ^ keys.key1);
-    put_u32(prefixed, 4, record.size() ^ keys.key2);
-    prefixed.insert(prefixed.end(), record.begin(), record.end());
-    return prefixed;
-}
-
 void write_archive(const ArchiveReader& source, const PckIndex& source_index,
                    std::vector<Member>& members, ArchiveWriter& writer) {
     writer.write(source.read(0, pck_header_size));
@@ -174,11 +143,13 @@ void write_archive(const ArchiveReader& source, const PckIndex& source_index,
     }
     const std::uint64_t index_offset = writer.written();
     for (const Member& member : members) {
-        writer.write(index_record(member, source_index.keys));
+        writer.write(encode_index_record(member.raw_name, member.new_offset,
+                                         member.entry.uncompressed_size, member.entry.stored_size,
+                                         source_index.keys));
     }
     Bytes footer = source.read(source.size() - pck_footer_size, pck_footer_size);
-    put_u32(footer, 8, index_offset ^ source_index.keys.key1);
-    put_u32(footer, 272, members.size());
+    put_u32_le(footer, 8, index_offset ^ source_index.keys.key1);
+    put_u32_le(footer, 272, members.size());
     writer.write(footer);
     writer.patch_u32(4, static_cast<std::uint32_t>(writer.written()));
     writer.finish();

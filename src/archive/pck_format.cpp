@@ -13,9 +13,53 @@ const PckKeyPair& pck_key_pair(std::size_t which) {
     return pairs[which == 0 ? 0 : 1];
 }
 
+LauncherError archive_error(const char* stage, std::uint32_t win32) {
+    return LauncherError(stage, L"Не удалось безопасно обновить архив клиента. Файлы не изменены.",
+                         win32);
+}
+
 void fail_archive(const char* stage, std::uint32_t win32) {
-    throw LauncherError(stage, L"Не удалось безопасно обновить архив клиента. Файлы не изменены.",
-                        win32);
+    throw archive_error(stage, win32);
+}
+
+namespace {
+
+const char* rebase_stage(PckFault fault) {
+    switch (fault) {
+        case PckFault::too_small:
+            return "pck_rebase_format";
+        case PckFault::header:
+            return "pck_rebase_header";
+        case PckFault::footer:
+            return "pck_rebase_footer";
+        case PckFault::no_entries:
+        case PckFault::many_entries:
+            return "pck_rebase_limit";
+        case PckFault::name_end:
+        case PckFault::name:
+            return "pck_rebase_name";
+        case PckFault::span:
+            return "pck_rebase_span";
+        case PckFault::tail:
+            return "pck_rebase_tail";
+        case PckFault::duplicate:
+            return "pck_rebase_duplicate";
+        case PckFault::zlib:
+            return "pck_rebase_zlib";
+        default:
+            return "pck_rebase_index";
+    }
+}
+
+LauncherError rebase_error(PckFault fault) {
+    return archive_error(rebase_stage(fault));
+}
+
+}  // namespace
+
+const PckReading& rebase_reading() {
+    static const PckReading reading{.error = rebase_error, .strict_names = true};
+    return reading;
 }
 
 }  // namespace vorn

@@ -13,18 +13,12 @@ namespace {
 constexpr std::uint64_t record_prefix = 8;
 constexpr std::uint64_t copy_block = 1048576;
 
-std::uint32_t u32_at(const Bytes& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
 // One zlib stream; the decoder is released on every path.
 class Inflater {
   public:
-    Inflater() {
+    explicit Inflater(const PckReading& reading) {
         if (inflateInit(&stream_) != Z_OK) {
-            fail_archive("pck_rebase_zlib");
+            throw reading.error(PckFault::zlib);
         }
     }
     ~Inflater() { inflateEnd(&stream_); }
@@ -41,23 +35,26 @@ struct Footer {
     std::uint32_t entry_count = 0;
 };
 
-void check_header(const ArchiveReader& reader) {
+void check_header(const ArchiveReader& reader, const PckReading& reading) {
     const Bytes header = reader.read(0, pck_header_size);
-    if (u32_at(header, 0) != pck_header_tag1 || u32_at(header, 4) != reader.size() ||
-        u32_at(header, 8) != pck_header_tag2) {
-        fail_archive("pck_rebase_header");
+    if (get_u32_le(header, 0) != pck_header_tag1 || get_u32_le(header, 4) != reader.size() ||
+        get_u32_le(header, 8) != pck_header_tag2) {
+        throw reading.error(PckFault::header);
     }
 }
 
-Footer read_footer(const ArchiveReader& reader) {
+Footer read_footer(const ArchiveReader& reader, const PckReading& reading) {
     const Bytes footer = reader.read(reader.size() - pck_footer_size, pck_footer_size);
-    if (u32_at(footer, 0) != pck_footer_tag1 || u32_at(footer, 4) != pck_version ||
-        u32_at(footer, 268) != pck_footer_tag2 || u32_at(footer, 276) != pck_version) {
-        fail_archive("pck_rebase_footer");
+    if (get_u32_le(footer, 0) != pck_footer_tag1 || get_u32_le(footer, 4) != pck_version ||
+        get_u32_le(footer, 268) != pck_footer_tag2 || get_u32_le(footer, 276) != pck_version) {
+        throw reading.error(PckFault::footer);
     }
-    const Footer read{u32_at(footer, 8), u32_at(footer, 272)};
-    if (read.entry_count == 0 || read.entry_count > most_pck_entries) {
-        fail_archive("pck_rebase_limit");
+    const Footer read{get_u32_le(footer, 8), get_u32_le(footer, 272)};
+    if (read.entry_count == 0) {
+        throw reading.error(PckFault::no_entries);
+    }
+    if (read.entry_count > most_pck_entries) {
+        throw reading.error(PckFault::many_entries);
     }
     return read;
 }
@@ -66,8 +63,8 @@ Footer read_footer(const ArchiveReader& reader) {
 // fall outside 1 ... 276.
 std::optional<std::uint32_t> record_length(const Bytes& prefix, std::size_t at,
                                            const PckKeyPair& keys) {
-    const std::uint32_t first = u32_at(prefix, at) ^ keys.key1;
-    const std::uint32_t second = u32_at(prefix, at + 4) ^ keys.key2;
+    const std::uint32_t first = get_u32_le(prefix, at) ^ keys.key1;
+    const std::uint32_t second = get_u32_le(prefix, at + 4) ^ keys.key2;
     if (first != second || first < 1 || first > pck_long_record_size) {
         return std::nullopt;
     }
@@ -76,7 +73,7 @@ std::optional<std::uint32_t> record_length(const Bytes& prefix, std::size_t at,
 
 // Exactly one of the two key pairs must point at a plausible first record.
 PckKeyPair find_key_pair(const ArchiveReader& reader, const Footer& footer,
-                         std::uint64_t& index_offset) {
+                         const PckReading& reading, std::uint64_t& index_offset) {
     const std::uint64_t footer_start = reader.size() - pck_footer_size;
     std::optional<PckKeyPair> found;
     for (std::size_t which = 0; which < 2; ++which) {
@@ -88,26 +85,29 @@ PckKeyPair find_key_pair(const ArchiveReader& reader, const Footer& footer,
         }
         if (record_length(reader.read(candidate, record_prefix), 0, keys)) {
             if (found) {
-                fail_archive("pck_rebase_index");  // both pairs fit: the archive is ambiguous
+                throw reading.error(PckFault::keys);  // both pairs fit: the archive is ambiguous
             }
             found = keys;
             index_offset = candidate;
         }
     }
-    if (!found || footer_start - index_offset > largest_pck_index) {
-        fail_archive("pck_rebase_index");
+    if (!found) {
+        throw reading.error(PckFault::keys);
+    }
+    if (footer_start - index_offset > largest_pck_index) {
+        throw reading.error(PckFault::index_size);
     }
     return *found;
 }
 
 // The 272 or 276 bytes of one record: stored raw at those lengths, else a zlib stream
 // that inflates to one of them, using all of its bytes.
-Bytes decode_record(const std::uint8_t* data, std::uint32_t length) {
+Bytes decode_record(const std::uint8_t* data, std::uint32_t length, const PckReading& reading) {
     if (length == pck_record_size || length == pck_long_record_size) {
         return Bytes(data, data + length);
     }
     Bytes record(pck_long_record_size + 1);
-    Inflater inflater;
+    Inflater inflater(reading);
     z_stream& stream = inflater.stream();
     stream.next_in = const_cast<std::uint8_t*>(data);
     stream.avail_in = length;
@@ -116,75 +116,113 @@ Bytes decode_record(const std::uint8_t* data, std::uint32_t length) {
     const int result = inflate(&stream, Z_FINISH);
     if (result != Z_STREAM_END || stream.avail_in != 0 ||
         (stream.total_out != pck_record_size && stream.total_out != pck_long_record_size)) {
-        fail_archive("pck_rebase_index");
+        throw reading.error(PckFault::record_size);
     }
     record.resize(stream.total_out);
     return record;
 }
 
-PckEntry read_entry(const Bytes& record, const ArchiveReader& reader, std::uint64_t index_offset) {
+std::wstring strict_identity(const std::string& raw_name, const PckReading& reading) {
+    try {
+        return pck_name_identity(raw_name);
+    } catch (const LauncherError&) {
+        throw reading.error(PckFault::name);
+    }
+}
+
+PckEntry read_entry(const Bytes& record, const ArchiveReader& reader, std::uint64_t index_offset,
+                    const PckReading& reading) {
     const auto nul = std::find(record.begin(), record.begin() + pck_name_field, 0);
     if (nul == record.begin() + pck_name_field) {
-        fail_archive("pck_rebase_name");
+        throw reading.error(PckFault::name_end);
     }
     PckEntry entry;
     entry.raw_name.assign(record.begin(), nul);
-    entry.identity = pck_name_identity(entry.raw_name);
-    entry.data_offset = u32_at(record, 260);
-    entry.uncompressed_size = u32_at(record, 264);
-    entry.stored_size = u32_at(record, 268);
+    if (reading.strict_names) {
+        entry.identity = strict_identity(entry.raw_name, reading);
+    }
+    entry.data_offset = get_u32_le(record, 260);
+    entry.uncompressed_size = get_u32_le(record, 264);
+    entry.stored_size = get_u32_le(record, 268);
     if (entry.uncompressed_size > largest_pck_entry ||
         entry.stored_size > entry.uncompressed_size ||
         (entry.uncompressed_size != 0 && entry.stored_size == 0) ||
         entry.data_offset < pck_header_size ||
         entry.data_offset + entry.stored_size > index_offset) {
-        fail_archive("pck_rebase_span");
+        throw reading.error(PckFault::span);
     }
     if (entry.data_offset < reader.start() &&
         entry.data_offset + entry.stored_size > reader.start()) {
-        fail_archive("pck_rebase_tail");
+        throw reading.error(PckFault::tail);
     }
     return entry;
 }
 
-void read_records(const ArchiveReader& reader, const Footer& footer, PckIndex& index) {
+void read_records(const ArchiveReader& reader, const Footer& footer, const PckReading& reading,
+                  PckIndex& index) {
     const std::uint64_t footer_start = reader.size() - pck_footer_size;
     const Bytes records = reader.read(index.index_offset, footer_start - index.index_offset);
     std::uint64_t at = 0;
     for (std::uint32_t i = 0; i < footer.entry_count; ++i) {
         if (at + record_prefix > records.size()) {
-            fail_archive("pck_rebase_index");
+            throw reading.error(PckFault::table);
         }
         const auto length = record_length(records, static_cast<std::size_t>(at), index.keys);
         if (!length || at + record_prefix + *length > records.size()) {
-            fail_archive("pck_rebase_index");
+            throw reading.error(PckFault::record);
         }
-        const Bytes record = decode_record(records.data() + at + record_prefix, *length);
-        PckEntry entry = read_entry(record, reader, index.index_offset);
-        if (!index.identities.emplace(entry.identity, index.entries.size()).second) {
-            fail_archive("pck_rebase_duplicate");
+        const Bytes record = decode_record(records.data() + at + record_prefix, *length, reading);
+        PckEntry entry = read_entry(record, reader, index.index_offset, reading);
+        entry.record_offset = index.index_offset + at;
+        entry.record_bytes = record_prefix + *length;
+        if (reading.strict_names &&
+            !index.identities.emplace(entry.identity, index.entries.size()).second) {
+            throw reading.error(PckFault::duplicate);
         }
         index.entries.push_back(std::move(entry));
         at += record_prefix + *length;
     }
     if (at != records.size()) {
-        fail_archive("pck_rebase_index");
+        throw reading.error(PckFault::extra);
     }
 }
 
 }  // namespace
 
-PckIndex parse_archive(const ArchiveReader& reader, ArchivePart part) {
+Bytes encode_index_record(const std::string& raw_name, std::uint64_t data_offset,
+                          std::uint64_t uncompressed_size, std::uint64_t stored_size,
+                          const PckKeyPair& keys) {
+    Bytes record(pck_record_size, 0);
+    std::memcpy(record.data(), raw_name.data(), std::min(raw_name.size(), pck_name_field - 1));
+    put_u32_le(record, 260, data_offset);
+    put_u32_le(record, 264, uncompressed_size);
+    put_u32_le(record, 268, stored_size);
+    Bytes packed(compressBound(pck_record_size));
+    uLongf packed_size = static_cast<uLongf>(packed.size());
+    if (compress2(packed.data(), &packed_size, record.data(), pck_record_size,
+                  Z_BEST_COMPRESSION) == Z_OK &&
+        packed_size < pck_record_size) {
+        packed.resize(packed_size);
+        record = std::move(packed);
+    }
+    Bytes prefixed(record_prefix + record.size());
+    put_u32_le(prefixed, 0, record.size() ^ keys.key1);
+    put_u32_le(prefixed, 4, record.size() ^ keys.key2);
+    std::copy(record.begin(), record.end(), prefixed.begin() + record_prefix);
+    return prefixed;
+}
+
+PckIndex parse_archive(const ArchiveReader& reader, ArchivePart part, const PckReading& reading) {
     if (reader.size() < smallest_pck) {
-        fail_archive("pck_rebase_format");
+        throw reading.error(PckFault::too_small);
     }
     if (part == ArchivePart::whole) {
-        check_header(reader);
+        check_header(reader, reading);
     }
-    const Footer footer = read_footer(reader);
+    const Footer footer = read_footer(reader, reading);
     PckIndex index;
-    index.keys = find_key_pair(reader, footer, index.index_offset);
-    read_records(reader, footer, index);
+    index.keys = find_key_pair(reader, footer, reading, index.index_offset);
+    read_records(reader, footer, reading, index);
     return index;
 }
 
@@ -199,7 +237,7 @@ void verify_entry_data(const ArchiveReader& reader, const PckEntry& entry) {
         }
         return;
     }
-    Inflater inflater;
+    Inflater inflater(rebase_reading());
     z_stream& stream = inflater.stream();
     Bytes input(static_cast<std::size_t>(std::min(entry.stored_size, copy_block)));
     Bytes output(static_cast<std::size_t>(copy_block));

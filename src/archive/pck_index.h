@@ -11,8 +11,16 @@ namespace vorn {
 enum class ArchivePart : bool { whole, tail };
 
 // Validates the header, footer, key pair, every index record and every entry name, and
-// returns the index. Throws LauncherError with a "pck_rebase_" stage.
-PckIndex parse_archive(const ArchiveReader& reader, ArchivePart part);
+// returns the index. Throws the LauncherError `reading` makes of the first fault (by
+// default a "pck_rebase_" stage); reads fail as the reader does.
+PckIndex parse_archive(const ArchiveReader& reader, ArchivePart part,
+                       const PckReading& reading = rebase_reading());
+
+// An index record as the archive's writers store it: the 272-byte record compressed when
+// that makes it shorter, behind its length prefix under `keys`.
+Bytes encode_index_record(const std::string& raw_name, std::uint64_t data_offset,
+                          std::uint64_t uncompressed_size, std::uint64_t stored_size,
+                          const PckKeyPair& keys);
 
 // Checks that the entry's data decodes: stored as is when both sizes are equal, else a
 // zlib stream that inflates to exactly the uncompressed size and ends exactly at the

@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "delta/delta_fetch.h"
 #include "engine/client_paths.h"
+#include "engine/guild_icons.h"
 #include "engine/installed_receipt.h"
 #include "engine/manifest_fetch.h"
 #include "engine/repair_state.h"
@@ -108,11 +109,8 @@ UiSnapshot run_engine_action(UpdateEngine& engine, Action action) {
         if (action == Action::update) {
             return run_update_action(engine);
         }
-        if (action != Action::check) {
-            // The icons action is not part of this build: say so rather than touch the
-            // client.
-            throw LauncherError("action_unavailable",
-                                L"Это действие недоступно в этой версии лаунчера.");
+        if (action == Action::icons) {
+            return run_icons_action(engine);
         }
         return check_action(engine);
     });

@@ -32,6 +32,13 @@ RebaseReceiptInputs rebase_receipt_inputs(UpdateEngine& engine) {
         .root = engine.root, .state_dir = engine.cache_dir, .hash_file = file_hasher(engine)};
 }
 
+GuildSource guild_source(UpdateEngine& engine) {
+    return GuildSource{.transport = engine.transport.get(),
+                       .base_url = engine.config.endpoints.guild_base_url,
+                       .fallback_url = engine.config.endpoints.guild_fallback_url,
+                       .trust = engine.config.url_trust()};
+}
+
 GuildStateFile guild_state_file(const UpdateEngine& engine) {
     return GuildStateFile{.path = engine.guild_state_path, .root_key = engine.key};
 }

@@ -4,6 +4,7 @@
 
 #include "archive/rebase_receipt.h"
 #include "delta/delta_fetch.h"
+#include "guild/guild_download.h"
 #include "guild/guild_state.h"
 #include "model/progress.h"
 
@@ -19,6 +20,7 @@ FileHasher file_hasher(UpdateEngine& engine);
 
 DeltaSource delta_source(UpdateEngine& engine);
 RebaseReceiptInputs rebase_receipt_inputs(UpdateEngine& engine);
+GuildSource guild_source(UpdateEngine& engine);
 GuildStateFile guild_state_file(const UpdateEngine& engine);
 
 }  // namespace vorn

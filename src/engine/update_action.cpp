@@ -1,10 +1,13 @@
 #include "engine/update_action.h"
 
+#include <optional>
+
 #include "core/file_probes.h"
 #include "core/launcher_error.h"
 #include "delta/delta_roots.h"
 #include "engine/client_paths.h"
 #include "engine/engine_actions.h"
+#include "engine/guild_icons.h"
 #include "engine/install_transaction.h"
 #include "engine/installed_receipt.h"
 #include "engine/recovery.h"
@@ -14,6 +17,32 @@
 #include "engine/verification.h"
 
 namespace vorn {
+namespace {
+
+// The icon refresh that ends an update; its failure is reported, never the update's.
+std::optional<LauncherError> refresh_guild_icons(UpdateEngine& engine) {
+    try {
+        update_guild_icons(engine);
+        return std::nullopt;
+    } catch (const LauncherError& error) {
+        return error;
+    }
+}
+
+UiSnapshot icons_unavailable_view(UpdateEngine& engine, const LauncherError& error) {
+    engine.clean.store(read_installed_receipt(engine).valid && !is_repair_required(engine) &&
+                       game_executable_present(engine));
+    publish_view(engine, {.phase = Phase::ready,
+                          .percent = 100,
+                          .title = L"Файлы клиента проверены",
+                          .detail = L"Иконки кланов сейчас недоступны. Повторите кнопкой «Иконки».",
+                          .hint = saved_diagnostics_text(engine, error, Action::update,
+                                                         L"Повторите обновление иконок позже."),
+                          .busy = Busy::no});
+    return engine.view;
+}
+
+}  // namespace
 
 UiSnapshot run_update_action(UpdateEngine& engine) {
     ensure_client_not_running(engine);
@@ -49,6 +78,11 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     // The receipt's write also removes the marker and sets clean once nothing is left to
     // repair.
     write_installed_receipt(engine, plan.manifest);
+    if (const auto failure = refresh_guild_icons(engine)) {
+        return icons_unavailable_view(engine, *failure);
+    }
+    remove_file_if_present(engine.marker_path);
+    engine.clean.store(!is_repair_required(engine));
     publish_view(engine,
                  {.phase = Phase::ready,
                   .percent = 100,

@@ -7,37 +7,10 @@
 
 #include <cstring>
 
+#include "core/memory_stream.h"
 #include "ui/window_layout.h"
 
 namespace vorn {
-namespace {
-
-struct StreamRelease {
-    void operator()(IStream* stream) const noexcept { stream->Release(); }
-};
-
-// A stream over a private copy of the bytes; the stream frees the copy.
-std::unique_ptr<IStream, StreamRelease> stream_over(const void* data, std::size_t size) {
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (!block) {
-        return nullptr;
-    }
-    void* target = GlobalLock(block);
-    if (!target) {
-        GlobalFree(block);
-        return nullptr;
-    }
-    std::memcpy(target, data, size);
-    GlobalUnlock(block);
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream)) || !stream) {
-        GlobalFree(block);
-        return nullptr;
-    }
-    return std::unique_ptr<IStream, StreamRelease>(stream);
-}
-
-}  // namespace
 
 std::unique_ptr<Background> Background::load(HINSTANCE instance) {
     HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(background_resource_id), RT_RCDATA);
@@ -60,11 +33,11 @@ std::unique_ptr<Background> Background::from_png(const void* data, std::size_t s
     HBITMAP decoded = nullptr;
     {
         // The GDI+ bitmap reads the stream lazily: it must go before the stream does.
-        const auto stream = stream_over(data, size);
-        if (!stream) {
+        const MemoryStream memory = stream_over(data, size);
+        if (!memory.stream) {
             return nullptr;
         }
-        Gdiplus::Bitmap image(stream.get());
+        Gdiplus::Bitmap image(memory.stream.get());
         if (image.GetLastStatus() != Gdiplus::Ok ||
             image.GetWidth() != static_cast<UINT>(layout::window_width) ||
             image.GetHeight() != static_cast<UINT>(layout::window_height)) {

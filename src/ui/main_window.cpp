@@ -11,7 +11,7 @@
 #include "ui/button_rules.h"
 #include "ui/fonts.h"
 #include "ui/gdi_handles.h"
-#include "ui/gdiplus_session.h"
+#include "core/gdiplus_session.h"
 #include "ui/paint_window.h"
 #include "ui/window_layout.h"
 

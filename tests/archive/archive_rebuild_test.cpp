@@ -6,7 +6,7 @@
 #include "archive/archive_rebuild.h"
 #include "archive/archive_reader.h"
 #include "archive/pck_index.h"
-#include "pck_writer.h"
+#include "support/pck_writer.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"
 

@@ -10,7 +10,7 @@
 #include "archive/archive_reader.h"
 #include "archive/pck_format.h"
 #include "archive/pck_index.h"
-#include "archive/pck_writer.h"
+#include "support/pck_writer.h"
 #include "support/fixtures.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"

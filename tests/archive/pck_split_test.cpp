@@ -11,7 +11,7 @@
 #include "archive/archive_reader.h"
 #include "archive/pck_format.h"
 #include "archive/pck_index.h"
-#include "archive/pck_writer.h"
+#include "support/pck_writer.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"
 

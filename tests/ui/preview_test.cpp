@@ -12,7 +12,7 @@
 
 #include "support/temp_dir.h"
 #include "ui/background.h"
-#include "ui/gdiplus_session.h"
+#include "core/gdiplus_session.h"
 #include "ui/preview.h"
 #include "ui/window_layout.h"
 

@@ -1,4 +1,4 @@
-#include "ui/gdiplus_session.h"
+#include "core/gdiplus_session.h"
 
 #include <objidl.h>
 

@@ -1,4 +1,4 @@
-#include "archive/pck_writer.h"
+#include "support/pck_writer.h"
 
 #include <windows.h>
 #include <zlib.h>
