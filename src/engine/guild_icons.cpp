@@ -65,6 +65,7 @@ void install_icons(UpdateEngine& engine, const std::filesystem::path& live,
             transaction_folder(engine, id, TransactionLayout::element) / L"staged" /
             L"surfaces.pck";
         const std::string built = build_guild_archive(live, staged, icons.dds, icons.text);
+        reach(engine, "icons_built");
         if (checksum_of(engine, live, surfaces_path) != current) {
             throw LauncherError("guild_conflict",
                                 L"Архив иконок изменился во время подготовки. "

@@ -55,9 +55,9 @@ struct UpdateEngine {
     Manifest manifest;
     bool manifest_loaded = false;
     std::mutex lock;
-    // Called at each step of an installation ("downloaded", "staged", "backed_up",
-    // "journal_written", "published", "all_published"); crash tests throw from it to stop
-    // the work exactly there. Empty in the product.
+    // Called at each step of an installation ("downloaded", "staged", "icons_built",
+    // "backed_up", "journal_written", "published", "all_published"); crash tests throw
+    // from it to stop the work exactly there. Empty in the product.
     std::function<void(std::string_view)> fault_point;
 };
 

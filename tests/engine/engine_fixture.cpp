@@ -38,11 +38,22 @@ LauncherConfig EngineFixture::config() const {
     if (server_) {
         config.endpoints.manifest_url = server_->url(prefix_ + "manifest.json");
         config.endpoints.update_base_url = server_->url(prefix_ + "blobs/");
+        config.endpoints.guild_base_url = server_->url(prefix_ + "klan/");
+        config.endpoints.guild_fallback_url = server_->url(prefix_ + "mirror/");
     } else {
         config.endpoints.manifest_url = L"http://127.0.0.1:9/manifest.json";
         config.endpoints.update_base_url = L"http://127.0.0.1:9/blobs/";
     }
     return config;
+}
+
+void EngineFixture::serve_guild(const std::string& folder, const std::string& version,
+                                const std::string& text, const std::string& png) const {
+    const fs::path dir = feed_dir() / fs::path(folder).make_preferred();
+    fs::create_directories(dir);
+    write_raw_file(dir / L"iconlist_guild.txt", text);
+    write_raw_file(dir / L"iconlist_guild.png", png);
+    write_raw_file(dir / L"version.txt", version);
 }
 
 fs::path EngineFixture::feed_dir() const {

@@ -57,6 +57,11 @@ class EngineFixture {
     // Serves `body` as the content-addressed blob of `digest` (blobs/<2 digits>/<digest>.dat).
     void serve_blob(const std::string& digest, const std::string& body) const;
 
+    // Publishes a guild icon set under `folder` ("klan/" is the base address, "mirror/" the
+    // fallback).
+    void serve_guild(const std::string& folder, const std::string& version, const std::string& text,
+                     const std::string& png) const;
+
     // The configuration every engine of this fixture starts from.
     LauncherConfig config() const;
 

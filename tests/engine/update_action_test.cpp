@@ -7,6 +7,7 @@
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
 #include "engine_fixture.h"
+#include "guild_set.h"
 #include "support/compression.h"
 #include "support/launcher_error_assert.h"
 
@@ -18,7 +19,8 @@ namespace fs = std::filesystem;
 const std::vector<test::ClientFile> files = {
     {"element/a.pck", "alpha"}, {"element/b.pck", "beta"}, {"element/sub/c.pck", "gamma"}};
 
-// A feed with the manifest and every blob, and a client installed from it.
+// A feed with the manifest, every blob and the guild icons, and a client installed from
+// it with the surfaces archive the icons go into.
 class UpdateAction : public ::testing::Test {
   protected:
     void serve(test::EngineFixture& fixture, const nlohmann::json& manifest) {
@@ -26,6 +28,8 @@ class UpdateAction : public ::testing::Test {
             fixture.serve_blob(sha256_string(file.content), file.content);
         }
         fixture.publish(manifest);
+        fixture.write("element/surfaces.pck", test::surfaces_archive());
+        fixture.serve_guild("klan/", "1", test::guild_list, test::guild_png());
     }
     static std::string content(const test::EngineFixture& fixture, const char* path) {
         return test::read_raw_file(fixture.root() / fs::path(path).make_preferred());

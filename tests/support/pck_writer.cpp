@@ -184,4 +184,61 @@ void write_pck_files(const PckImage& image, const std::filesystem::path& pck,
     }
 }
 
+namespace {
+
+std::uint32_t get_u32(const std::string& bytes, std::size_t at) {
+    if (at + 4 > bytes.size()) {
+        throw std::runtime_error("pck: read past the end");
+    }
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + i])) << (8 * i);
+    }
+    return value;
+}
+
+std::string record_bytes(const std::string& stored) {
+    if (stored.size() == 272 || stored.size() == 276) {
+        return stored;
+    }
+    std::string record(276, '\0');
+    uLongf size = static_cast<uLongf>(record.size());
+    if (uncompress(reinterpret_cast<Bytef*>(record.data()), &size,
+                   reinterpret_cast<const Bytef*>(stored.data()),
+                   static_cast<uLong>(stored.size())) != Z_OK) {
+        throw std::runtime_error("pck: record does not inflate");
+    }
+    record.resize(size);
+    return record;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> read_pck_entries(const std::string& archive,
+                                                                  PckWriterKeys keys) {
+    const std::size_t footer = archive.size() - 280;
+    if (archive.size() < 292 || get_u32(archive, footer) != 0xFDFDFEEE) {
+        throw std::runtime_error("pck: no footer");
+    }
+    std::size_t at = get_u32(archive, footer + 8) ^ keys.key1;
+    const std::uint32_t count = get_u32(archive, footer + 272);
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t length = get_u32(archive, at) ^ keys.key1;
+        if (length != (get_u32(archive, at + 4) ^ keys.key2) || at + 8 + length > footer) {
+            throw std::runtime_error("pck: bad record length");
+        }
+        const std::string record = record_bytes(archive.substr(at + 8, length));
+        at += 8 + length;
+        const std::string name = record.substr(0, record.find('\0'));
+        const std::uint32_t offset = get_u32(record, 260);
+        const std::uint32_t stored = get_u32(record, 268);
+        if (offset + static_cast<std::uint64_t>(stored) > footer) {
+            throw std::runtime_error("pck: data out of bounds");
+        }
+        entries.emplace_back(name, archive.substr(offset, stored));
+    }
+    return entries;
+}
+
 }  // namespace vorn::test

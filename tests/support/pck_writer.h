@@ -86,4 +86,10 @@ void write_sparse(const std::filesystem::path& path, std::uint64_t from, std::ui
 void write_pck_files(const PckImage& image, const std::filesystem::path& pck,
                      const std::filesystem::path& pkx);
 
+// Every entry of an archive held in memory as (raw name, stored bytes), in index order:
+// the tests' own reader, for checking what the code under test wrote. Throws
+// std::runtime_error on anything it cannot read.
+std::vector<std::pair<std::string, std::string>> read_pck_entries(const std::string& archive,
+                                                                  PckWriterKeys keys);
+
 }  // namespace vorn::test
