@@ -21,6 +21,8 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "support"))
+import pck_images  # noqa: E402
 FEED_TOOL = REPO / "tools" / "feed" / "vornell-feed"
 MARKER = ".vornell-local-fixture"
 
@@ -255,6 +257,20 @@ class Client:
                 (self.root / "element" / "elementclient.exe").read_bytes()}
 
 
+SURFACES = "element/surfaces.pck"
+GUILD_LIST = b"1\n2\n3\n4\nclan_1.dds\nclan_2.dds\n"
+FOREIGN_SURFACES = [(b"surfaces\\ui\\frame.dds", b"frame" * 300),
+                    (b"surfaces\\iconset\\iconlist_guild.dds", b"old atlas"),
+                    (b"surfaces\\ui\\button.dds", b"button"),
+                    (b"surfaces\\iconset\\iconlist_guild.txt", b"old list")]
+
+
+def guild_pixels(seed):
+    """An 8 x 4 atlas whose colours depend on the seed."""
+    return [((x * 30 + seed) % 256, (y * 60) % 256, (seed * 7) % 256, 255 - x)
+            for y in range(4) for x in range(8)]
+
+
 def game_data(sizes, seed=1):
     """{path: bytes} of the given sizes, each file different."""
     files = {}
@@ -279,6 +295,14 @@ class Launcher:
             if line.startswith("CMAKE_PROJECT_VERSION:"):
                 return line.split("=", 1)[1]
         raise RuntimeError(f"no project version in {self.build / 'CMakeCache.txt'}")
+
+    def pck_keys(self):
+        """The archive key pair A the build was configured with."""
+        cache = (self.build / "CMakeCache.txt").read_text(encoding="utf-8")
+        values = dict(line.split(":", 1)[0:1] + [line.split("=", 1)[1]]
+                      for line in cache.splitlines()
+                      if line.startswith("VORN_PCK_KEY_A") and "=" in line)
+        return int(values["VORN_PCK_KEY_A1"], 16), int(values["VORN_PCK_KEY_A2"], 16)
 
     def env(self):
         env = dict(os.environ)
@@ -343,7 +367,7 @@ class Launcher:
 class Scene:
     """One client, its service folder, a feed served by nginx and a report receiver."""
 
-    def __init__(self, launcher, sizes=(1024, 4096, 65536)):
+    def __init__(self, launcher, sizes=(1024, 4096, 65536), surfaces_bulk=0):
         self.dir = Path(tempfile.mkdtemp(prefix="vorn-e2e-"))
         self.launcher = launcher
         self.client = Client(self.dir / "client", launcher.game)
@@ -351,13 +375,33 @@ class Scene:
         self.feed = Feed(self.dir / "feed")
         self.files = dict(game_data(sizes))
         self.files.update(self.client.game_files())
+        # A large foreign entry makes the icon install long enough to be interrupted.
+        self.foreign_surfaces = FOREIGN_SURFACES + (
+            [(b"surfaces\\bulk.dds", game_data([surfaces_bulk], seed=9)["element/data/file000.pck"])]
+            if surfaces_bulk else [])
+        self.files[SURFACES] = pck_images.write_pck(self.foreign_surfaces, launcher.pck_keys())
         self.client.write(self.files)
         self.manifest = self.feed.publish(self.files)
+        self.publish_guild("1")
         self.nginx = Nginx(self.feed.root, self.dir).start()
         self.receiver = ReportReceiver().start()
         self.config = self.dir / "qa.json"
         self.result = self.dir / "result.json"
         self.configure()
+
+    def publish_guild(self, version, seed=0):
+        """Publishes an icon set with the feed tool; returns the DDS launchers should make."""
+        pixels = guild_pixels(seed)
+        (self.dir / "atlas.png").write_bytes(pck_images.png_rgba(8, 4, pixels))
+        (self.dir / "iconlist.txt").write_bytes(GUILD_LIST)
+        feed_tool("guild", self.feed.root, "--version", version, "--list",
+                  self.dir / "iconlist.txt", "--png", self.dir / "atlas.png", "--quiet")
+        return pck_images.dds_of(8, 4, pixels)
+
+    def surfaces_entries(self):
+        """{raw name: stored bytes} of the client's surfaces archive."""
+        data = (self.client.root / SURFACES).read_bytes()
+        return dict(pck_images.read_pck(data, self.launcher.pck_keys()))
 
     def configure(self, **overrides):
         Launcher.write_config(self.config, self.client.root, self.cache, self.nginx.url(),

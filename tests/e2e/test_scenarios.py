@@ -14,6 +14,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import pck_images  # noqa: E402
 
 BUILD = Path(os.environ.get("VORN_BUILD_DIR", harness.REPO / "build"))
 LAUNCHER = harness.Launcher(BUILD)
@@ -154,9 +155,51 @@ class Scenarios(unittest.TestCase):
         result = self.run_failing("startup")
         self.assertEqual(result["stage"], "qa_network_blocked")
 
-    def test_icons_are_not_offered_by_this_build(self):
-        result = self.run_failing("icons")
-        self.assertEqual(result["stage"], "action_unavailable")
+    def expect_icons(self, dds):
+        entries = self.scene.surfaces_entries()
+        for name, data in self.scene.foreign_surfaces:
+            if b"iconlist_guild" not in name:
+                self.assertEqual(entries[name], data, name)
+        self.assertEqual(entries[b"surfaces\\iconset\\iconlist_guild.dds"], dds)
+        self.assertEqual(entries[b"surfaces\\iconset\\iconlist_guild.txt"], harness.GUILD_LIST)
+        self.assertEqual(len(entries), len(self.scene.foreign_surfaces))
+
+    def test_icons_patch_surfaces_and_the_check_accepts_the_patched_archive(self):
+        self.run_ok("check")
+        dds = self.scene.publish_guild("2026-12-09.1", seed=5)
+        result = self.run_ok("icons")
+        self.assertEqual((result["phase"], result["title"], result["detail"]),
+                         (8, "Иконки кланов обновлены", "Посторонние файлы архива сохранены."))
+        self.assertTrue(result["can_play"])
+        self.expect_icons(dds)
+        state = json.loads((self.scene.cache / "guild-state-v2.json").read_text())
+        self.assertEqual(state["version"], "2026-12-09.1")
+        listed = next(f for f in self.scene.manifest["files"] if f["path"] == harness.SURFACES)
+        self.assertEqual(state["base_sha256"], listed["sha256"])
+
+        # The archive no longer has the manifest's digest; the guild state vouches for it.
+        result = self.run_ok("check")
+        self.assertEqual((result["title"], result["detail"]),
+                         ("Проверка завершена", "Все файлы клиента прошли проверку."))
+        self.scene.nginx.clear_log()
+        self.run_ok("icons")
+        guild_requests = [r for r in self.scene.nginx.requests() if "/lk_server/" in r]
+        self.assertEqual(guild_requests, ["GET /lk_server/klan/version.txt 200"])
+
+    def test_update_ends_with_the_icons_or_says_they_are_unavailable(self):
+        result = self.run_ok("update")
+        self.assertEqual((result["phase"], result["title"]), (8, "Клиент готов к игре"))
+        self.expect_icons(pck_images.dds_of(8, 4, harness.guild_pixels(0)))
+
+        for name in ("version.txt", "iconlist_guild.txt", "iconlist_guild.png"):
+            (self.scene.feed.root / "lk_server" / "klan" / name).unlink()
+        (self.scene.client.root / harness.SURFACES).write_bytes(
+            self.scene.files[harness.SURFACES])
+        result = self.run_ok("update")
+        self.assertEqual((result["phase"], result["title"], result["detail"]),
+                         (8, "Файлы клиента проверены",
+                          "Иконки кланов сейчас недоступны. Повторите кнопкой «Иконки»."))
+        self.assertTrue(result["can_play"])
 
     def test_update_repairs_from_raw_gzip_and_zlib_blobs(self):
         # New content for three files: one published as gzip, then one as zlib (the gzip
@@ -183,7 +226,8 @@ class Scenarios(unittest.TestCase):
                          (8, "Обновление установлено и проверено."))
         self.assertTrue(result["can_play"])
         for path, data in files.items():
-            self.assertEqual((self.scene.client.root / path).read_bytes(), data, path)
+            if path != harness.SURFACES:  # it holds the guild icons now
+                self.assertEqual((self.scene.client.root / path).read_bytes(), data, path)
         self.assertFalse((self.scene.cache / "transaction-v2.json").exists())
         self.assertFalse((self.scene.cache / "update-dirty-v1.bin").exists())
         self.assertIn("Загружаем обновление", {o["title"] for o in result["observations"]})

@@ -1,15 +1,15 @@
-"""The command line: publish, release, verify, prune."""
+"""The command line: publish, release, guild, verify, prune."""
 
 import argparse
 import sys
 
-from . import errors, prune, publish, release, verify
+from . import errors, guild, prune, publish, release, verify
 from .errors import FeedError
 from .progress import Progress, size_text
 
 DESCRIPTION = """Makes and checks the static feed that the Vornell launcher reads: the update
 manifest (upd/manifest.json and its .gz companion), content-addressed blobs, the delta
-package for large archives, and the launcher's release descriptor. Serve FEED as the
+package for large archives, the guild icon set, and the launcher's release descriptor. Serve FEED as the
 document root of the update host."""
 
 EPILOG = """exit codes: 0 done; 1 verify found problems; 2 bad command line; 3 input the
@@ -91,6 +91,20 @@ def parser():
     p.add_argument("--quiet", action="store_true", help="print nothing but errors")
 
     p = commands.add_parser(
+        "guild", help="publish the guild icon set",
+        description="Checks the atlas and its list as launchers will, then writes them under "
+        "FEED/lk_server/klan/ with the version stamp last. Launchers install a set whose "
+        "stamp differs from the one they installed.", epilog=EPILOG)
+    p.add_argument("feed", metavar="FEED", help="the feed folder of the guild host")
+    p.add_argument("--version", required=True,
+                   help="the set's stamp: 1 to 63 visible ASCII characters")
+    p.add_argument("--list", required=True, metavar="ICONLIST.txt",
+                   help="the icon list: four numbers, then one icon file name per line")
+    p.add_argument("--png", required=True, metavar="ATLAS.png",
+                   help="the atlas, at most 4096 pixels in each direction")
+    p.add_argument("--quiet", action="store_true", help="print nothing but errors")
+
+    p = commands.add_parser(
         "verify", help="read a feed as the launcher would and list what is wrong",
         description="Reads FEED (a folder, or the served site's http(s) address) as launchers "
         "do: the manifest and its rules, the compressed copy's freshness, every blob decoded "
@@ -132,6 +146,13 @@ def run_release(args, progress):
     return errors.EXIT_OK
 
 
+def run_guild(args, progress):
+    folder = guild.publish_guild(args.feed, args.version, args.list, args.png)
+    if not args.quiet:
+        print("published guild icons %s in %s" % (args.version, folder))
+    return errors.EXIT_OK
+
+
 def run_verify(args, progress):
     problems, document = verify.verify(args.feed, progress, args.jobs)
     for problem in problems:
@@ -160,7 +181,8 @@ def run_prune(args, progress):
 def main(argv=None):
     args = parser().parse_args(argv)
     progress = Progress(quiet=args.quiet)
-    command = {"publish": run_publish, "release": run_release, "verify": run_verify,
+    command = {"publish": run_publish, "release": run_release, "guild": run_guild,
+               "verify": run_verify,
                "prune": run_prune}[args.command]
     try:
         return command(args, progress)
