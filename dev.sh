@@ -53,6 +53,7 @@ case "${1:-}" in
     "$here/cmake/wine_run.sh" "$build/bench/sha256_bench.exe"
     "$here/bench/blob_download_bench.sh" "$build"
     "$here/bench/verify_bench.sh" "$build"
+    "$here/bench/archive_bench.sh" "$build"
     python3 "$here/bench/update_bench.py" "$build"
     python3 "$here/bench/feed_publish_bench.py"
     ;;
