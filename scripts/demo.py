@@ -45,9 +45,12 @@ def main():
     client = harness.Client(demo / "client", launcher.game)
     files = harness.game_data([4096, 65536, 1 << 20, 8 << 20, 32 << 20, 3000, 777, 150000])
     files.update(client.game_files())
+    files[harness.SURFACES] = harness.pck_images.write_pck(harness.FOREIGN_SURFACES,
+                                                           launcher.pck_keys())
     client.write(files)
     feed = harness.Feed(demo / "feed")
     feed.publish(files, "2026.12", "--jobs", "2")
+    harness.publish_guild(feed.root, demo, "icons-1")
     nginx = harness.Nginx(feed.root, demo).start()
     receiver = harness.ReportReceiver().start()
     config = harness.Launcher.write_config(demo / "qa.json", client.root, demo / "cache",
@@ -66,8 +69,10 @@ def main():
         steps = [("Start-up check of a fresh client", "startup"),
                  ("Check of every file", "check"),
                  ("Check after one file was damaged and one deleted", "check"),
-                 ("Update", "update"),
-                 ("Second update", "update")]
+                 ("Update (repairs, then installs the guild icons)", "update"),
+                 ("Second update", "update"),
+                 ("Icons, with the installed set current", "icons"),
+                 ("Icons, after a new set was published", "icons")]
         for index, (step, action) in enumerate(steps):
             if index == 2:
                 damaged = client.root / "element/data/file003.pck"
@@ -78,6 +83,9 @@ def main():
                 deleted.unlink()
                 print("\n(damaged one byte of %s, deleted %s)" % (
                     damaged.relative_to(client.root), deleted.relative_to(client.root)))
+            if index == 6:
+                harness.publish_guild(feed.root, demo, "icons-2", seed=3)
+                print("\n(published a new guild icon set with tools/feed/vornell-feed guild)")
             result_path = demo / ("result-%d-%s.json" % (index + 1, action))
             code, result, figures = launcher.run_measured(config, action, result_path)
             show(step, code, result, figures["wall_ms"] / 1000.0, result_path)

@@ -271,6 +271,16 @@ def guild_pixels(seed):
             for y in range(4) for x in range(8)]
 
 
+def publish_guild(feed_root, work_dir, version, seed=0):
+    """Publishes an 8 x 4 icon set with the feed tool; returns the DDS launchers make of it."""
+    pixels = guild_pixels(seed)
+    (Path(work_dir) / "atlas.png").write_bytes(pck_images.png_rgba(8, 4, pixels))
+    (Path(work_dir) / "iconlist.txt").write_bytes(GUILD_LIST)
+    feed_tool("guild", feed_root, "--version", version, "--list",
+              Path(work_dir) / "iconlist.txt", "--png", Path(work_dir) / "atlas.png", "--quiet")
+    return pck_images.dds_of(8, 4, pixels)
+
+
 def game_data(sizes, seed=1):
     """{path: bytes} of the given sizes, each file different."""
     files = {}
@@ -391,12 +401,7 @@ class Scene:
 
     def publish_guild(self, version, seed=0):
         """Publishes an icon set with the feed tool; returns the DDS launchers should make."""
-        pixels = guild_pixels(seed)
-        (self.dir / "atlas.png").write_bytes(pck_images.png_rgba(8, 4, pixels))
-        (self.dir / "iconlist.txt").write_bytes(GUILD_LIST)
-        feed_tool("guild", self.feed.root, "--version", version, "--list",
-                  self.dir / "iconlist.txt", "--png", self.dir / "atlas.png", "--quiet")
-        return pck_images.dds_of(8, 4, pixels)
+        return publish_guild(self.feed.root, self.dir, version, seed)
 
     def surfaces_entries(self):
         """{raw name: stored bytes} of the client's surfaces archive."""
