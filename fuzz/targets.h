@@ -38,6 +38,10 @@ void add_state_targets(std::vector<Target>& targets, ScratchClient& scratch);
 // gzip and zlib bodies.
 void add_wire_targets(std::vector<Target>& targets, ScratchClient& scratch);
 
+// The game's archives and the guild icon set: the archive index (rebase and guild
+// readings, with the icon rebuild), the icon list, the version stamp, the PNG atlas.
+void add_archive_targets(std::vector<Target>& targets, ScratchClient& scratch);
+
 // True when `path` lies strictly under `root` after lexical normalisation (case-folded).
 bool lies_under(const std::filesystem::path& root, const std::filesystem::path& path);
 

@@ -4,6 +4,7 @@
 #include <objidl.h>
 
 #include <gdiplus.h>
+#include <zlib.h>
 
 #include <array>
 #include <cstring>
@@ -39,6 +40,57 @@ void write_header(Bytes& dds, std::uint32_t width, std::uint32_t height) {
     throw LauncherError("guild_dimensions", L"Размер изображения иконок не поддерживается.");
 }
 
+[[noreturn]] void fail_png() {
+    throw LauncherError("guild_png", L"Сервер вернул неверное изображение иконок.");
+}
+
+std::uint32_t big_endian_u32(ByteView bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(bytes[at]) << 24 |
+           static_cast<std::uint32_t>(bytes[at + 1]) << 16 |
+           static_cast<std::uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
+}
+
+// The chunks must tile the file exactly, each with its checksum, from the header chunk to
+// the end chunk, and the header must name a size we take. The decoder is never handed a
+// file whose structure lies: a chunk that claims more bytes than the file holds makes some
+// decoders read past their buffer, and a header of 30000 x 30000 pixels would make it
+// allocate gigabytes before anything else is looked at.
+void check_structure(ByteView png) {
+    std::size_t at = png_signature.size();
+    bool ended = false;
+    for (std::size_t chunk = 0; at < png.size(); ++chunk) {
+        if (ended || png.size() - at < 12) {
+            fail_png();
+        }
+        const std::uint32_t length = big_endian_u32(png, at);
+        if (length > png.size() - at - 12) {
+            fail_png();
+        }
+        const ByteView typed = png.subspan(at + 4, length + 4);
+        if (big_endian_u32(png, at + 8 + length) !=
+            crc32(0, typed.data(), static_cast<uInt>(typed.size()))) {
+            fail_png();
+        }
+        const bool header = std::equal(typed.begin(), typed.begin() + 4, "IHDR");
+        if ((chunk == 0) != header || (header && length != 13)) {
+            fail_png();
+        }
+        if (header) {
+            const std::uint32_t width = big_endian_u32(typed, 4);
+            const std::uint32_t height = big_endian_u32(typed, 8);
+            if (width == 0 || height == 0 || width > largest_icon_side ||
+                height > largest_icon_side) {
+                fail_dimensions();
+            }
+        }
+        ended = std::equal(typed.begin(), typed.begin() + 4, "IEND");
+        at += 12 + length;
+    }
+    if (!ended) {
+        fail_png();
+    }
+}
+
 // 32-bit ARGB as GDI+ lays it out in memory is blue, green, red, alpha: the DDS order.
 void copy_pixels(Gdiplus::Bitmap& image, std::uint32_t width, std::uint32_t height, Bytes& dds) {
     Gdiplus::Rect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
@@ -61,8 +113,9 @@ void copy_pixels(Gdiplus::Bitmap& image, std::uint32_t width, std::uint32_t heig
 Bytes png_to_dds(ByteView png) {
     if (png.size() < smallest_png ||
         !std::equal(png_signature.begin(), png_signature.end(), png.begin())) {
-        throw LauncherError("guild_png", L"Сервер вернул неверное изображение иконок.");
+        fail_png();
     }
+    check_structure(png);
     const GdiplusSession gdiplus;
     if (!gdiplus.started()) {
         throw LauncherError("guild_image", L"Не удалось открыть изображение иконок.");
