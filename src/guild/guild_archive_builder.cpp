@@ -131,10 +131,22 @@ std::string write_staged(const GuildArchive& source, const Tail& tail, ByteView 
     throw LauncherError("guild_verify", message);
 }
 
+// Compared block by block: the atlas can be 64 MiB and is not held twice.
 bool entry_holds(const GuildArchive& archive, const PckEntry& entry, ByteView bytes) {
-    return entry.stored_size == bytes.size() && entry.uncompressed_size == bytes.size() &&
-           archive.reader.read(entry.data_offset, entry.stored_size) ==
-               Bytes(bytes.begin(), bytes.end());
+    if (entry.stored_size != bytes.size() || entry.uncompressed_size != bytes.size()) {
+        return false;
+    }
+    Bytes block(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), copy_block)));
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t chunk = std::min(bytes.size() - at, block.size());
+        archive.reader.read(entry.data_offset + at, block.data(), chunk);
+        if (!std::equal(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(chunk),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(at))) {
+            return false;
+        }
+        at += chunk;
+    }
+    return true;
 }
 
 // The staged archive reads back with the same foreign records and exactly the new icons.

@@ -1,5 +1,5 @@
-"""The real window under Xvfb: start-up, a click on "ПРОВЕРИТЬ", keys, closing, and the
-default configuration of a launcher placed in a client folder.
+"""The real window under Xvfb: start-up, clicks on "ПРОВЕРИТЬ" and "ИКОНКИ", keys, closing,
+and the default configuration of a launcher placed in a client folder.
 
     VORN_BUILD_DIR=build python3 tests/e2e/test_window.py
 
@@ -28,6 +28,7 @@ SCREEN = (1280, 800)
 
 # Client pixels of the layout.
 CHECK_BUTTON = (545, 437)
+ICONS_BUTTON = (672, 437)
 PLAY_FACE = (140, 414)
 PROGRESS_END = (640, 353)
 CLOSE_ZONE = (1068, 30)
@@ -206,6 +207,22 @@ class Window(OnDisplay):
         after = run.photo(self.shots / "checked.png")
         self.assertEqual(after.at(PROGRESS_END), FILL)  # the check ends at 100 %
         self.assertEqual(after.at(PLAY_FACE), PLAY_OFF)  # never in a local test
+        run.click(CLOSE_ZONE)
+        self.assertEqual(run.ended(), 0)
+
+    def test_the_icons_button_installs_the_guild_icons(self):
+        run = self.start()
+        self.assertTrue(wait_until(lambda: any("manifest.json" in r
+                                               for r in self.scene.nginx.requests())))
+        time.sleep(1.0)
+        run.click(ICONS_BUTTON)
+        state = self.scene.cache / "guild-state-v2.json"
+        self.assertTrue(wait_until(state.exists, 60), "the icons action recorded no icons")
+        entries = self.scene.surfaces_entries()
+        self.assertEqual(entries[b"surfaces\\iconset\\iconlist_guild.txt"], harness.GUILD_LIST)
+        time.sleep(1.0)
+        done = run.photo(self.shots / "icons.png")
+        self.assertEqual(done.at(PROGRESS_END), FILL)  # the action ends at 100 %
         run.click(CLOSE_ZONE)
         self.assertEqual(run.ended(), 0)
 
