@@ -71,6 +71,7 @@ void install_icons(UpdateEngine& engine, const std::filesystem::path& live,
                                 L"Архив иконок изменился во время подготовки. "
                                 L"Повторите действие.");
         }
+        ensure_client_not_running(engine);
         commit_transaction(engine, id, {{surfaces_path, staged, built}},
                            {{surfaces_path, current}});
         GuildState installed = state;
