@@ -37,4 +37,15 @@ bool is_sha256_hex(std::string_view text) {
     return text.size() == 64 && is_lower_hex(text);
 }
 
+Bytes from_hex(std::string_view text) {
+    const auto nibble = [](char c) {
+        return static_cast<std::uint8_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    };
+    Bytes bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+        bytes.push_back(static_cast<std::uint8_t>(nibble(text[i]) << 4 | nibble(text[i + 1])));
+    }
+    return bytes;
+}
+
 }  // namespace vorn

@@ -11,6 +11,9 @@ namespace vorn {
 // High nibble first, digits "0123456789abcdef".
 std::string to_hex(ByteView bytes);
 
+// The bytes of lower-case hex text of even length (callers check the text first).
+Bytes from_hex(std::string_view text);
+
 // Only the digits 0-9 and a-f, upper case refused; an empty text passes.
 bool is_lower_hex(std::string_view text) noexcept;
 bool is_lower_hex(std::wstring_view text) noexcept;

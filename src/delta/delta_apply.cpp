@@ -1,0 +1,276 @@
+#include "delta/delta_apply.h"
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+
+#include "core/file_system.h"
+#include "core/hex.h"
+#include "core/identifiers.h"
+#include "core/text.h"
+#include "delta/delta_inspect.h"
+#include "delta/delta_journal.h"
+#include "delta/delta_recovery.h"
+#include "delta/payload_inflate.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t block_size = 1048576;
+constexpr std::uint64_t space_reserve = 67108864;
+
+bool needs_work(const DeltaPlanItem& item) {
+    return !item.keep;
+}
+
+// Payload path by compressed digest: each payload is resolved and proven once.
+using ResolvedPayloads = std::map<std::string, fs::path>;
+
+ResolvedPayloads resolve_payloads(const DeltaRoots& roots, const DeltaManifest& manifest,
+                                  const std::vector<DeltaPlanItem>& items,
+                                  const PayloadProvider& payloads) {
+    if (!payloads) {
+        fail_delta("delta_payload_resolver");
+    }
+    const std::wstring state_dir = lower_wide(roots.state_dir.native()) + L"\\";
+    ResolvedPayloads resolved;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const delta::Payload& payload = manifest.entries[i].payload;
+        if (!needs_work(items[i]) || resolved.contains(payload.compressed.sha256)) {
+            continue;
+        }
+        const fs::path path = absolute_normal(payloads(payload));
+        if (!lower_wide(path.native()).starts_with(state_dir)) {
+            fail_delta("delta_payload_path");
+        }
+        if (!observe_file(path).is(payload.compressed)) {
+            fail_delta("delta_compressed_integrity");
+        }
+        resolved.emplace(payload.compressed.sha256, path);
+    }
+    return resolved;
+}
+
+void require_space(const DeltaRoots& roots, const std::vector<DeltaPlanItem>& items) {
+    std::uint64_t needed = space_reserve;
+    for (const DeltaPlanItem& item : items) {
+        needed += needs_work(item) ? item.fresh.bytes : 0;
+    }
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(long_path(roots.root).c_str(), &available, nullptr, nullptr)) {
+        fail_delta_io("delta_space", GetLastError());
+    }
+    if (available.QuadPart < needed) {
+        fail_delta("delta_space");
+    }
+}
+
+void write_all(HANDLE file, const std::uint8_t* data, DWORD size) {
+    DWORD written = 0;
+    if (!WriteFile(file, data, size, &written, nullptr) || written != size) {
+        fail_delta_io("delta_write", GetLastError());
+    }
+}
+
+void seek(HANDLE file, std::uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+        fail_delta_io("delta_seek", GetLastError());
+    }
+}
+
+// Copies the whole base into the staged file, then changes the 4 header bytes the
+// package says change, leaving the staged file's position at the end of the base.
+void stage_base(const fs::path& live, const DeltaEntry& entry, HANDLE staged,
+                const DeltaProgress& progress) {
+    report(progress, "hash_start", entry.path, 0, 0);
+    const DeltaReadFile base = open_delta_file(live);
+    if (hash_delta_file(base, progress, entry.path) != *entry.base) {
+        fail_delta("delta_source_changed");
+    }
+    seek(base.handle.get(), 0);
+    const auto block = std::make_unique<std::uint8_t[]>(block_size);
+    for (std::uint64_t done = 0; done < base.size;) {
+        DWORD read = 0;
+        const auto want = static_cast<DWORD>(std::min(block_size, base.size - done));
+        if (!ReadFile(base.handle.get(), block.get(), want, &read, nullptr) || read != want) {
+            fail_delta_io("delta_read", GetLastError());
+        }
+        write_all(staged, block.get(), read);
+        done += read;
+    }
+    if (!entry.patch_header) {
+        return;
+    }
+    const PatchHeader& header = *entry.patch_header;
+    std::uint8_t before[4] = {};
+    DWORD read = 0;
+    seek(base.handle.get(), header.offset);
+    if (!ReadFile(base.handle.get(), before, 4, &read, nullptr) || read != 4 ||
+        to_hex(ByteView(before, 4)) != header.before_hex) {
+        fail_delta("delta_header");
+    }
+    const Bytes after = from_hex(header.after_hex);
+    seek(staged, header.offset);
+    write_all(staged, after.data(), 4);
+    seek(staged, entry.base->bytes);
+}
+
+void stage_item(const DeltaRoots& roots, const fs::path& folder, const DeltaEntry& entry,
+                const fs::path& payload_path, const DeltaProgress& progress) {
+    const fs::path staged_path = resolve_delta_path(folder, "staged/" + entry.path);
+    std::error_code ignored;
+    fs::create_directories(staged_path.parent_path(), ignored);
+    UniqueFile staged(CreateFileW(long_path(staged_path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                  nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!staged) {
+        fail_delta_io("delta_stage", GetLastError());
+    }
+    if (entry.operation == "append") {
+        stage_base(resolve_delta_path(roots.root, entry.path), entry, staged.get(), progress);
+    }
+    report(progress, "hash_start", entry.path, 0, 0);
+    const DeltaReadFile payload = open_delta_file(payload_path);
+    if (hash_delta_file(payload, progress, entry.path) != entry.payload.compressed) {
+        fail_delta("delta_compressed_integrity");
+    }
+    inflate_payload(payload, staged.get(), entry.payload);
+    if (!FlushFileBuffers(staged.get())) {
+        fail_delta_io("delta_flush", GetLastError());
+    }
+    staged.reset();
+    if (!observe_file(staged_path, progress, entry.path).is(entry.target)) {
+        fail_delta("delta_target_integrity");
+    }
+}
+
+void require_live(const DeltaRoots& roots, const std::vector<DeltaPlanItem>& items, bool fresh,
+                  const char* stage, const DeltaProgress& progress) {
+    for (const DeltaPlanItem& item : items) {
+        const FileState live =
+            observe_file(resolve_delta_path(roots.root, item.path), progress, item.path);
+        if (fresh ? !live.is(item.fresh) : !live.is(item.old)) {
+            fail_delta(stage);
+        }
+    }
+}
+
+void publish_items(const DeltaRoots& roots, const fs::path& folder,
+                   const std::vector<DeltaPlanItem>& items, const DeltaProgress& progress) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const DeltaPlanItem& item = items[i];
+        if (!needs_work(item)) {
+            continue;
+        }
+        const fs::path live = resolve_delta_path(roots.root, item.path);
+        const fs::path staged = resolve_delta_path(folder, "staged/" + item.path);
+        const fs::path backup = resolve_delta_path(folder, "backup/" + item.path);
+        if (!observe_file(live, progress, item.path).is(item.old) ||
+            !observe_file(staged, progress, item.path).is(item.fresh) ||
+            observe_file(backup).exists) {
+            fail_delta("delta_publish_conflict");
+        }
+        if (item.old) {
+            move_delta_file(live, backup, false);
+            report(progress, "backed_up", item.path, i + 1, items.size());
+        }
+        move_delta_file(staged, live, false);
+        report(progress, "published", item.path, i + 1, items.size());
+    }
+}
+
+// Creates work_root\<id>, which must be new.
+fs::path create_run_folder(const DeltaRoots& roots, const std::string& id) {
+    if (!CreateDirectoryW(long_path(roots.work_root).c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+        fail_delta_io("delta_owner", GetLastError());
+    }
+    const fs::path folder = run_folder(roots, id);
+    if (!CreateDirectoryW(long_path(folder).c_str(), nullptr)) {
+        fail_delta("delta_owner");
+    }
+    return folder;
+}
+
+void stage_all(const DeltaRoots& roots, const fs::path& folder, const DeltaManifest& manifest,
+               const std::vector<DeltaPlanItem>& items, const ResolvedPayloads& payloads,
+               const DeltaProgress& progress) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (needs_work(items[i])) {
+            const DeltaEntry& entry = manifest.entries[i];
+            stage_item(roots, folder, entry, payloads.at(entry.payload.compressed.sha256),
+                       progress);
+            report(progress, "staged_file", entry.path, i + 1, items.size());
+        }
+    }
+}
+
+void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
+               std::vector<DeltaPlanItem> items, const ResolvedPayloads& payloads,
+               const DeltaProgress& progress) {
+    DeltaJournal journal{.id = random_hex(16),
+                         .manifest_sha256 = manifest.manifest_sha256,
+                         .manifest_text = manifest.manifest_text,
+                         .phase = DeltaPhase::staging,
+                         .items = std::move(items)};
+    const fs::path folder = create_run_folder(roots, journal.id);
+    write_text_file_atomic(folder / L"owner.json", owner_text(roots, journal));
+    write_delta_journal(roots, journal);  // from here on a crash is undone by recovery
+    stage_all(roots, folder, manifest, journal.items, payloads, progress);
+    require_live(roots, journal.items, false, "delta_source_changed", progress);
+    journal.phase = DeltaPhase::staged;
+    write_delta_journal(roots, journal);
+    report(progress, "staged_all", {}, 0, 0);
+    journal.phase = DeltaPhase::publishing;
+    write_delta_journal(roots, journal);
+    publish_items(roots, folder, journal.items, progress);
+    require_live(roots, journal.items, true, "delta_commit_verify", progress);
+    journal.phase = DeltaPhase::committed;
+    write_delta_journal(roots, journal);
+    report(progress, "committed", {}, 0, 0);
+    run_delta_recovery(roots, progress);  // cleans the committed run and drops the journal
+}
+
+}  // namespace
+
+DeltaPlanSummary plan_delta(const DeltaRootInputs& inputs, const DeltaManifest& manifest,
+                            const Overrides& overrides, const DeltaProgress& progress) {
+    const DeltaRoots roots = resolve_delta_roots(inputs);
+    const DeltaLock lock(roots);
+    if (observe_file(roots.journal_path).exists) {
+        fail_delta("delta_recovery_required");
+    }
+    require_plan_unchanged(manifest);
+    DeltaPlanSummary summary;
+    for (const DeltaPlanItem& item : inspect_delta(roots, manifest, overrides, progress)) {
+        if (needs_work(item)) {
+            summary.up_to_date = false;
+            ++summary.work_items;
+            summary.target_bytes += item.fresh.bytes;
+        }
+    }
+    return summary;
+}
+
+void apply_delta(const DeltaRootInputs& inputs, const DeltaManifest& manifest,
+                 const PayloadProvider& payloads, const DeltaProgress& progress,
+                 const Overrides& overrides) {
+    const DeltaRoots roots = resolve_delta_roots(inputs);
+    const DeltaLock lock(roots);
+    run_delta_recovery(roots, progress);
+    require_plan_unchanged(manifest);
+    std::vector<DeltaPlanItem> items = inspect_delta(roots, manifest, overrides, progress);
+    if (std::none_of(items.begin(), items.end(), needs_work)) {
+        return;
+    }
+    const ResolvedPayloads resolved = resolve_payloads(roots, manifest, items, payloads);
+    require_space(roots, items);
+    run_apply(roots, manifest, std::move(items), resolved, progress);
+}
+
+}  // namespace vorn

@@ -1,0 +1,178 @@
+#include "delta/delta_files.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "core/file_probes.h"
+#include "core/file_system.h"
+#include "core/launcher_error.h"
+#include "core/sha256.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t block_size = 1048576;
+constexpr ULONGLONG progress_interval_ms = 200;
+
+}  // namespace
+
+void report(const DeltaProgress& progress, std::string_view event, const std::string& path,
+            std::uint64_t done, std::uint64_t total) {
+    if (progress) {
+        progress(event, path, done, total);
+    }
+}
+
+void fail_delta(const char* stage) {
+    throw LauncherError(stage, delta_package_message);
+}
+
+void fail_delta_io(const char* stage, DWORD error) {
+    throw LauncherError(stage, delta_io_message, error);
+}
+
+DeltaReadFile open_delta_file(const fs::path& path) {
+    const DWORD attributes = file_attributes(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & link_or_directory_mask) != 0) {
+        fail_delta("delta_reparse");
+    }
+    DeltaReadFile file;
+    file.handle.reset(
+        CreateFileW(long_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.handle) {
+        fail_delta_io("delta_read", GetLastError());
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.handle.get(), &info)) {
+        fail_delta_io("delta_read", GetLastError());
+    }
+    if ((info.dwFileAttributes & link_or_directory_mask) != 0) {
+        fail_delta("delta_reparse");  // swapped for a link after the first look
+    }
+    file.size = size_from_halves(info.nFileSizeHigh, info.nFileSizeLow);
+    if (file.size > largest_delta_file) {
+        fail_delta("delta_file_limit");
+    }
+    return file;
+}
+
+FileDigest hash_delta_file(const DeltaReadFile& file, const DeltaProgress& progress,
+                           const std::string& display) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file.handle.get(), start, nullptr, FILE_BEGIN)) {
+        fail_delta_io("delta_seek", GetLastError());
+    }
+    report(progress, "hash_start", display, 0, file.size);
+    std::unique_ptr<Sha256> hash;
+    try {
+        hash = std::make_unique<Sha256>();
+    } catch (const LauncherError&) {
+        fail_delta("delta_hash");
+    }
+    const auto buffer = std::make_unique<std::uint8_t[]>(block_size);
+    std::uint64_t done = 0;
+    ULONGLONG last_report = GetTickCount64();
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.handle.get(), buffer.get(), static_cast<DWORD>(block_size), &read,
+                      nullptr)) {
+            fail_delta_io("delta_read", GetLastError());
+        }
+        if (read == 0) {
+            break;
+        }
+        try {
+            hash->update(buffer.get(), read);
+        } catch (const LauncherError&) {
+            fail_delta("delta_hash");
+        }
+        done += read;
+        if (GetTickCount64() - last_report >= progress_interval_ms) {
+            last_report = GetTickCount64();
+            report(progress, "hash_bytes", display, done, file.size);
+        }
+    }
+    if (done != file.size) {
+        fail_delta("delta_file_changed");
+    }
+    report(progress, "hash_bytes", display, done, file.size);
+    try {
+        return FileDigest{hash->finish(), done};
+    } catch (const LauncherError&) {
+        fail_delta("delta_hash");
+    }
+}
+
+FileState observe_file(const fs::path& path, const DeltaProgress& progress,
+                       const std::string& display) {
+    const DWORD attributes = file_attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (is_not_found(error)) {
+            return {};
+        }
+        fail_delta_io("delta_observe", error);
+    }
+    const DeltaReadFile file = open_delta_file(path);
+    return FileState{true, hash_delta_file(file, progress, display)};
+}
+
+fs::path resolve_delta_path(const fs::path& folder, const std::string& entry_path) {
+    const fs::path joined = resolve_relative_path(folder, entry_path, LinkCheck::skip);
+    const fs::path relative = joined.lexically_relative(folder);
+    if (relative.empty() || *relative.begin() == L"..") {
+        fail_delta("delta_root");
+    }
+    fs::path partial = folder;
+    for (const auto& component : relative) {
+        partial /= component;
+        const DWORD attributes = file_attributes(partial);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            if (is_not_found(error)) {
+                break;  // nothing below a missing component exists either
+            }
+            fail_delta_io("delta_path", error);
+        }
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            fail_delta("delta_reparse");
+        }
+    }
+    return joined;
+}
+
+void move_delta_file(const fs::path& from, const fs::path& to, bool replace) {
+    std::error_code ignored;
+    fs::create_directories(to.parent_path(), ignored);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(long_path(from).c_str(), long_path(to).c_str(), flags)) {
+        fail_delta_io("delta_replace", GetLastError());
+    }
+}
+
+void delete_delta_file(const fs::path& path) {
+    if (!DeleteFileW(long_path(path).c_str())) {
+        fail_delta_io("delta_delete", GetLastError());
+    }
+}
+
+DeltaLock::DeltaLock(const DeltaRoots& roots) {
+    const fs::path path = roots.root / delta_lock_name;
+    const DWORD attributes = file_attributes(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & link_or_directory_mask) != 0) {
+        fail_delta("delta_reparse");
+    }
+    file_.reset(CreateFileW(long_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr));
+    if (!file_) {
+        fail_delta_io("delta_locked", GetLastError());
+    }
+}
+
+}  // namespace vorn

@@ -1,0 +1,22 @@
+// The inspection both the apply and its dry run start from.
+#pragma once
+
+#include <vector>
+
+#include "delta/delta_files.h"
+#include "delta/delta_journal.h"
+#include "delta/delta_manifest.h"
+#include "model/manifest.h"
+
+namespace vorn {
+
+// The manifest's stored text parses again to exactly the entries in memory
+// ("delta_plan_changed").
+void require_plan_unchanged(const DeltaManifest& manifest);
+
+// One plan item per entry, from the live files, the overrides and the pinned updater.
+// An append whose live file is not its base fails with "delta_wrong_base".
+std::vector<DeltaPlanItem> inspect_delta(const DeltaRoots& roots, const DeltaManifest& manifest,
+                                         const Overrides& overrides, const DeltaProgress& progress);
+
+}  // namespace vorn

@@ -1,0 +1,105 @@
+#include "delta/payload_inflate.h"
+
+#include <zlib.h>
+
+#include <memory>
+
+#include "core/sha256.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::size_t block_size = 1048576;
+
+// One zlib-format decoder, released on every path.
+class Decoder {
+  public:
+    Decoder() {
+        if (inflateInit(&stream_) != Z_OK) {
+            fail_delta("delta_zlib");
+        }
+    }
+    ~Decoder() { inflateEnd(&stream_); }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    z_stream& stream() { return stream_; }
+
+  private:
+    z_stream stream_{};
+};
+
+void write_all(HANDLE output, const std::uint8_t* data, std::size_t size) {
+    DWORD written = 0;
+    if (!WriteFile(output, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
+        fail_delta_io("delta_write", GetLastError());
+    }
+}
+
+struct Progress {
+    std::uint64_t read = 0;
+    std::uint64_t produced = 0;
+    bool ended = false;
+};
+
+// Inflates one block of input, writing and hashing what it produces.
+void inflate_block(z_stream& stream, std::uint8_t* out, HANDLE output, Sha256& hash,
+                   const delta::Payload& expected, Progress& progress) {
+    while (stream.avail_in > 0) {
+        if (progress.ended) {
+            fail_delta("delta_zlib_trailing");
+        }
+        stream.next_out = out;
+        stream.avail_out = static_cast<uInt>(block_size);
+        const uInt before_in = stream.avail_in;
+        const int result = inflate(&stream, Z_NO_FLUSH);
+        const std::size_t made = block_size - stream.avail_out;
+        // Input remains in this loop, so a buffer error is as bad as a data error.
+        if (result != Z_OK && result != Z_STREAM_END) {
+            fail_delta("delta_zlib");
+        }
+        if (made == 0 && stream.avail_in == before_in && result != Z_STREAM_END) {
+            fail_delta("delta_zlib");  // neither consumed nor produced anything
+        }
+        progress.produced += made;
+        if (progress.produced > expected.raw.bytes) {
+            fail_delta("delta_zlib_bound");
+        }
+        hash.update(out, made);
+        write_all(output, out, made);
+        progress.ended = result == Z_STREAM_END;
+    }
+}
+
+}  // namespace
+
+void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::Payload& expected) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(payload.handle.get(), start, nullptr, FILE_BEGIN)) {
+        fail_delta_io("delta_seek", GetLastError());
+    }
+    Decoder decoder;
+    Sha256 hash;
+    const auto in = std::make_unique<std::uint8_t[]>(block_size);
+    const auto out = std::make_unique<std::uint8_t[]>(block_size);
+    Progress progress;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(payload.handle.get(), in.get(), static_cast<DWORD>(block_size), &read,
+                      nullptr)) {
+            fail_delta_io("delta_read", GetLastError());
+        }
+        if (read == 0) {
+            break;
+        }
+        progress.read += read;
+        decoder.stream().next_in = in.get();
+        decoder.stream().avail_in = read;
+        inflate_block(decoder.stream(), out.get(), output, hash, expected, progress);
+    }
+    if (progress.read != expected.compressed.bytes || !progress.ended ||
+        progress.produced != expected.raw.bytes || hash.finish() != expected.raw.sha256) {
+        fail_delta("delta_raw_integrity");
+    }
+}
+
+}  // namespace vorn

@@ -1,0 +1,17 @@
+// Inflating a verified delta payload onto the end of a file being written.
+#pragma once
+
+#include <windows.h>
+
+#include "delta/delta_files.h"
+#include "delta/delta_manifest.h"
+
+namespace vorn {
+
+// Reads the payload from its start in 1 MiB blocks and writes the inflated bytes to
+// `output` at its current position. The stream must end exactly at the payload's end and
+// inflate to exactly its raw digest ("delta_seek", "delta_read", "delta_write", "delta_zlib",
+// "delta_zlib_bound", "delta_zlib_trailing", "delta_raw_integrity").
+void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::Payload& expected);
+
+}  // namespace vorn

@@ -1,0 +1,129 @@
+#include "delta/work_folder.h"
+
+#include <algorithm>
+#include <map>
+
+#include "core/file_probes.h"
+#include "core/file_system.h"
+#include "core/launcher_error.h"
+#include "core/sha256.h"
+#include "core/text.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Relative path (lower-cased, backslashes) -> the states a file there may have.
+using Acceptable = std::map<std::wstring, std::vector<FileState>>;
+
+std::wstring key_of(const std::string& relative) {
+    return lower_wide(backslashes(to_utf16(relative)));
+}
+
+Acceptable acceptable_contents(const StoredJournal& stored, const DeltaProgress& progress) {
+    Acceptable acceptable;
+    const std::string& owner = stored.owner_text;
+    acceptable[L"owner.json"] = {FileState{true, {sha256_string(owner), owner.size()}}};
+    for (const DeltaPlanItem& item : stored.journal.items) {
+        if (item.keep) {
+            continue;
+        }
+        std::vector<FileState>& staged = acceptable[key_of("staged/" + item.path)];
+        staged.push_back(FileState{true, item.fresh});
+        const FileState present = observe_file(
+            resolve_delta_path(stored.work_folder, "staged/" + item.path), progress, item.path);
+        if (present.exists) {
+            if (present.digest.bytes > item.fresh.bytes) {
+                fail_delta("delta_cleanup_conflict");
+            }
+            staged.push_back(present);  // a staged file the run did not finish writing
+        }
+        if (item.old) {
+            acceptable[key_of("backup/" + item.path)] = {FileState{true, *item.old}};
+        }
+    }
+    return acceptable;
+}
+
+struct Found {
+    std::vector<fs::path> files;
+    std::vector<fs::path> folders;  // parents before children
+};
+
+[[noreturn]] void fail_walk(DWORD error) {
+    throw LauncherError("delta_cleanup", L"Не удалось проверить резервные файлы обновления.",
+                        error);
+}
+
+void walk(const fs::path& folder, const std::wstring& prefix, const Acceptable& acceptable,
+          const DeltaProgress& progress, Found& found) {
+    const auto entries = list_folder(folder);
+    if (!entries) {
+        fail_walk(GetLastError());
+    }
+    for (const FolderEntry& entry : *entries) {
+        const fs::path path = folder / entry.name;
+        const std::wstring key = prefix + lower_wide(entry.name);
+        if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            fail_delta("delta_cleanup_conflict");
+        }
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            found.folders.push_back(path);
+            walk(path, key + L"\\", acceptable, progress, found);
+            continue;
+        }
+        const auto states = acceptable.find(key);
+        if (states == acceptable.end()) {
+            fail_delta("delta_cleanup_conflict");
+        }
+        const FileState state = observe_file(path, progress, to_utf8(key));
+        if (std::find(states->second.begin(), states->second.end(), state) ==
+            states->second.end()) {
+            fail_delta("delta_cleanup_conflict");
+        }
+        found.files.push_back(path);
+    }
+}
+
+void remove_folder(const fs::path& folder) {
+    if (!RemoveDirectoryW(long_path(folder).c_str())) {
+        fail_delta_io("delta_cleanup", GetLastError());
+    }
+}
+
+}  // namespace
+
+void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
+                       const std::vector<FileState>& live, const DeltaProgress& progress) {
+    const DWORD attributes = file_attributes(stored.work_folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (!is_not_found(error)) {
+            fail_delta("delta_cleanup");
+        }
+        return;  // cleaned already
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        fail_delta("delta_cleanup_conflict");
+    }
+    Found found;
+    walk(stored.work_folder, {}, acceptable_contents(stored, progress), progress, found);
+    const auto& items = stored.journal.items;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const FileState now =
+            observe_file(resolve_delta_path(roots.root, items[i].path), progress, items[i].path);
+        if (!(now == live[i])) {
+            fail_delta("delta_cleanup_conflict");
+        }
+    }
+    for (const fs::path& file : found.files) {
+        delete_delta_file(file);
+    }
+    for (auto folder = found.folders.rbegin(); folder != found.folders.rend(); ++folder) {
+        remove_folder(*folder);
+    }
+    remove_folder(stored.work_folder);
+}
+
+}  // namespace vorn

@@ -1,0 +1,20 @@
+// Removing one run's work folder, after proving that it holds nothing but what the run put
+// there.
+#pragma once
+
+#include <vector>
+
+#include "delta/delta_files.h"
+#include "delta/delta_journal.h"
+
+namespace vorn {
+
+// Walks the run's folder: every file must be the owner file, a staged file (complete, or a
+// prefix no larger than its target) or a backup of the file it replaced. Just before
+// deleting, every live file must still be in the state `live` recorded. Then every file
+// and folder of the run goes; the work root and the lock stay. ("delta_cleanup",
+// "delta_cleanup_conflict", "delta_delete").
+void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
+                       const std::vector<FileState>& live, const DeltaProgress& progress);
+
+}  // namespace vorn
