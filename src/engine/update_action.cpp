@@ -6,6 +6,7 @@
 #include "core/launcher_error.h"
 #include "delta/delta_roots.h"
 #include "engine/client_paths.h"
+#include "engine/delta_update.h"
 #include "engine/engine_actions.h"
 #include "engine/guild_icons.h"
 #include "engine/install_transaction.h"
@@ -55,24 +56,22 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     }
     recover_transaction(engine);
     if (delta_journal) {
-        // Finishing a delta application needs the delta machinery this build lacks.
-        throw LauncherError("delta_recovery_unavailable",
-                            L"Эта версия лаунчера не умеет завершать прерванную установку "
-                            L"пакета обновления. Файлы клиента не изменены.");
+        recover_interrupted_delta(engine);
     }
     remove_stale_transactions(engine);
 
-    VerificationPlan plan = fetch_verification_plan(engine);
+    VerificationPlan plan = prepare_verification(engine);
+    std::vector<ManifestFile> downloads = plan.mismatches;
+    Overrides overrides;
     if (plan.delta) {
-        // Installing half of a delta update would leave the archives between versions;
-        // refused before the marker is written, so a verified client stays verified.
-        throw LauncherError("delta_apply_unavailable",
-                            L"Эта версия лаунчера пока не умеет применять пакеты обновления "
-                            L"больших архивов. Файлы клиента не изменены.");
+        apply_delta_package(engine, plan.manifest, *plan.delta);
+        // A file of the package is never downloaded whole, damaged or not: the package
+        // repaired it, or the check below reports it.
+        downloads = files_outside_package(plan.mismatches, *plan.delta);
+        overrides = updater_overrides(engine, plan.manifest, *plan.delta);
     }
-    verify_against_plan(engine, plan);
-    install_files(engine, plan.mismatches);
-    if (!verify_client(engine, plan.manifest, {}).empty()) {
+    install_files(engine, downloads);
+    if (!verify_client(engine, plan.manifest, overrides).empty()) {
         throw LauncherError("post_install_check", L"Не все файлы прошли проверку после установки.");
     }
     // The receipt's write also removes the marker and sets clean once nothing is left to

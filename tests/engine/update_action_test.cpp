@@ -119,9 +119,9 @@ TEST_F(UpdateAction, RefusesWhatItCannotFinishBeforeAnyChange) {
                       L"остановлено.");
     EXPECT_TRUE(file_exists(fixture.engine().transaction_path));
 
+    // A journal that is no journal is not guessed at: recovery stops, nothing changes.
     fs::remove(fixture.engine().transaction_path);
-    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update),
-                      "delta_recovery_unavailable");
+    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update), "delta_schema");
     EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
 
     // A folder where the journal belongs is no journal to finish, and no reason to go on.
@@ -131,7 +131,7 @@ TEST_F(UpdateAction, RefusesWhatItCannotFinishBeforeAnyChange) {
     EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
 }
 
-TEST_F(UpdateAction, ADeltaPackageIsRefusedBeforeTheClientIsMarked) {
+TEST_F(UpdateAction, APackageRepairsItsFilesAndOnlyTheOthersAreDownloadedWhole) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
     fixture.install(files);
@@ -159,20 +159,32 @@ TEST_F(UpdateAction, ADeltaPackageIsRefusedBeforeTheClientIsMarked) {
         {"required_base_profile",
          nlohmann::json::array()}}.dump();
     test::write_raw_file(fixture.feed_dir() / L"blobs" / L"delta.json", delta_doc);
+    test::write_raw_file(fixture.feed_dir() / L"blobs" / fs::path(blob).make_preferred(), packed);
     nlohmann::json with_delta = test::manifest_of(
         {{"element/a.pck", target}, {"element/b.pck", "beta"}, {"element/sub/c.pck", "gamma"}});
     with_delta["delta"] = {
         {"url", "delta.json"}, {"sha256", sha256_string(delta_doc)}, {"size", delta_doc.size()}};
     serve(fixture, with_delta);
+    fixture.serve_blob(sha256_string(target), target);
     fixture.write("element/b.pck", "BETA");
 
-    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update),
-                      "delta_apply_unavailable");
-    // Nothing was installed and the verified client was not marked for repair.
-    EXPECT_EQ(content(fixture, "element/a.pck"), "alpha");
-    EXPECT_EQ(content(fixture, "element/b.pck"), "BETA");
+    const UiSnapshot view = run_engine_action(fixture.engine(), Action::update);
+    EXPECT_EQ(view.title, L"Клиент готов к игре");
+    EXPECT_EQ(content(fixture, "element/a.pck"), target);
+    EXPECT_EQ(content(fixture, "element/b.pck"), "beta");
     EXPECT_FALSE(file_exists(fixture.engine().marker_path));
-    EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
+    EXPECT_FALSE(fs::exists(fixture.root() / L".vorn-delta-journal-v1.json"));
+    std::vector<std::string> asked;
+    for (const nlohmann::json& request : server.requests(fixture.prefix())) {
+        asked.push_back(request.at("path").get<std::string>());
+    }
+    const auto asked_for = [&](const std::string& tail) {
+        return std::any_of(asked.begin(), asked.end(),
+                           [&](const std::string& path) { return path.ends_with(tail); });
+    };
+    EXPECT_TRUE(asked_for(blob));                             // the package's payload
+    EXPECT_TRUE(asked_for(sha256_string("beta") + ".dat"));   // a file outside it
+    EXPECT_FALSE(asked_for(sha256_string(target) + ".dat"));  // never the whole file
 }
 
 TEST_F(UpdateAction, AFileChangedAfterInstallFailsTheProof) {

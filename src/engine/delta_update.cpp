@@ -1,0 +1,64 @@
+#include "engine/delta_update.h"
+
+#include <set>
+
+#include "core/text.h"
+#include "delta/delta_apply.h"
+#include "delta/delta_recovery.h"
+#include "delta/payload_cache.h"
+#include "engine/accepted_updater.h"
+#include "engine/delta_progress_view.h"
+#include "engine/subsystem_inputs.h"
+#include "engine/update_engine.h"
+
+namespace vorn {
+namespace {
+
+DeltaRootInputs delta_root_inputs(const UpdateEngine& engine) {
+    return DeltaRootInputs{engine.root, engine.cache_dir, find_accepted_updater(engine)};
+}
+
+DeltaProgress delta_progress(UpdateEngine& engine) {
+    return [&engine](std::string_view event, const std::string& path, std::uint64_t done,
+                     std::uint64_t total) {
+        delta_progress_view(engine, event, to_utf16(path), done, total);
+    };
+}
+
+}  // namespace
+
+void recover_interrupted_delta(UpdateEngine& engine) {
+    recover_delta(delta_root_inputs(engine), delta_progress(engine));
+}
+
+void apply_delta_package(UpdateEngine& engine, const Manifest& manifest,
+                         const DeltaManifest& delta) {
+    const Overrides overrides =
+        load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta.manifest_sha256);
+    const DeltaRootInputs inputs = delta_root_inputs(engine);
+    if (plan_delta(inputs, delta, overrides, delta_progress(engine)).up_to_date) {
+        return;
+    }
+    const DeltaSource source = delta_source(engine);
+    const PayloadProvider payloads = [&](const delta::Payload& payload) {
+        return cached_payload(source, manifest, payload);
+    };
+    apply_delta(inputs, delta, payloads, delta_progress(engine), overrides);
+}
+
+std::vector<ManifestFile> files_outside_package(const std::vector<ManifestFile>& mismatches,
+                                                const DeltaManifest& delta) {
+    std::set<std::string> covered;
+    for (const DeltaEntry& entry : delta.entries) {
+        covered.insert(normalize_manifest_path(entry.path));
+    }
+    std::vector<ManifestFile> outside;
+    for (const ManifestFile& file : mismatches) {
+        if (!covered.contains(normalize_manifest_path(file.path))) {
+            outside.push_back(file);
+        }
+    }
+    return outside;
+}
+
+}  // namespace vorn

@@ -1,0 +1,27 @@
+// The delta package's part of an update: recovering an interrupted application, and
+// applying the package to the client.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "delta/delta_manifest.h"
+#include "model/manifest.h"
+
+namespace vorn {
+
+struct UpdateEngine;
+
+// Finishes or undoes a delta application a crash interrupted. Throws LauncherError.
+void recover_interrupted_delta(UpdateEngine& engine);
+
+// Plans the package against the client (the rebase receipt's archives as overrides) and,
+// when anything needs work, applies it with payloads from the verified cache.
+void apply_delta_package(UpdateEngine& engine, const Manifest& manifest,
+                         const DeltaManifest& delta);
+
+// The mismatched files the package does not cover: those are downloaded whole.
+std::vector<ManifestFile> files_outside_package(const std::vector<ManifestFile>& mismatches,
+                                                const DeltaManifest& delta);
+
+}  // namespace vorn
