@@ -1,6 +1,6 @@
 """Round trip of the operators' feed tool against the real launcher under Wine: a feed it
 publishes is checked clean and repairs a damaged client; a feed with its delta package is
-accepted by the check action, which fetches the delta manifest and checks its coverage.
+accepted by the check action, and brings an old client to the new version by its payloads.
 
     VORN_BUILD_DIR=build python3 tests/e2e/test_feed_tool.py
 """
@@ -114,6 +114,43 @@ class FeedToolRoundTrip(unittest.TestCase):
         self.assertEqual(result["phase"], 2)
         self.assertTrue(re.fullmatch(r"Требуют восстановления: 2 файлов\.", result["detail"]),
                         result["detail"])
+
+    def test_an_old_client_is_updated_by_the_package_and_only_the_rest_is_downloaded(self):
+        old = {"element/models.pck": archive(noise(300000, 5)),
+               "element/gfx.pck": archive(noise(250000, 6)),
+               "element/sfx.pck": archive(noise(200000, 7)),
+               "element/data/small.txt": b"small",
+               "element/data/same.txt": b"unchanged"}
+        new = dict(old)
+        for path, seed in (("element/models.pck", 8), ("element/gfx.pck", 9)):
+            new[path] = grown(old[path], noise(90000, seed))
+        new["element/sfx.pck"] = archive(noise(210000, 10))  # rewritten: a "full" entry
+        new["element/data/small.txt"] = b"small, changed"
+        base = self.scene.dir / "old-client"
+        for path, data in dict(old, **self.scene.client.game_files()).items():
+            (base / path).parent.mkdir(parents=True, exist_ok=True)
+            (base / path).write_bytes(data)
+        self.scene.feed.publish_folder(base, "1")
+        self.scene.client.write(old)
+        document = self.use(new, "--base", base, "--delta-min-size", "64K")
+        self.scene.client.write(old)  # use() wrote the new files; the player has the old
+        blobs = {f["path"]: f["sha256"] for f in document["files"]}
+
+        self.scene.nginx.clear_log()
+        result = self.run_ok("update")
+        self.assertEqual((result["phase"], result["title"]), (8, "Клиент готов к игре"))
+        root = self.scene.client.root
+        for path, data in new.items():
+            self.assertEqual((root / path).read_bytes(), data, path)
+        requests = self.scene.nginx.requests()
+        payloads = [r for r in requests if "/payload/" in r]
+        self.assertEqual(len(payloads), 3, requests)  # one per changed archive
+        for path in ("element/models.pck", "element/gfx.pck", "element/sfx.pck"):
+            self.assertFalse(any(blobs[path] in r for r in requests), path)
+        self.assertTrue(any(blobs["element/data/small.txt"] in r for r in requests))
+        self.assertFalse((root / ".vorn-delta-journal-v1.json").exists())
+        self.assertEqual(self.run_ok("check")["title"], "Проверка завершена")
+        self.assertEqual(self.run_ok("update")["detail"], "Все файлы уже актуальны.")
 
 
 if __name__ == "__main__":
