@@ -19,13 +19,9 @@ namespace {
 using nlohmann::json;
 
 constexpr std::size_t most_groups = 6;
-constexpr std::array<std::string_view, 6> eligible_archives = {
-    "element/configs.pck",   "element/gfx.pck",    "element/interfaces.pck",
-    "element/litmodels.pck", "element/models.pck", "element/sfx.pck"};
 
 bool is_eligible(const std::string& main) {
-    return std::find(eligible_archives.begin(), eligible_archives.end(), main) !=
-           eligible_archives.end();
+    return is_rebase_archive(main);
 }
 
 bool file_is_proven(const RebaseReceiptInputs& inputs, const std::string& relative,
@@ -92,6 +88,27 @@ Overrides load_rebase_receipt(const RebaseReceiptInputs& inputs, const std::stri
         // Damaged, stale or unreadable: the archives simply count as differing.
         return {};
     }
+}
+
+void write_rebase_state(const RebaseReceiptInputs& inputs, const std::string& manifest_key,
+                        const std::string& delta_sha256,
+                        const std::vector<RebasedArchive>& groups) {
+    json list = json::array();
+    for (const RebasedArchive& group : groups) {
+        json files = json::array();
+        for (const auto& [path, digest] : group.files) {
+            files.push_back({{"path", path}, {"sha256", digest.sha256}, {"bytes", digest.bytes}});
+        }
+        list.push_back(
+            {{"main", group.main}, {"files", files}, {"changed_members", group.changed_members}});
+    }
+    json state = {{"schema", 1},
+                  {"root", to_utf8(inputs.root.native())},
+                  {"manifest_key", manifest_key},
+                  {"delta_sha256", delta_sha256},
+                  {"groups", list}};
+    state["checksum"] = sha256_string(compact_json(state));
+    write_json_file(inputs.state_dir / rebase_state_file_name, state);
 }
 
 }  // namespace vorn

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "archive/rebase_groups.h"
 #include "model/manifest.h"
 #include "model/progress.h"
 
@@ -23,5 +24,11 @@ struct RebaseReceiptInputs {
 // file is absent or any check fails: a stale or edited state is ignored, never repaired.
 Overrides load_rebase_receipt(const RebaseReceiptInputs& inputs, const std::string& manifest_key,
                               const std::string& delta_sha256);
+
+// Records the rebuilt archives once their install committed: schema 1, the client root,
+// the manifest key, the package digest, one group per archive and the checksum over the
+// rest. Throws LauncherError.
+void write_rebase_state(const RebaseReceiptInputs& inputs, const std::string& manifest_key,
+                        const std::string& delta_sha256, const std::vector<RebasedArchive>& groups);
 
 }  // namespace vorn

@@ -4,12 +4,17 @@
 
 #include <memory>
 
+#include "core/file_probes.h"
+#include "core/file_system.h"
+#include "core/hex.h"
+#include "core/launcher_error.h"
 #include "core/sha256.h"
 
 namespace vorn {
 namespace {
 
 constexpr std::size_t block_size = 1048576;
+constexpr std::uint64_t largest_payload = 536870912;
 
 // One zlib-format decoder, released on every path.
 class Decoder {
@@ -99,6 +104,40 @@ void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::P
     if (progress.read != expected.compressed.bytes || !progress.ended ||
         progress.produced != expected.raw.bytes || hash.finish() != expected.raw.sha256) {
         fail_delta("delta_raw_integrity");
+    }
+}
+
+void inflate_to_file(const std::filesystem::path& payload_file, const std::filesystem::path& output,
+                     const delta::Payload& expected) {
+    if (!is_sha256_hex(expected.compressed.sha256) || !is_sha256_hex(expected.raw.sha256) ||
+        expected.compressed.bytes > largest_payload) {
+        fail_delta("delta_payload_contract");
+    }
+    if (file_attributes(output) != INVALID_FILE_ATTRIBUTES) {
+        throw LauncherError("delta_payload_output_exists",
+                            L"Служебный файл распаковки уже существует. Файл сохранён.");
+    }
+    if (const DWORD error = GetLastError(); !is_not_found(error)) {
+        fail_delta_io("delta_payload_output", error);
+    }
+    const DeltaReadFile payload = open_delta_file(payload_file);
+    if (hash_delta_file(payload, {}, {}) != expected.compressed) {
+        fail_delta("delta_compressed_integrity");
+    }
+    UniqueFile file(CreateFileW(long_path(output).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        fail_delta_io("delta_stage", GetLastError());
+    }
+    try {
+        inflate_payload(payload, file.get(), expected);
+        if (!FlushFileBuffers(file.get())) {
+            fail_delta_io("delta_flush", GetLastError());
+        }
+    } catch (...) {
+        file.reset();
+        DeleteFileW(long_path(output).c_str());  // ours, just created, never complete
+        throw;
     }
 }
 

@@ -14,4 +14,11 @@ namespace vorn {
 // "delta_zlib_bound", "delta_zlib_trailing", "delta_raw_integrity").
 void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::Payload& expected);
 
+// Inflates a verified payload file into `output`, created new and flushed; on failure the
+// partial output is deleted ("delta_payload_contract", "delta_payload_output_exists",
+// "delta_payload_output", "delta_compressed_integrity", "delta_stage", "delta_flush", and
+// the inflate's stages).
+void inflate_to_file(const std::filesystem::path& payload_file, const std::filesystem::path& output,
+                     const delta::Payload& expected);
+
 }  // namespace vorn

@@ -1,10 +1,12 @@
 #include "engine/update_action.h"
 
 #include <optional>
+#include <set>
 
 #include "core/file_probes.h"
 #include "core/launcher_error.h"
 #include "delta/delta_roots.h"
+#include "engine/archive_rebase.h"
 #include "engine/client_paths.h"
 #include "engine/delta_update.h"
 #include "engine/engine_actions.h"
@@ -64,6 +66,13 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     std::vector<ManifestFile> downloads = plan.mismatches;
     Overrides overrides;
     if (plan.delta) {
+        const std::set<std::string> differing =
+            check_archive_compatibility(engine, *plan.delta, plan.manifest);
+        if (!differing.empty()) {
+            rebase_archives(engine, plan.manifest, *plan.delta, differing);
+            plan.mismatches = verify_client(engine, plan.manifest,
+                                            updater_overrides(engine, plan.manifest, *plan.delta));
+        }
         apply_delta_package(engine, plan.manifest, *plan.delta);
         // A file of the package is never downloaded whole, damaged or not: the package
         // repaired it, or the check below reports it.

@@ -12,59 +12,15 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-Json digest(const std::string& bytes) {
-    return {{"sha256", sha256_string(bytes)}, {"bytes", bytes.size()}};
-}
-
-std::string hex_of(const std::string& bytes) {
-    return to_hex(ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-}
-
-Json entry_json(const PackageFile& file, const fs::path& payload_dir) {
-    const std::string raw = file.append ? file.after.substr(file.before->size()) : file.after;
-    const std::string stored = file.stored ? *file.stored : compressed(raw, false);
-    const Json compressed_digest = digest(stored);
-    const std::string name = compressed_digest["sha256"].get<std::string>() + ".zlib";
-    write_raw_file(payload_dir / name, stored);
-    Json entry = {{"path", file.path},
-                  {"operation", file.append ? "append" : "full"},
-                  {"base", file.append ? digest(*file.before) : Json(nullptr)},
-                  {"target", digest(file.after)},
-                  {"patch_header", nullptr},
-                  {"payload",
-                   {{"path", "payload/" + name},
-                    {"compression", "zlib"},
-                    {"compressed", compressed_digest},
-                    {"raw", digest(raw)}}}};
-    if (file.append && file.before->size() >= 12) {
-        entry["patch_header"] = {{"offset", 4},
-                                 {"before_hex", hex_of(file.before->substr(4, 4))},
-                                 {"after_hex", hex_of(file.after.substr(4, 4))}};
-    }
-    return entry;
-}
-
 }  // namespace
 
 DeltaScene::DeltaScene(std::vector<PackageFile> package) : files(std::move(package)) {
-    Json entries = Json::array();
-    Json profile = Json::array();
-    for (const PackageFile& file : files) {
-        entries.push_back(entry_json(file, state_.path() / L"payloads"));
-        if (file.append) {
-            Json base = digest(*file.before);
-            base["path"] = file.path;
-            profile.push_back(base);
-        }
+    const DeltaDocument document = delta_document(files);
+    for (const auto& [name, stored] : document.payloads) {
+        write_raw_file(state_.path() / L"payloads" / fs::path(name).filename(), stored);
     }
-    const std::string text = Json{
-        {"schema", "vorn-client-delta-v1"},
-        {"source_package", {{"path", "p.tar"}, {"sha256", std::string(64, '9')}}},
-        {"full_base_null_means", "absent"},
-        {"files", entries},
-        {"required_base_profile",
-         profile}}.dump();
-    const ByteView bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    const ByteView bytes(reinterpret_cast<const std::uint8_t*>(document.text.data()),
+                         document.text.size());
     manifest_ = parse_delta_manifest(bytes, sha256_bytes(bytes), {});
     install_before();
 }

@@ -10,17 +10,10 @@
 
 #include "delta/delta_apply.h"
 #include "delta/delta_recovery.h"
+#include "support/delta_document.h"
 #include "support/temp_dir.h"
 
 namespace vorn::test {
-
-struct PackageFile {
-    std::string path;
-    std::optional<std::string> before;  // the live file before the update (none: absent)
-    std::string after;
-    bool append = false;  // an append of `after` beyond `before`, its header bytes patched
-    std::optional<std::string> stored;  // the payload as served, when not the true stream
-};
 
 class DeltaScene {
   public:

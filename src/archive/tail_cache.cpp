@@ -1,0 +1,51 @@
+#include "archive/tail_cache.h"
+
+#include "core/file_probes.h"
+#include "core/file_system.h"
+#include "core/identifiers.h"
+#include "core/launcher_error.h"
+#include "core/text.h"
+#include "delta/payload_cache.h"
+#include "delta/payload_inflate.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void fail_cache() {
+    throw LauncherError("delta_rebase_cache",
+                        L"Сохранённые данные архива повреждены. Проверка остановлена.");
+}
+
+}  // namespace
+
+fs::path ensure_tail(const DeltaSource& source, const Manifest& manifest,
+                     const delta::Payload& payload) {
+    const fs::path tail =
+        resolve_relative_path(source.state_dir, "archive-tails-v1/" + payload.raw.sha256 + ".bin",
+                              LinkCheck::refuse_links);
+    require_local_path_length(tail);
+    if (file_exists(tail)) {
+        if (!is_plain_file(tail) || client_file_size(tail) != payload.raw.bytes ||
+            source.hash_file(tail, tail.filename().native(), checksum_title) !=
+                payload.raw.sha256) {
+            fail_cache();
+        }
+        return tail;
+    }
+    const fs::path compressed = cached_payload(source, manifest, payload);
+    ensure_service_directory(tail.parent_path());
+    const fs::path temporary = tail.native() + L"." + to_utf16(random_hex(16)) + L".tmp";
+    inflate_to_file(compressed, temporary, payload);
+    if (!MoveFileExW(long_path(temporary).c_str(), long_path(tail).c_str(),
+                     MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        DeleteFileW(long_path(temporary).c_str());
+        throw LauncherError("delta_rebase_cache",
+                            L"Не удалось сохранить данные архива. Проверка остановлена.", error);
+    }
+    return tail;
+}
+
+}  // namespace vorn

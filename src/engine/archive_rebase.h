@@ -1,0 +1,26 @@
+// Bringing archives the player changed onto the package's target without downloading them
+// again: the player's own archive merged with the package's appended tail.
+#pragma once
+
+#include <set>
+#include <string>
+
+#include "delta/delta_manifest.h"
+#include "model/manifest.h"
+
+namespace vorn {
+
+struct UpdateEngine;
+
+// The archive keys whose installed files match neither the base nor the target of their
+// append entry (nor a rebuild the receipt already vouches for). Throws LauncherError
+// ("file_safety"; "delta_wrong_base" for an archive no rebase may rebuild).
+std::set<std::string> check_archive_compatibility(UpdateEngine& engine, const DeltaManifest& delta,
+                                                  const Manifest& manifest);
+
+// Rebuilds each archive of `keys` from the player's copy and the package's tail, installs
+// the results through the install transaction and records them. Throws LauncherError.
+void rebase_archives(UpdateEngine& engine, const Manifest& manifest, const DeltaManifest& delta,
+                     const std::set<std::string>& keys);
+
+}  // namespace vorn
