@@ -130,6 +130,7 @@ int run(const Options& options) {
         add_state_targets(targets, scratch);
         add_wire_targets(targets, scratch);
         add_archive_targets(targets, scratch);
+        add_delta_state_targets(targets, scratch);
         std::printf("seed %llu, %llu inputs per reader\n",
                     static_cast<unsigned long long>(options.seed),
                     static_cast<unsigned long long>(options.index ? 1 : options.inputs));

@@ -42,6 +42,9 @@ void add_wire_targets(std::vector<Target>& targets, ScratchClient& scratch);
 // readings, with the icon rebuild), the icon list, the version stamp, the PNG atlas.
 void add_archive_targets(std::vector<Target>& targets, ScratchClient& scratch);
 
+// The delta journal with recovery on a scratch client, and the archive rebase state.
+void add_delta_state_targets(std::vector<Target>& targets, ScratchClient& scratch);
+
 // True when `path` lies strictly under `root` after lexical normalisation (case-folded).
 bool lies_under(const std::filesystem::path& root, const std::filesystem::path& path);
 

@@ -131,10 +131,11 @@ def main():
                 if rng.random() < 0.5:
                     break  # half of the time the next run is left to finish
             code, result, _ = scene.run("update")
-            found = problems_after(scene, new, outside_digest)
+            found = []
             if code != 0 or not result or result.get("title") != "Клиент готов к игре":
                 found.append("the update after the kills failed: %s" % (
                     result and {k: result.get(k) for k in ("stage", "title", "detail")}))
+            found += problems_after(scene, new, outside_digest)
             if found:
                 failures.append((round_number, found))
                 print("round %d: %s" % (round_number, "; ".join(found[:3])))
