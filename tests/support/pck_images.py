@@ -48,13 +48,13 @@ def write_pck(entries, keys, description=b"e2e"):
     return bytes(data)
 
 
-def read_pck(archive, keys):
-    """[(raw name, stored bytes)] in index order; raw and zlib records."""
+def index_records(archive, keys):
+    """[(raw name, data offset, size, stored size)] in index order; raw and zlib records."""
     key1, key2 = keys
     footer = len(archive) - FOOTER_SIZE
     at = struct.unpack_from("<I", archive, footer + 8)[0] ^ key1
     count = struct.unpack_from("<I", archive, footer + 272)[0]
-    entries = []
+    records = []
     for _ in range(count):
         first, second = struct.unpack_from("<II", archive, at)
         length = first ^ key1
@@ -64,8 +64,39 @@ def read_pck(archive, keys):
         if length not in (272, 276):
             record = zlib.decompress(record)
         at += 8 + length
-        offset, _, stored = struct.unpack_from("<III", record, 260)
-        entries.append((record[:record.index(b"\0")], archive[offset:offset + stored]))
+        offset, size, stored = struct.unpack_from("<III", record, 260)
+        records.append((record[:record.index(b"\0")], offset, size, stored))
     if at != footer:
         raise ValueError("bytes between the index and the footer")
-    return entries
+    return records
+
+
+def append_pck(archive, changes, keys, description=b"e2e"):
+    """The archive as a patch that appends leaves it: the old bytes as they were, then the
+    changed and added entries' data, a new index and footer, and the header's size field
+    updated. `changes` are (raw name, content) pairs."""
+    key1, key2 = keys
+    records = index_records(archive, keys)
+    data = bytearray(archive)
+    replaced = {}
+    for name, content in changes:
+        replaced[name] = (len(data), len(content), len(content))
+        data += content
+    index_offset = len(data)
+    entries = [(name, replaced.pop(name, (offset, size, stored)))
+               for name, offset, size, stored in records]
+    entries += list(replaced.items())
+    for name, (offset, size, stored) in entries:
+        record = name.ljust(260, b"\0") + struct.pack("<III", offset, size, stored)
+        data += struct.pack("<II", 272 ^ key1, 272 ^ key2) + record
+    data += struct.pack("<III", 0xFDFDFEEE, 0x00020002, index_offset ^ key1)
+    data += description.ljust(256, b"\0")
+    data += struct.pack("<III", 0xF00DBEEF, len(entries), 0x00020002)
+    struct.pack_into("<I", data, 4, len(data))
+    return bytes(data)
+
+
+def read_pck(archive, keys):
+    """[(raw name, stored bytes)] in index order; raw and zlib records."""
+    return [(name, archive[offset:offset + stored])
+            for name, offset, _, stored in index_records(archive, keys)]
