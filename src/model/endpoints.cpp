@@ -25,4 +25,12 @@ Endpoints default_endpoints() {
     return endpoints;
 }
 
+std::wstring launcher_download_url() {
+    return https(deployment::web_host, L"/downloads/VornellLauncher.exe");
+}
+
+std::wstring updater_download_url() {
+    return https(deployment::web_host, L"/downloads/VornellUpdater.exe");
+}
+
 }  // namespace vorn

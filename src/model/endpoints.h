@@ -20,4 +20,8 @@ struct Endpoints {
 // HTTPS on the default port, on the hosts set at build time.
 Endpoints default_endpoints();
 
+// The only addresses a release descriptor may name outside the local-test mode.
+std::wstring launcher_download_url();
+std::wstring updater_download_url();
+
 }  // namespace vorn
