@@ -1,0 +1,166 @@
+#include "selfupdate/hand_over.h"
+
+#include <windows.h>
+
+#include "core/file_system.h"
+#include "core/hex.h"
+#include "core/identifiers.h"
+#include "core/launcher_error.h"
+#include "core/sha256.h"
+#include "core/text.h"
+#include "core/unique_handle.h"
+#include "selfupdate/release_state.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr DWORD stop_wait_ms = 5000;
+constexpr UINT refused_exit_code = 13;
+
+// The updater's process: terminated on every path that does not release it.
+class ProcessGuard {
+  public:
+    explicit ProcessGuard(HANDLE process) : process_(process) {}
+    ~ProcessGuard() {
+        if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.get(), refused_exit_code);
+            WaitForSingleObject(process_.get(), stop_wait_ms);
+        }
+    }
+    ProcessGuard(const ProcessGuard&) = delete;
+    ProcessGuard& operator=(const ProcessGuard&) = delete;
+    HANDLE get() const { return process_.get(); }
+    void release() { process_.reset(); }  // the updater lives on on its own
+
+  private:
+    UniqueKernelHandle process_;
+};
+
+fs::path running_launcher() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return path;
+}
+
+std::wstring image_of(HANDLE process) {
+    std::wstring image(32768, L'\0');
+    DWORD size = static_cast<DWORD>(image.size());
+    if (!QueryFullProcessImageNameW(process, 0, image.data(), &size)) {
+        return {};
+    }
+    image.resize(size);
+    return image;
+}
+
+[[noreturn]] void fail_ready(DWORD code) {
+    throw LauncherError("self_update_ready",
+                        L"Обновлятор не подтвердил безопасный запуск. Текущий лаунчер сохранён.",
+                        code);
+}
+
+UniqueKernelHandle start_updater(const fs::path& updater, std::wstring command_line,
+                                 const fs::path& blocked) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(updater.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        updater.parent_path().c_str(), &startup, &process)) {
+        const DWORD error = GetLastError();
+        DeleteFileW(long_path(blocked).c_str());
+        throw LauncherError("self_update_spawn",
+                            L"Не удалось запустить отдельный компонент обновления.", error);
+    }
+    CloseHandle(process.hThread);
+    return UniqueKernelHandle(process.hProcess);
+}
+
+// Signalled, still running, from the expected image, which still has the expected digest.
+bool confirmed(DWORD waited, const ProcessGuard& process, const fs::path& updater,
+               const std::string& digest) {
+    return waited == WAIT_OBJECT_0 && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
+           lower_wide(image_of(process.get())) == lower_wide(updater.native()) &&
+           sha256_file(updater) == digest;
+}
+
+}  // namespace
+
+std::wstring updater_command_line(const SelfUpdateContext& context,
+                                  const ReleaseDescriptor& descriptor, const fs::path& running,
+                                  const fs::path& staged, const std::string& ready_id,
+                                  DWORD process_id) {
+    std::wstring line = quote_path(context.updater_path) + L" --apply " +
+                        std::to_wstring(process_id) + L" " + quote_path(running) + L" " +
+                        quote_path(staged) + L" " + to_utf16(descriptor.launcher.sha256) + L" " +
+                        to_utf16(ready_id) + L" " + to_utf16(descriptor.launcher.build);
+    if (context.local_test_config) {
+        line += L" --local-test-config " + quote_path(*context.local_test_config);
+    }
+    return line;
+}
+
+bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descriptor,
+               const fs::path& staged) {
+    const fs::path updater = updater_location(context);
+    const std::string digest = expected_updater_digest(context, descriptor);
+    const std::string ready_id = random_hex(16);
+    const DWORD process_id = GetCurrentProcessId();
+    const std::wstring event_name =
+        L"Local\\VornellUpdaterReadyV1-" + std::to_wstring(process_id) + L"-" + to_utf16(ready_id);
+    UniqueKernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+    if (!ready || GetLastError() == ERROR_ALREADY_EXISTS) {
+        throw LauncherError("self_update_ready",
+                            L"Не удалось подготовить безопасный запуск обновления.",
+                            GetLastError());
+    }
+    SelfUpdateContext quoted = context;
+    quoted.updater_path = updater;
+    const std::wstring command_line =
+        updater_command_line(quoted, descriptor, running_launcher(), staged, ready_id, process_id);
+    // Held open, shared for reading only, so the verified file cannot be swapped meanwhile.
+    const UniqueFile pinned(CreateFileW(updater.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!pinned) {
+        throw LauncherError("self_update_spawn",
+                            L"Не удалось открыть проверенный компонент обновления.",
+                            GetLastError());
+    }
+    if (sha256_file(updater) != digest) {
+        throw LauncherError("self_update_hash", L"Компонент обновления изменился перед запуском.",
+                            ERROR_CRC);
+    }
+    const fs::path blocked = context.state_dir / blocked_digest_file_name;
+    write_text_file_atomic(blocked, descriptor.launcher.sha256 + "\r\n");
+    ProcessGuard process(start_updater(updater, command_line, blocked).release());
+    const HANDLE waits[2] = {ready.get(), process.get()};
+    const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, updater_ready_timeout_ms);
+    if (!confirmed(waited, process, updater, digest)) {
+        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process.get(), refused_exit_code);
+            WaitForSingleObject(process.get(), stop_wait_ms);
+        }
+        DeleteFileW(long_path(blocked).c_str());
+        fail_ready(waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : refused_exit_code);
+    }
+    process.release();
+    return true;
+}
+
+void write_health_file(const fs::path& state_dir, const std::string& token,
+                       const std::string& build) noexcept {
+    if (token.size() != 32 || !is_lower_hex(token)) {
+        return;
+    }
+    try {
+        const std::string text = "sha256=" + sha256_file(running_launcher()) +
+                                 "\r\ntoken=" + token + "\r\nbuild=" + build + "\r\n";
+        ensure_service_directory(state_dir);
+        write_text_file_atomic(state_dir / health_file_name, text);
+    } catch (...) {
+        // The launcher starts normally either way; the updater then restores the old one.
+    }
+}
+
+}  // namespace vorn

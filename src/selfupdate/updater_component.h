@@ -1,0 +1,40 @@
+// The updater component beside the client: kept present and genuine, and started for the
+// hand-over only when it proves it is the component the launcher verified.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "net/http.h"
+#include "selfupdate/release_descriptor.h"
+
+namespace vorn {
+
+// What the self-update needs of the launcher's configuration.
+struct SelfUpdateContext {
+    Transport* transport = nullptr;  // not owned
+    UrlTrust trust = UrlTrust::project_hosts;
+    std::filesystem::path client_root;
+    std::filesystem::path updater_path;  // as configured
+    std::filesystem::path state_dir;
+    std::string pinned_updater_sha256;  // of the updater released with this build; may be ""
+    std::optional<std::filesystem::path> local_test_config;
+};
+
+// root\element\VornellUpdater.exe, resolved without links; the configured path must be it
+// ("self_update_staging").
+std::filesystem::path updater_location(const SelfUpdateContext& context);
+
+// The digest the component must have: the descriptor's updater, else the pinned one.
+std::string expected_updater_digest(const SelfUpdateContext& context,
+                                    const ReleaseDescriptor& descriptor);
+
+// Returns when the updater path holds a component of the expected digest that passes the
+// signature check, downloading and installing the published one when needed. Throws
+// LauncherError ("self_update_staging", "self_update_missing_component",
+// "self_update_signature", "self_update_hash", or the download's).
+void ensure_updater_component(const SelfUpdateContext& context,
+                              const ReleaseDescriptor& descriptor);
+
+}  // namespace vorn
