@@ -55,6 +55,7 @@ case "${1:-}" in
     "$here/bench/verify_bench.sh" "$build"
     "$here/bench/archive_bench.sh" "$build"
     python3 "$here/bench/update_bench.py" "$build"
+    python3 "$here/bench/delta_bench.py" "$build"
     python3 "$here/bench/feed_publish_bench.py"
     ;;
   fuzz)
