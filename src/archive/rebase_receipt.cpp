@@ -36,10 +36,14 @@ bool file_is_proven(const RebaseReceiptInputs& inputs, const std::string& relati
 // Any fault of the state file's form: it is ignored as a whole.
 const JsonFields fields("local_state", L"Неверное состояние пересобранных архивов.");
 
-Overrides read_groups(const RebaseReceiptInputs& inputs, const json& groups) {
-    Overrides receipt;
+// The groups as recorded, every file proven now; none when anything fails.
+std::vector<RebasedArchive> read_groups(const RebaseReceiptInputs& inputs, const json& groups) {
+    std::vector<RebasedArchive> archives;
     for (const json& group : groups) {
-        if (!is_eligible(fields.text(fields.member(group, "main")))) {
+        RebasedArchive archive{.main = fields.text(fields.member(group, "main")),
+                               .changed_members = fields.size(
+                                   fields.member(group, "changed_members"), largest_delta_file)};
+        if (!is_eligible(archive.main)) {
             return {};
         }
         for (const json& file : fields.member(group, "files")) {
@@ -49,14 +53,17 @@ Overrides read_groups(const RebaseReceiptInputs& inputs, const json& groups) {
             if (!is_sha256_hex(digest.sha256) || !file_is_proven(inputs, relative, digest)) {
                 return {};
             }
-            receipt[relative] = digest;
+            archive.files.emplace_back(relative, digest);
         }
+        archives.push_back(std::move(archive));
     }
-    return receipt;
+    return archives;
 }
 
-Overrides read_receipt(const RebaseReceiptInputs& inputs, const std::filesystem::path& path,
-                       const std::string& manifest_key, const std::string& delta_sha256) {
+std::vector<RebasedArchive> read_state(const RebaseReceiptInputs& inputs,
+                                       const std::filesystem::path& path,
+                                       const std::string& manifest_key,
+                                       const std::string& delta_sha256) {
     json state = read_json_file(path, largest_rebase_state);
     const std::string checksum = fields.text(fields.member(state, "checksum"));
     state.erase("checksum");
@@ -75,19 +82,31 @@ Overrides read_receipt(const RebaseReceiptInputs& inputs, const std::filesystem:
 
 }  // namespace
 
-Overrides load_rebase_receipt(const RebaseReceiptInputs& inputs, const std::string& manifest_key,
-                              const std::string& delta_sha256) {
+std::vector<RebasedArchive> load_rebase_groups(const RebaseReceiptInputs& inputs,
+                                               const std::string& manifest_key,
+                                               const std::string& delta_sha256) {
     const std::filesystem::path path = inputs.state_dir / rebase_state_file_name;
     try {
         require_local_path_length(path);
         if (!file_exists(path)) {
             return {};
         }
-        return read_receipt(inputs, path, manifest_key, delta_sha256);
+        return read_state(inputs, path, manifest_key, delta_sha256);
     } catch (const std::exception&) {
         // Damaged, stale or unreadable: the archives simply count as differing.
         return {};
     }
+}
+
+Overrides load_rebase_receipt(const RebaseReceiptInputs& inputs, const std::string& manifest_key,
+                              const std::string& delta_sha256) {
+    Overrides receipt;
+    for (const RebasedArchive& archive : load_rebase_groups(inputs, manifest_key, delta_sha256)) {
+        for (const auto& [path, digest] : archive.files) {
+            receipt[path] = digest;
+        }
+    }
+    return receipt;
 }
 
 void write_rebase_state(const RebaseReceiptInputs& inputs, const std::string& manifest_key,

@@ -20,6 +20,12 @@ struct RebaseReceiptInputs {
     FileHasher hash_file;
 };
 
+// The groups the state file records, each file proven by its digest now; none when the file
+// is absent or any check fails.
+std::vector<RebasedArchive> load_rebase_groups(const RebaseReceiptInputs& inputs,
+                                               const std::string& manifest_key,
+                                               const std::string& delta_sha256);
+
 // The archives the state file vouches for, each proven by its digest now. Empty when the
 // file is absent or any check fails: a stale or edited state is ignored, never repaired.
 Overrides load_rebase_receipt(const RebaseReceiptInputs& inputs, const std::string& manifest_key,

@@ -184,17 +184,47 @@ void publish_items(const DeltaRoots& roots, const fs::path& folder,
     }
 }
 
+// A real folder: a link there could send staged files and backups out of the client.
+void require_real_folder(const fs::path& folder) {
+    const DWORD attributes = file_attributes(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        fail_delta_io("delta_owner", GetLastError());
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        fail_delta("delta_reparse");
+    }
+}
+
 // Creates work_root\<id>, which must be new.
 fs::path create_run_folder(const DeltaRoots& roots, const std::string& id) {
     if (!CreateDirectoryW(long_path(roots.work_root).c_str(), nullptr) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
         fail_delta_io("delta_owner", GetLastError());
     }
+    require_real_folder(roots.work_root);
     const fs::path folder = run_folder(roots, id);
     if (!CreateDirectoryW(long_path(folder).c_str(), nullptr)) {
         fail_delta("delta_owner");
     }
+    require_real_folder(folder);
     return folder;
+}
+
+// The owner file, then the journal. Until the journal exists nothing points at the run's
+// folder, so a failure in between takes the folder away again.
+void begin_run(const DeltaRoots& roots, const fs::path& folder, const DeltaJournal& journal) {
+    try {
+        write_text_file_atomic(folder / L"owner.json", owner_text(roots, journal));
+        write_delta_journal(roots, journal);
+    } catch (...) {
+        if (!fs::exists(roots.journal_path)) {
+            std::error_code ignored;
+            fs::remove(folder / L"owner.json", ignored);
+            fs::remove(folder, ignored);
+        }
+        throw;
+    }
 }
 
 void stage_all(const DeltaRoots& roots, const fs::path& folder, const DeltaManifest& manifest,
@@ -219,8 +249,7 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
                          .phase = DeltaPhase::staging,
                          .items = std::move(items)};
     const fs::path folder = create_run_folder(roots, journal.id);
-    write_text_file_atomic(folder / L"owner.json", owner_text(roots, journal));
-    write_delta_journal(roots, journal);  // from here on a crash is undone by recovery
+    begin_run(roots, folder, journal);  // from here on a crash is undone by recovery
     stage_all(roots, folder, manifest, journal.items, payloads, progress);
     require_live(roots, journal.items, false, "delta_source_changed", progress);
     journal.phase = DeltaPhase::staged;

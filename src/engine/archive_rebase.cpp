@@ -26,8 +26,9 @@ namespace fs = std::filesystem;
 constexpr const wchar_t* compatibility_title = L"Сверяем исходные версии для обновления.";
 constexpr std::uint64_t copy_reserve = 67108864;
 
+// Links along the way are judged by each step with its own refusal, not the path rule's.
 fs::path client_file(const UpdateEngine& engine, const std::string& path) {
-    return resolve_client_path(engine, path, LinkCheck::refuse_links);
+    return resolve_client_path(engine, path, LinkCheck::skip);
 }
 
 // Whether the live archive can take the package as it is (or was rebuilt for it already).
@@ -36,14 +37,15 @@ bool is_compatible(UpdateEngine& engine, const DeltaEntry& entry, const Override
     if (!file_exists(path)) {
         return false;
     }
-    if (!is_plain_file(path)) {
+    if (refuses_as_file(path) || !is_plain_file(path)) {
         throw LauncherError("file_safety", L"Архив клиента недоступен или является ссылкой.");
     }
-    const std::string live =
-        hash_file_with_view(engine, path, to_utf16(entry.path), compatibility_title);
+    const FileDigest live{
+        hash_file_with_view(engine, path, to_utf16(entry.path), compatibility_title),
+        client_file_size(path)};
     const auto rebuilt = receipt.find(entry.path);
-    return live == entry.base->sha256 || live == entry.target.sha256 ||
-           (rebuilt != receipt.end() && live == rebuilt->second.sha256);
+    return live == *entry.base || live == entry.target ||
+           (rebuilt != receipt.end() && live == rebuilt->second);
 }
 
 // The groups of the run and the space they need: tails, a staged copy and a backup each.
@@ -156,9 +158,9 @@ std::set<std::string> check_archive_compatibility(UpdateEngine& engine, const De
     const Overrides receipt =
         load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta.manifest_sha256);
     std::set<std::string> keys;
-    std::set<std::string> seen;
+    std::set<std::wstring> seen;
     for (const DeltaEntry& entry : delta.entries) {
-        if (entry.base && seen.insert(normalize_manifest_path(entry.path)).second &&
+        if (entry.base && seen.insert(manifest_path_identity(entry.path)).second &&
             !is_compatible(engine, entry, receipt)) {
             keys.insert(require_rebase_key(entry.path));
         }
@@ -172,6 +174,9 @@ void rebase_archives(UpdateEngine& engine, const Manifest& manifest, const Delta
         return;
     }
     ensure_client_not_running(engine);
+    // Archives rebuilt by an earlier run stay recorded: the state file is written whole.
+    const std::vector<RebasedArchive> earlier =
+        load_rebase_groups(rebase_receipt_inputs(engine), manifest.key, delta.manifest_sha256);
     RebaseRun run{.id = random_hex(16)};
     const std::vector<RebaseGroup> groups = plan_groups(engine, delta, keys);
     run.folder = begin_transaction(engine, run.id);
@@ -189,8 +194,14 @@ void rebase_archives(UpdateEngine& engine, const Manifest& manifest, const Delta
         }
         throw;
     }
+    std::vector<RebasedArchive> recorded = run.archives;
+    for (const RebasedArchive& archive : earlier) {
+        if (!keys.contains(archive.main)) {
+            recorded.push_back(archive);
+        }
+    }
     write_rebase_state(rebase_receipt_inputs(engine), manifest.key, delta.manifest_sha256,
-                       run.archives);
+                       recorded);
     confirm_receipt(engine, manifest, delta, run);
 }
 

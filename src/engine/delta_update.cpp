@@ -48,13 +48,13 @@ void apply_delta_package(UpdateEngine& engine, const Manifest& manifest,
 
 std::vector<ManifestFile> files_outside_package(const std::vector<ManifestFile>& mismatches,
                                                 const DeltaManifest& delta) {
-    std::set<std::string> covered;
+    std::set<std::wstring> covered;
     for (const DeltaEntry& entry : delta.entries) {
-        covered.insert(normalize_manifest_path(entry.path));
+        covered.insert(manifest_path_identity(entry.path));
     }
     std::vector<ManifestFile> outside;
     for (const ManifestFile& file : mismatches) {
-        if (!covered.contains(normalize_manifest_path(file.path))) {
+        if (!covered.contains(manifest_path_identity(file.path))) {
             outside.push_back(file);
         }
     }

@@ -1,5 +1,7 @@
 #include "engine/update_action.h"
 
+#include <windows.h>
+
 #include <optional>
 #include <set>
 
@@ -29,6 +31,11 @@ std::optional<LauncherError> refresh_guild_icons(UpdateEngine& engine) {
         return std::nullopt;
     } catch (const LauncherError& error) {
         return error;
+    } catch (const std::exception&) {
+        // Whatever went wrong with the icons, the verified client stays verified.
+        return LauncherError("local_io",
+                             L"Не удалось завершить действие. Проверьте доступ к папке клиента.",
+                             GetLastError());
     }
 }
 
@@ -63,6 +70,7 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     remove_stale_transactions(engine);
 
     VerificationPlan plan = prepare_verification(engine);
+    const bool nothing_to_repair = plan.mismatches.empty();
     std::vector<ManifestFile> downloads = plan.mismatches;
     Overrides overrides;
     if (plan.delta) {
@@ -91,13 +99,12 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     }
     remove_file_if_present(engine.marker_path);
     engine.clean.store(!is_repair_required(engine));
-    publish_view(engine,
-                 {.phase = Phase::ready,
-                  .percent = 100,
-                  .title = L"Клиент готов к игре",
-                  .detail = plan.mismatches.empty() ? L"Все файлы уже актуальны."
-                                                    : L"Обновление установлено и проверено.",
-                  .busy = Busy::no});
+    publish_view(engine, {.phase = Phase::ready,
+                          .percent = 100,
+                          .title = L"Клиент готов к игре",
+                          .detail = nothing_to_repair ? L"Все файлы уже актуальны."
+                                                      : L"Обновление установлено и проверено.",
+                          .busy = Busy::no});
     return engine.view;
 }
 

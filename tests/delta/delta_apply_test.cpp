@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "delta_package.h"
 #include "core/sha256.h"
 #include "support/compression.h"
@@ -275,6 +277,97 @@ TEST(DeltaApply, RecoveryRefusesWorkFoldersAndJournalsItCannotAccountFor) {
         journal = nlohmann::json::parse(test::read_raw_file(scene.journal()));
         VORN_EXPECT_ERROR(plan_delta(scene.inputs(), scene.manifest(), {}, {}),
                           "delta_recovery_required");
+    }
+}
+
+TEST(DeltaApply, APackageWhoseHeaderBytesDoNotMatchStopsInStaging) {
+    std::vector<PackageFile> files = package();
+    files[0].before_hex = "00000000";
+    DeltaScene scene(files);
+    VORN_EXPECT_ERROR(apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), {}, {}),
+                      "delta_header");
+    EXPECT_EQ(scene.journal_phase(), "STAGING");
+    recover_delta(scene.inputs(), {});
+    EXPECT_TRUE(scene.all_at(true));
+    EXPECT_TRUE(scene.nothing_left());
+}
+
+TEST(DeltaApply, AFileChangedWhilePublishingStopsThePublish) {
+    DeltaScene scene(package());
+    int backed_up = 0;
+    const DeltaProgress changing = [&](std::string_view event, const std::string&, std::uint64_t,
+                                       std::uint64_t) {
+        if (event == "backed_up" && ++backed_up == 1) {
+            test::write_raw_file(scene.root() / L"element/data/config.ini", "user edit");
+        }
+    };
+    VORN_EXPECT_ERROR(apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), changing, {}),
+                      "delta_publish_conflict");
+    EXPECT_EQ(scene.journal_phase(), "PUBLISHING");
+}
+
+TEST(DeltaApply, EntriesSharingAPayloadResolveItOnce) {
+    const std::string same = blob('s', 20000);
+    DeltaScene scene({{"element/a.dat", std::nullopt, same}, {"element/b.dat", "old b", same}});
+    ASSERT_EQ(scene.manifest().entries[0].payload.path, scene.manifest().entries[1].payload.path);
+    int resolved = 0;
+    const PayloadProvider counting = [&](const delta::Payload& payload) {
+        ++resolved;
+        return scene.payloads()(payload);
+    };
+    apply_delta(scene.inputs(), scene.manifest(), counting, {}, {});
+    EXPECT_EQ(resolved, 1);
+    EXPECT_TRUE(scene.all_at(false));
+}
+
+TEST(DeltaApply, RecoveryEdgesOfTheWorkFolder) {
+    {
+        // Cleaning was under way and the folder is gone already: only the journal is left.
+        DeltaScene scene(package());
+        Events crash;
+        crash.crash_at = "before_cleanup";
+        EXPECT_THROW(
+            apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), crash.sink(), {}),
+            std::runtime_error);
+        ASSERT_EQ(scene.journal_phase(), "CLEANING_COMMITTED");
+        for (const auto& run : fs::directory_iterator(scene.root() / L".vorn-delta-work")) {
+            fs::remove_all(run.path());
+        }
+        recover_delta(scene.inputs(), {});
+        EXPECT_TRUE(scene.all_at(false));
+        EXPECT_TRUE(scene.nothing_left());
+    }
+    {
+        // A staged file longer than its target is no file this run wrote.
+        DeltaScene scene(package());
+        Events crash;
+        crash.crash_at = "staged_file";
+        EXPECT_THROW(
+            apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), crash.sink(), {}),
+            std::runtime_error);
+        fs::path staged;
+        for (const auto& file :
+             fs::recursive_directory_iterator(scene.root() / L".vorn-delta-work")) {
+            if (file.path().filename() == L"models.pck") {
+                staged = file.path();
+            }
+        }
+        ASSERT_FALSE(staged.empty());
+        test::write_raw_file(staged, test::read_raw_file(staged) + std::string(80000, 'x'));
+        VORN_EXPECT_ERROR(recover_delta(scene.inputs(), {}), "delta_cleanup_conflict");
+    }
+    {
+        // A journal whose entries are not its manifest's.
+        DeltaScene scene(package());
+        Events crash;
+        crash.crash_at = "staged_all";
+        EXPECT_THROW(
+            apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), crash.sink(), {}),
+            std::runtime_error);
+        auto journal = nlohmann::json::parse(test::read_raw_file(scene.journal()));
+        journal["entries"][1]["path"] = "element/data/other.ini";
+        test::write_raw_file(scene.journal(), journal.dump());
+        VORN_EXPECT_ERROR(recover_delta(scene.inputs(), {}), "delta_journal");
     }
 }
 

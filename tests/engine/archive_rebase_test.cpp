@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,13 +43,13 @@ struct Archives {
     std::string player;
 };
 
-Archives archives() {
+Archives archives(const std::string& folder = "models") {
     PckWriterArchive base;
     base.keys = keys();
     base.entries = {
-        {.name = "models\\m1.ski", .content = std::string(4000, '1')},
-        {.name = "models\\m2.ski", .content = std::string(3000, '2'), .compressed = true},
-        {.name = "models\\m3.ski", .content = "three"}};
+        {.name = folder + "\\m1.ski", .content = std::string(4000, '1')},
+        {.name = folder + "\\m2.ski", .content = std::string(3000, '2'), .compressed = true},
+        {.name = folder + "\\m3.ski", .content = "three"}};
     const test::PckImage base_image = test::build_pck(base);
     Archives made;
     made.base = base_image.flat();
@@ -57,9 +58,9 @@ Archives archives() {
     const std::uint64_t end = base_image.size;
     target.entries[0].data_offset = base_image.data_offsets[0];
     target.entries[1] = {
-        .name = "models\\m2.ski", .content = "m2, second edition", .data_offset = end};
+        .name = folder + "\\m2.ski", .content = "m2, second edition", .data_offset = end};
     target.entries[2].data_offset = base_image.data_offsets[2];
-    target.entries.push_back({.name = "models\\m4.ski", .content = "four, new"});
+    target.entries.push_back({.name = folder + "\\m4.ski", .content = "four, new"});
     const test::PckImage target_image = test::build_pck(target);
     made.target = made.base + target_image.bytes(end, target_image.size - end);
     const std::string size = target_image.bytes(4, 4);
@@ -67,7 +68,7 @@ Archives archives() {
 
     PckWriterArchive player = base;
     player.entries[0].content = std::string(4000, 'P');
-    player.entries.push_back({.name = "models\\extra.ski", .content = "the player's own"});
+    player.entries.push_back({.name = folder + "\\extra.ski", .content = "the player's own"});
     made.player = test::build_pck(player).flat();
     return made;
 }
@@ -77,11 +78,25 @@ class ArchiveRebase : public ::testing::Test {
     // A client at the player's copy of models.pck; the feed's manifest lists the target
     // and its package appends the tail to the base.
     void serve(test::EngineFixture& fixture, const Archives& made) {
-        const std::vector<test::ClientFile> listed = {{"element/models.pck", made.target},
-                                                      {"element/other.dat", "other"}};
-        fixture.install({{"element/models.pck", made.player}, {"element/other.dat", "other"}});
-        const test::DeltaDocument package =
-            test::delta_document({{"element/models.pck", made.base, made.target, true}});
+        serve(fixture, made, std::nullopt);
+    }
+
+    // With `gfx`, a second archive of the package (at its base in the client).
+    void serve(test::EngineFixture& fixture, const Archives& made,
+               const std::optional<Archives>& gfx) {
+        std::vector<test::ClientFile> listed = {{"element/models.pck", made.target},
+                                                {"element/other.dat", "other"}};
+        std::vector<test::ClientFile> installed = {{"element/models.pck", made.player},
+                                                   {"element/other.dat", "other"}};
+        std::vector<test::PackageFile> files = {
+            {"element/models.pck", made.base, made.target, true}};
+        if (gfx) {
+            listed.push_back({"element/gfx.pck", gfx->target});
+            installed.push_back({"element/gfx.pck", gfx->base});
+            files.push_back({"element/gfx.pck", gfx->base, gfx->target, true});
+        }
+        fixture.install(installed);
+        const test::DeltaDocument package = test::delta_document(files);
         for (const auto& [name, stored] : package.payloads) {
             test::write_raw_file(fixture.feed_dir() / L"blobs" / fs::path(name).make_preferred(),
                                  stored);
@@ -106,6 +121,7 @@ TEST_F(ArchiveRebase, APlayersArchiveIsRebuiltWithTheTailAndAcceptedFromThenOn) 
 
     UiSnapshot view = run_engine_action(fixture.engine(), Action::update);
     EXPECT_EQ(view.title, L"Клиент готов к игре");
+    EXPECT_EQ(view.detail, L"Обновление установлено и проверено.");
     const std::string rebuilt = *fixture.content_of("element/models.pck");
     const auto entries = entries_of(rebuilt);
     EXPECT_EQ(entries.at("models\\m1.ski"), std::string(4000, 'P'));  // the player's own
@@ -138,15 +154,54 @@ TEST_F(ArchiveRebase, APlayersArchiveIsRebuiltWithTheTailAndAcceptedFromThenOn) 
     }
 }
 
-TEST_F(ArchiveRebase, AnArchiveAtTheBaseGetsTheAppendAndNoRebuild) {
+TEST_F(ArchiveRebase, ALaterRebaseKeepsTheEarlierArchivesRecorded) {
+    VORN_REQUIRE_LOOPBACK(server);
+    test::EngineFixture fixture(&server);
+    const Archives models = archives();
+    const Archives gfx = archives("gfx");
+    serve(fixture, models, gfx);
+    EXPECT_EQ(run_engine_action(fixture.engine(), Action::update).title, L"Клиент готов к игре");
+    const std::string rebuilt_models = *fixture.content_of("element/models.pck");
+    // Now the player changes the other archive of the same package.
+    fixture.write("element/gfx.pck", gfx.player);
+    EXPECT_EQ(run_engine_action(fixture.engine(), Action::update).detail,
+              L"Обновление установлено и проверено.");
+    EXPECT_EQ(*fixture.content_of("element/models.pck"), rebuilt_models);
+    const json state =
+        json::parse(test::read_raw_file(fixture.cache_dir() / L"archive-rebase-state-v1.json"));
+    EXPECT_EQ(state["groups"].size(), 2u);
+    EXPECT_EQ(run_engine_action(fixture.engine(), Action::check).title, L"Проверка завершена");
+}
+
+TEST_F(ArchiveRebase, AnArchiveAtTheBaseOrTheTargetIsNotRebuilt) {
+    VORN_REQUIRE_LOOPBACK(server);
+    for (const bool at_target : {false, true}) {
+        SCOPED_TRACE(at_target ? "target" : "base");
+        test::EngineFixture fixture(&server);
+        const Archives made = archives();
+        serve(fixture, made);
+        fixture.write("element/models.pck", at_target ? made.target : made.base);
+        EXPECT_EQ(run_engine_action(fixture.engine(), Action::update).title,
+                  L"Клиент готов к игре");
+        EXPECT_EQ(*fixture.content_of("element/models.pck"), made.target);
+        EXPECT_FALSE(fs::exists(fixture.cache_dir() / L"archive-rebase-state-v1.json"));
+    }
+}
+
+TEST_F(ArchiveRebase, ADamagedTailCacheStopsTheRunAndStays) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
     const Archives made = archives();
     serve(fixture, made);
-    fixture.write("element/models.pck", made.base);
-    EXPECT_EQ(run_engine_action(fixture.engine(), Action::update).title, L"Клиент готов к игре");
-    EXPECT_EQ(*fixture.content_of("element/models.pck"), made.target);
-    EXPECT_FALSE(fs::exists(fixture.cache_dir() / L"archive-rebase-state-v1.json"));
+    const std::string tail = made.target.substr(made.base.size());
+    const fs::path cache =
+        fixture.cache_dir() / L"archive-tails-v1" / (sha256_string(tail) + ".bin");
+    fs::create_directories(cache.parent_path());
+    test::write_raw_file(cache, std::string(tail.size(), 'x'));
+    VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update), "delta_rebase_cache",
+                      L"Сохранённые данные архива повреждены. Проверка остановлена.");
+    EXPECT_EQ(test::read_raw_file(cache), std::string(tail.size(), 'x'));
+    EXPECT_EQ(*fixture.content_of("element/models.pck"), made.player);
 }
 
 TEST_F(ArchiveRebase, WhatCannotBeRebasedIsRefusedBeforeAnyChange) {

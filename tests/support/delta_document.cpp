@@ -37,9 +37,10 @@ Json entry_json(const PackageFile& file, DeltaDocument& document) {
                     {"raw", digest(raw)}}}};
     if (file.append && file.before->size() >= 12 &&
         file.before->substr(4, 4) != file.after.substr(4, 4)) {
-        entry["patch_header"] = {{"offset", 4},
-                                 {"before_hex", hex_of(file.before->substr(4, 4))},
-                                 {"after_hex", hex_of(file.after.substr(4, 4))}};
+        entry["patch_header"] = {
+            {"offset", 4},
+            {"before_hex", file.before_hex ? *file.before_hex : hex_of(file.before->substr(4, 4))},
+            {"after_hex", hex_of(file.after.substr(4, 4))}};
     }
     return entry;
 }

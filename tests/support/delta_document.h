@@ -14,7 +14,8 @@ struct PackageFile {
     std::optional<std::string> before;  // the live file before the update (none: absent)
     std::string after;
     bool append = false;  // an append of `after` beyond `before`, its header bytes patched
-    std::optional<std::string> stored;  // the payload as served, when not the true stream
+    std::optional<std::string> stored;      // the payload as served, when not the true stream
+    std::optional<std::string> before_hex;  // the header bytes the package claims, when wrong
 };
 
 struct DeltaDocument {
