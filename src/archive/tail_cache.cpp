@@ -23,9 +23,8 @@ namespace fs = std::filesystem;
 fs::path ensure_tail(const DeltaSource& source, const Manifest& manifest,
                      const delta::Payload& payload) {
     // A link where the cache file belongs is refused as a damaged cache, below.
-    const fs::path tail =
-        resolve_relative_path(source.state_dir, "archive-tails-v1/" + payload.raw.sha256 + ".bin",
-                              LinkCheck::skip);
+    const fs::path tail = resolve_relative_path(
+        source.state_dir, "archive-tails-v1/" + payload.raw.sha256 + ".bin", LinkCheck::skip);
     require_local_path_length(tail);
     if (file_exists(tail)) {
         if (!is_plain_file(tail) || client_file_size(tail) != payload.raw.bytes ||
