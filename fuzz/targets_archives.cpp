@@ -8,6 +8,7 @@
 #include "guild/guild_archive.h"
 #include "guild/icon_list.h"
 #include "guild/png_to_dds.h"
+#include "support/pck_keys.h"
 #include "support/pck_writer.h"
 #include "support/png_writer.h"
 #include "targets.h"
@@ -15,21 +16,19 @@
 namespace vorn::fuzz {
 namespace {
 
+using test::writer_keys;
+
 namespace fs = std::filesystem;
 
 ByteView view(const std::string& text) {
     return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
-test::PckWriterKeys keys(std::size_t which) {
-    return {pck_key_pair(which).key1, pck_key_pair(which).key2};
-}
-
 std::vector<std::string> archive_seeds() {
     std::vector<std::string> seeds;
     for (std::size_t which : {0, 1}) {
         test::PckWriterArchive archive;
-        archive.keys = keys(which);
+        archive.keys = writer_keys(which);
         archive.entries = {
             {.name = "surfaces\\ui\\frame.dds",
              .content = std::string(300, 'f'),

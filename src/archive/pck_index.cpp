@@ -7,28 +7,13 @@
 #include <cstring>
 #include <optional>
 
+#include "net/inflate_stream.h"
+
 namespace vorn {
 namespace {
 
 constexpr std::uint64_t record_prefix = 8;
 constexpr std::uint64_t copy_block = 1048576;
-
-// One zlib stream; the decoder is released on every path.
-class Inflater {
-  public:
-    explicit Inflater(const PckReading& reading) {
-        if (inflateInit(&stream_) != Z_OK) {
-            throw reading.error(PckFault::zlib);
-        }
-    }
-    ~Inflater() { inflateEnd(&stream_); }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-    z_stream& stream() { return stream_; }
-
-  private:
-    z_stream stream_{};
-};
 
 struct Footer {
     std::uint32_t obscured_index = 0;
@@ -107,8 +92,11 @@ Bytes decode_record(const std::uint8_t* data, std::uint32_t length, const PckRea
         return Bytes(data, data + length);
     }
     Bytes record(pck_long_record_size + 1);
-    Inflater inflater(reading);
-    z_stream& stream = inflater.stream();
+    InflateStream inflater;
+    if (!inflater.started()) {
+        throw reading.error(PckFault::zlib);
+    }
+    z_stream& stream = inflater.get();
     stream.next_in = const_cast<std::uint8_t*>(data);
     stream.avail_in = length;
     stream.next_out = record.data();
@@ -237,8 +225,11 @@ void verify_entry_data(const ArchiveReader& reader, const PckEntry& entry) {
         }
         return;
     }
-    Inflater inflater(rebase_reading());
-    z_stream& stream = inflater.stream();
+    InflateStream inflater;
+    if (!inflater.started()) {
+        fail_archive("pck_rebase_zlib");
+    }
+    z_stream& stream = inflater.get();
     Bytes input(static_cast<std::size_t>(std::min(entry.stored_size, copy_block)));
     Bytes output(static_cast<std::size_t>(copy_block));
     int result = Z_OK;

@@ -1,7 +1,5 @@
 #include "delta/payload_inflate.h"
 
-#include <zlib.h>
-
 #include <memory>
 
 #include "core/file_probes.h"
@@ -9,29 +7,13 @@
 #include "core/hex.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
+#include "net/inflate_stream.h"
 
 namespace vorn {
 namespace {
 
 constexpr std::size_t block_size = 1048576;
 constexpr std::uint64_t largest_payload = 536870912;
-
-// One zlib-format decoder, released on every path.
-class Decoder {
-  public:
-    Decoder() {
-        if (inflateInit(&stream_) != Z_OK) {
-            fail_delta("delta_zlib");
-        }
-    }
-    ~Decoder() { inflateEnd(&stream_); }
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
-    z_stream& stream() { return stream_; }
-
-  private:
-    z_stream stream_{};
-};
 
 void write_all(HANDLE output, const std::uint8_t* data, std::size_t size) {
     DWORD written = 0;
@@ -82,7 +64,10 @@ void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::P
     if (!SetFilePointerEx(payload.handle.get(), start, nullptr, FILE_BEGIN)) {
         fail_delta_io("delta_seek", GetLastError());
     }
-    Decoder decoder;
+    InflateStream decoder;
+    if (!decoder.started()) {
+        fail_delta("delta_zlib");
+    }
     Sha256 hash;
     const auto in = std::make_unique<std::uint8_t[]>(block_size);
     const auto out = std::make_unique<std::uint8_t[]>(block_size);
@@ -97,9 +82,9 @@ void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::P
             break;
         }
         progress.read += read;
-        decoder.stream().next_in = in.get();
-        decoder.stream().avail_in = read;
-        inflate_block(decoder.stream(), out.get(), output, hash, expected, progress);
+        decoder.get().next_in = in.get();
+        decoder.get().avail_in = read;
+        inflate_block(decoder.get(), out.get(), output, hash, expected, progress);
     }
     if (progress.read != expected.compressed.bytes || !progress.ended ||
         progress.produced != expected.raw.bytes || hash.finish() != expected.raw.sha256) {

@@ -10,6 +10,7 @@
 #include "archive/archive_reader.h"
 #include "archive/pck_format.h"
 #include "archive/pck_index.h"
+#include "support/pck_keys.h"
 #include "support/pck_writer.h"
 #include "support/fixtures.h"
 #include "support/launcher_error_assert.h"
@@ -17,6 +18,8 @@
 
 namespace vorn {
 namespace {
+
+using test::writer_keys;
 
 namespace fs = std::filesystem;
 using test::build_pck;
@@ -29,10 +32,6 @@ using test::zlib_stream;
 // The one sentence the user reads for every archive failure.
 const std::wstring archive_message =
     L"Не удалось безопасно обновить архив клиента. Файлы не изменены.";
-
-test::PckWriterKeys writer_keys(std::size_t which) {
-    return {pck_key_pair(which).key1, pck_key_pair(which).key2};
-}
 
 std::string repeated(const std::string& unit, std::size_t count) {
     std::string out;

@@ -11,12 +11,15 @@
 #include "archive/archive_reader.h"
 #include "archive/pck_format.h"
 #include "archive/pck_index.h"
+#include "support/pck_keys.h"
 #include "support/pck_writer.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"
 
 namespace vorn {
 namespace {
+
+using test::writer_keys;
 
 namespace fs = std::filesystem;
 using test::build_pck;
@@ -28,10 +31,6 @@ constexpr std::uint64_t split = test::pck_part_size;
 constexpr std::uint64_t mib = 1048576;
 // What the sparse files of one test may take on disk at most.
 constexpr std::uint64_t most_disk_used = 256 * mib;
-
-test::PckWriterKeys writer_keys(std::size_t which) {
-    return {pck_key_pair(which).key1, pck_key_pair(which).key2};
-}
 
 std::string text(const Bytes& bytes) {
     return std::string(bytes.begin(), bytes.end());

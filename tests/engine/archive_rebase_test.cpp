@@ -14,22 +14,21 @@
 #include "guild_set.h"
 #include "support/delta_document.h"
 #include "support/launcher_error_assert.h"
+#include "support/pck_keys.h"
 #include "support/pck_writer.h"
 
 namespace vorn {
 namespace {
 
+using test::writer_keys;
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 using test::PckWriterArchive;
 
-test::PckWriterKeys keys() {
-    return {pck_key_pair(0).key1, pck_key_pair(0).key2};
-}
-
 std::map<std::string, std::string> entries_of(const std::string& archive) {
     std::map<std::string, std::string> entries;
-    for (auto& [name, data] : test::read_pck_entries(archive, keys())) {
+    for (auto& [name, data] : test::read_pck_entries(archive, writer_keys())) {
         entries[name] = data;
     }
     return entries;
@@ -45,7 +44,7 @@ struct Archives {
 
 Archives archives(const std::string& folder = "models") {
     PckWriterArchive base;
-    base.keys = keys();
+    base.keys = writer_keys();
     base.entries = {
         {.name = folder + "\\m1.ski", .content = std::string(4000, '1')},
         {.name = folder + "\\m2.ski", .content = std::string(3000, '2'), .compressed = true},

@@ -1,21 +1,16 @@
 #include "guild_set.h"
 
 #include "archive/pck_format.h"
+#include "support/pck_keys.h"
 #include "support/pck_writer.h"
 #include "support/png_writer.h"
 
 namespace vorn::test {
-namespace {
-
-PckWriterKeys keys() {
-    return {pck_key_pair(0).key1, pck_key_pair(0).key2};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string surfaces_archive() {
     PckWriterArchive archive;
-    archive.keys = keys();
+    archive.keys = writer_keys();
     archive.description = "surfaces";
     archive.entries = {
         {.name = "surfaces\\ui\\frame.dds", .content = std::string(3000, 'f'), .compressed = true},
@@ -38,7 +33,7 @@ std::string guild_png(int seed) {
 
 std::map<std::string, std::string> archive_entries(const std::string& archive) {
     std::map<std::string, std::string> entries;
-    for (auto& [name, data] : read_pck_entries(archive, keys())) {
+    for (auto& [name, data] : read_pck_entries(archive, writer_keys())) {
         entries[name] = data;
     }
     return entries;

@@ -13,19 +13,18 @@
 #include "guild/guild_archive.h"
 #include "support/fixtures.h"
 #include "support/launcher_error_assert.h"
+#include "support/pck_keys.h"
 #include "support/pck_writer.h"
 #include "support/temp_dir.h"
 
 namespace vorn {
 namespace {
 
+using test::writer_keys;
+
 namespace fs = std::filesystem;
 using test::PckWriterArchive;
 using test::PckWriterEntry;
-
-test::PckWriterKeys writer_keys(std::size_t which) {
-    return {pck_key_pair(which).key1, pck_key_pair(which).key2};
-}
 
 Bytes bytes_of(const std::string& text) {
     return Bytes(text.begin(), text.end());
