@@ -12,9 +12,11 @@
 #include "app/launch_options.h"
 #include "app/launcher_worker.h"
 #include "app/local_test.h"
+#include "build_info.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
 #include "model/launcher_config.h"
+#include "selfupdate/hand_over.h"
 #include "ui/main_window.h"
 #include "ui/preview.h"
 
@@ -75,7 +77,14 @@ int run(HINSTANCE instance, const LaunchOptions& options) {
     auto worker = std::make_unique<LauncherWorker>(config, channel);
     const int exit_code = run_window(
         instance, config.root, channel, [&](UiAction action) { worker->start_action(action); },
-        [&] { worker->start_action(UiAction::startup); }, config.local_test);
+        [&] {
+            // The updater that started this launcher waits for this file to trust it.
+            if (!config.health_token.empty()) {
+                write_health_file(config.cache_dir, config.health_token, launcher_build);
+            }
+            worker->start_action(UiAction::startup);
+        },
+        config.local_test);
     worker.reset();  // waits for a running action
     return exit_code;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/error_snapshot.h"
+#include "app/self_update_check.h"
 #include "engine/engine_actions.h"
 #include "engine/game_launch.h"
 #include "net/winhttp_transport.h"
@@ -92,16 +93,29 @@ void LauncherWorker::run_play() {
     last_.hint.clear();
 }
 
+bool LauncherWorker::run_engine(Action action) {
+    if (!engine_) {
+        throw *engine_failure_;
+    }
+    const SelfUpdateOutcome self_update =
+        check_for_self_update(*engine_, action, config_, transport_, *diagnostics_,
+                              [this](const ViewUpdate& update) { sink(snapshot_of(update)); });
+    if (self_update.started) {
+        return true;
+    }
+    last_ = run_engine_action(*engine_, action);
+    merge_self_update_failure(last_, self_update.failure);
+    return false;
+}
+
 void LauncherWorker::run_action(UiAction action) {
     const Action engine_action = engine_action_for(action);
+    bool self_update_started = false;
     try {
         if (action == UiAction::play) {
             run_play();
         } else {
-            if (!engine_) {
-                throw *engine_failure_;
-            }
-            last_ = run_engine_action(*engine_, engine_action);
+            self_update_started = run_engine(engine_action);
         }
     } catch (const LauncherError& error) {
         last_ = make_error_snapshot(error, report(error, engine_action), last_, Busy::yes);
@@ -121,6 +135,10 @@ void LauncherWorker::run_action(UiAction action) {
         last_.can_play = engine_ && reports_clean(*engine_) && !config_.local_test;
     }
     operation_running_.store(false);
+    if (self_update_started) {
+        channel_->request_close();  // the updater replaces this launcher now
+        return;
+    }
     publish_last();
     kick_diagnostics();
 }

@@ -38,6 +38,8 @@ class LauncherWorker {
   private:
     void run_action(UiAction action);
     void run_play();
+    // The self-update check, then the engine's action; true when the updater took over.
+    bool run_engine(Action action);
     void diagnostics_loop();
     void sink(const UiSnapshot& snapshot);
     std::string report(const LauncherError& error, Action action) noexcept;

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/self_update_check.h"
 #include "build_info.h"
 #include "core/file_probes.h"
 #include "core/file_system.h"
@@ -105,7 +106,20 @@ int run_local_test(const LauncherConfig& config, const LaunchOptions& options) {
     json result = {{"build", launcher_build}, {"local_test", true}};
     int exit_code = 0;
     try {
-        const UiSnapshot view = run_engine_action(*engine, options.qa_action);
+        const SelfUpdateOutcome self_update =
+            check_for_self_update(*engine, options.qa_action, config, transport, diagnostics,
+                                  [&](const ViewUpdate& update) {
+                                      observations.push_back(snapshot_json(snapshot_of(update)));
+                                  });
+        if (self_update.started) {
+            result["self_update_started"] = true;
+            if (!options.qa_result_path.empty()) {
+                write_json_file(options.qa_result_path, result);
+            }
+            return 0;
+        }
+        UiSnapshot view = run_engine_action(*engine, options.qa_action);
+        merge_self_update_failure(view, self_update.failure);
         result["ok"] = true;
         result["phase"] = phase_number(view.phase);
         result["can_play"] = view.can_play;

@@ -66,7 +66,12 @@ class Scenarios(unittest.TestCase):
         self.scene.nginx.clear_log()
         result = self.run_ok("startup")
         self.assertEqual((result["phase"], result["detail"]), (8, "Новых обновлений нет."))
-        self.assertEqual(self.scene.nginx.requests(), ["HEAD /upd/manifest.json 200"])
+        # The start-up asks both release addresses first (none is published: no report),
+        # then only the manifest's validators.
+        self.assertEqual(self.scene.nginx.requests(),
+                         ["GET /downloads/launcher-release-v1.json 404"] * 2 +
+                         ["HEAD /upd/manifest.json 200"])
+        self.assertEqual(self.scene.queued(), [])
 
     def test_damaged_client_lists_the_count(self):
         self.run_ok("check")
@@ -84,12 +89,17 @@ class Scenarios(unittest.TestCase):
         self.run_ok("check")
         self.scene.nginx.stop()
         result = self.run_ok("startup")
-        self.assertEqual((result["phase"], result["hint"]), (8, UNKNOWN))
-        match = re.fullmatch(r"Диагностика сохранена\. Код: ([0-9a-f]{32})", result["detail"])
-        self.assertTrue(match, result["detail"])
-        # Delivered after the action: the receiver has it and the queue is empty.
-        self.assertEqual([r["report_id"] for r in self.scene.receiver.reports], [match.group(1)])
-        self.assertEqual(self.scene.receiver.reports[0]["event"], "manifest_failed")
+        self.assertEqual(result["phase"], 8)
+        # The self-update could not ask for a release either: its report code is the hint.
+        match = re.fullmatch(r"Код отчёта: ([0-9a-f]{32})", result["hint"])
+        self.assertTrue(match, result["hint"])
+        self.assertIn("Обновление лаунчера не выполнено",
+                      {o["title"] for o in result["observations"]})
+        # Both reports are delivered after the action: the self-update's and the start-up's.
+        events = {r["report_id"]: r["event"] for r in self.scene.receiver.reports}
+        self.assertEqual(len(events), 2)
+        self.assertIn(match.group(1), events)
+        self.assertIn("manifest_failed", events.values())
         self.assertEqual(self.scene.queued(), [])
 
     def test_without_network_or_receipt_a_report_waits_then_goes(self):
@@ -98,16 +108,23 @@ class Scenarios(unittest.TestCase):
         result = self.run_failing("startup")
         self.assertEqual(result["stage"], "connect")
         self.assertRegex(result["report_id"], r"^[0-9a-f]{32}$")
-        self.assertEqual(self.scene.queued(), [result["report_id"] + ".json"])
+        # The self-update's report waits beside the start-up's.
+        self.assertIn(result["report_id"] + ".json", self.scene.queued())
+        self.assertEqual(len(self.scene.queued()), 2)
         last = json.loads((self.scene.cache / "diagnostics-last-v1.json").read_text())
         self.assertEqual(last["report_id"], result["report_id"])
         self.assertEqual(last["client_state"], "unverified")
 
         self.scene.receiver.accepting = True
+        waiting = set(self.scene.queued())
         second = self.run_failing("startup")
-        delivered = {r["report_id"] for r in self.scene.receiver.reports}
-        self.assertEqual(delivered, {result["report_id"], second["report_id"]})
-        self.assertEqual(self.scene.queued(), [])
+        # At most two go after each action; the rest wait for the next one.
+        delivered = {r["report_id"] + ".json" for r in self.scene.receiver.reports}
+        queued = set(self.scene.queued())
+        self.assertEqual(len(delivered), 2)
+        self.assertFalse(delivered & queued)
+        self.assertEqual(len(delivered | queued), 4)
+        self.assertTrue(waiting | {second["report_id"] + ".json"} <= delivered | queued)
 
     def test_every_class_of_manifest_fault_is_refused(self):
         good = json.loads(self.scene.feed.manifest_path.read_text())

@@ -1,0 +1,158 @@
+#include "selfupdate/self_update.h"
+
+#include <mutex>
+#include <optional>
+
+#include "core/file_system.h"
+#include "core/sha256.h"
+#include "net/fetch.h"
+#include "selfupdate/hand_over.h"
+#include "selfupdate/release_file.h"
+#include "selfupdate/release_state.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::mutex self_update_lock;
+
+constexpr const wchar_t* view_title = L"Обновление лаунчера";
+
+void show(const SelfUpdateRun& run, Phase phase, std::int32_t percent, const std::wstring& detail,
+          const std::wstring& hint = {}) {
+    if (run.progress) {
+        run.progress(
+            {.phase = phase,
+             .percent = percent,
+             .title = phase == Phase::error ? L"Обновление лаунчера не выполнено" : view_title,
+             .detail = detail,
+             .hint = hint,
+             .busy = phase == Phase::error ? Busy::no : Busy::yes});
+    }
+}
+
+// The first address that answers 200. None when every address answers 404 or 410 (no
+// descriptor is published); the first other failure otherwise.
+std::optional<HttpResponse> fetch_descriptor(const SelfUpdateRun& run) {
+    std::optional<LauncherError> remembered;
+    for (const std::wstring* address : {&run.release_url, &run.release_fallback_url}) {
+        try {
+            require_trusted_url(*address, run.rules.trust);
+            HttpResponse response;
+            fetch(response, *run.context.transport,
+                  make_request(*address, run.rules.trust, largest_release_descriptor), 1);
+            if (response.status == 200) {
+                return response;
+            }
+            if (!remembered) {
+                remembered = LauncherError("self_update_descriptor",
+                                           L"Не удалось получить описание обновления лаунчера.", 0,
+                                           response.status);
+            }
+        } catch (const LauncherError& error) {
+            if (error.http_status != 404 && error.http_status != 410 && !remembered) {
+                remembered = error;
+            }
+        }
+    }
+    if (remembered) {
+        throw *remembered;
+    }
+    return std::nullopt;
+}
+
+bool already_refused(const SelfUpdateRun& run, const std::string& sha256) {
+    ensure_service_directory(run.context.state_dir);
+    return read_digest_file(run.context.state_dir / failed_digest_file_name) == sha256 ||
+           read_digest_file(run.context.state_dir / blocked_digest_file_name) == sha256;
+}
+
+fs::path stage_new_launcher(const SelfUpdateRun& run, const ReleaseDescriptor& descriptor) {
+    const fs::path staged = staged_launcher_path(run.context, descriptor.launcher.sha256);
+    if (!is_plain_file(staged) || sha256_file(staged) != descriptor.launcher.sha256) {
+        const Bytes bytes = download_release_file(*run.context.transport, run.rules.trust,
+                                                  descriptor.launcher, false);
+        write_file_atomic(staged, bytes);
+    }
+    if (sha256_file(staged) != descriptor.launcher.sha256 || !verify_signature(staged)) {
+        throw LauncherError("self_update_signature",
+                            L"Сохранённое обновление или его цифровая подпись не прошли проверку.");
+    }
+    return staged;
+}
+
+void require_local_test_config(const SelfUpdateRun& run) {
+    if (run.rules.local_test &&
+        (!run.context.local_test_config || !is_plain_file(*run.context.local_test_config))) {
+        throw LauncherError("qa_spawn_blocked",
+                            L"Локальная проверка запрещает запуск нового "
+                            L"лаунчера без loopback-конфигурации.");
+    }
+}
+
+bool update_to_published_build(const SelfUpdateRun& run) {
+    const std::optional<HttpResponse> response = fetch_descriptor(run);
+    if (!response) {
+        return false;
+    }
+    const ReleaseDescriptor descriptor = fetch_release_descriptor(*response, run.rules);
+    if (!is_newer_build(descriptor.launcher.build, run.running_build)) {
+        // The same build: keep its updater component current when it is the pinned one.
+        if (descriptor.launcher.build == run.running_build && descriptor.updater &&
+            descriptor.updater->sha256 == run.context.pinned_updater_sha256) {
+            ensure_updater_component(run.context, descriptor);
+        }
+        return false;
+    }
+    if (already_refused(run, descriptor.launcher.sha256)) {
+        return false;
+    }
+    show(run, Phase::checking, 5, L"Проверяем отдельный компонент обновления…");
+    ensure_updater_component(run.context, descriptor);
+    show(run, Phase::downloading, 15, L"Загружаем и проверяем новую версию…");
+    const fs::path staged = stage_new_launcher(run, descriptor);
+    require_local_test_config(run);
+    hand_over(run.context, descriptor, staged);
+    show(run, Phase::installing, 35, L"Открылось окно обновления. Лаунчер сейчас завершит работу.");
+    return true;
+}
+
+void report_failure(const SelfUpdateRun& run, const LauncherError& error) noexcept {
+    std::string id;
+    try {
+        id = run.report ? run.report(error) : std::string();
+    } catch (...) {
+        // A report that cannot be stored must not hide the failure from the user.
+    }
+    try {
+        show(run, Phase::error, 0, error.message,
+             id.empty() ? std::wstring() : L"Код отчёта: " + std::wstring(id.begin(), id.end()));
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+fs::path staged_launcher_path(const SelfUpdateContext& context, const std::string& sha256) {
+    return context.client_root / ("VornellLauncher.update." + sha256 + ".exe");
+}
+
+bool run_self_update(const SelfUpdateRun& run) noexcept {
+    const std::unique_lock hold(self_update_lock, std::try_to_lock);
+    if (!hold.owns_lock() || !run.context.transport) {
+        return false;
+    }
+    try {
+        return update_to_published_build(run);
+    } catch (const LauncherError& error) {
+        report_failure(run, error);
+    } catch (...) {
+        report_failure(run, LauncherError("self_update_descriptor",
+                                          L"Описание или файлы обновления "
+                                          L"лаунчера не прошли проверку."));
+    }
+    return false;
+}
+
+}  // namespace vorn
