@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/sha256.h"
+#include "net/winhttp_transport.h"
+#include "selfupdate/release_state.h"
+#include "selfupdate/self_update.h"
+#include "support/loopback_control.h"
+#include "support/temp_dir.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// A client in the local-test mode, its release files on the loopback server, and the
+// stand-in updater in `mode` in its element folder.
+struct Release {
+    const test::LoopbackServer& server;
+    std::string prefix = test::LoopbackServer::new_prefix();
+    fs::path served;
+    test::ScopedTempDir root;
+    test::ScopedTempDir state;
+    WinHttpTransport transport;
+    SelfUpdateRun run;
+    std::vector<ViewUpdate> views;
+    std::vector<LauncherError> reports;
+    std::string new_launcher;
+
+    Release(const test::LoopbackServer& loopback, const char* mode) : server(loopback) {
+        served = server.root() / fs::path(prefix.substr(1)).make_preferred();
+        fs::create_directories(served);
+        const fs::path updater = root / L"element" / L"VornellUpdater.exe";
+        fs::create_directories(updater.parent_path());
+        fs::copy_file(fs::path(VORN_FAKE_UPDATER), updater);
+        test::write_raw_file(root / L"element" / L"fake-updater-mode.txt", mode);
+        // The "new launcher" is any 64-bit program: the stand-in game will do.
+        new_launcher = test::read_raw_file(fs::path(VORN_FAKE_UPDATER));
+        new_launcher += std::string(16, '\0');  // another build, another digest
+        test::write_raw_file(served / L"VornellLauncher.exe", new_launcher);
+        test::write_raw_file(root / L"qa.json", "{}");
+        run.context = {.transport = &transport,
+                       .trust = UrlTrust::loopback_only,
+                       .client_root = root.path(),
+                       .updater_path = updater,
+                       .state_dir = state.path(),
+                       .local_test_config = root / L"qa.json"};
+        run.release_url = server.url(prefix + "primary.json");
+        run.release_fallback_url = server.url(prefix + "fallback.json");
+        run.rules = {.trust = UrlTrust::loopback_only, .local_test = true};
+        run.running_build = "2026.10.26.4";
+        run.progress = [this](const ViewUpdate& view) { views.push_back(view); };
+        run.report = [this](const LauncherError& error) {
+            reports.push_back(error);
+            return std::string(32, '7');
+        };
+    }
+
+    void publish(const char* name, const std::string& build) {
+        const std::string updater = test::read_raw_file(run.context.updater_path);
+        const json descriptor = {{"schema", 2},
+                                 {"build", build},
+                                 {"sha256", sha256_string(new_launcher)},
+                                 {"size", new_launcher.size()},
+                                 {"url", to_narrow(server.url(prefix + "VornellLauncher.exe"))},
+                                 {"updater",
+                                  {{"build", build},
+                                   {"sha256", sha256_string(updater)},
+                                   {"size", updater.size()},
+                                   {"url", to_narrow(server.url(prefix + "VornellUpdater.exe"))}}}};
+        test::write_raw_file(served / name, descriptor.dump());
+    }
+    static std::string to_narrow(const std::wstring& wide) {
+        return std::string(wide.begin(), wide.end());
+    }
+    std::vector<std::string> asked() const {
+        std::vector<std::string> paths;
+        for (const json& request : server.requests(prefix)) {
+            paths.push_back(request.at("path").get<std::string>().substr(prefix.size()));
+        }
+        return paths;
+    }
+};
+
+TEST(SelfUpdate, NoDescriptorAnywhereIsNoUpdateAndNoReport) {
+    VORN_REQUIRE_LOOPBACK(server);
+    Release release(server, "signal");
+    EXPECT_FALSE(run_self_update(release.run));
+    EXPECT_TRUE(release.views.empty());
+    EXPECT_TRUE(release.reports.empty());
+    EXPECT_EQ(release.asked(), (std::vector<std::string>{"primary.json", "fallback.json"}));
+}
+
+TEST(SelfUpdate, ANewerBuildAtTheFallbackIsStagedAndHandedOver) {
+    VORN_REQUIRE_LOOPBACK(server);
+    Release release(server, "signal");
+    release.publish("fallback.json", "2026.10.26.10");
+    EXPECT_TRUE(run_self_update(release.run));
+    EXPECT_TRUE(release.reports.empty());
+    const fs::path staged =
+        staged_launcher_path(release.run.context, sha256_string(release.new_launcher));
+    EXPECT_EQ(test::read_raw_file(staged), release.new_launcher);
+    EXPECT_EQ(read_digest_file(release.state / blocked_digest_file_name),
+              sha256_string(release.new_launcher));
+    ASSERT_EQ(release.views.size(), 3u);
+    EXPECT_EQ(release.views[0].percent, 5);
+    EXPECT_EQ(release.views[1].percent, 15);
+    EXPECT_EQ(release.views[2].detail,
+              L"Открылось окно обновления. Лаунчер сейчас завершит работу.");
+
+    // The blocked digest is never started again.
+    release.views.clear();
+    EXPECT_FALSE(run_self_update(release.run));
+    EXPECT_TRUE(release.views.empty());
+}
+
+TEST(SelfUpdate, TheSameBuildOrAFailedDigestIsNotOffered) {
+    VORN_REQUIRE_LOOPBACK(server);
+    Release release(server, "signal");
+    release.publish("primary.json", "2026.10.26.4");
+    EXPECT_FALSE(run_self_update(release.run));
+    EXPECT_TRUE(release.views.empty());
+
+    release.publish("primary.json", "2026.10.27.0");
+    test::write_raw_file(release.state / failed_digest_file_name,
+                         sha256_string(release.new_launcher) + "\r\n");
+    EXPECT_FALSE(run_self_update(release.run));
+    EXPECT_TRUE(release.views.empty());
+    for (const std::string& path : release.asked()) {
+        EXPECT_EQ(path.find(".exe"), std::string::npos) << path;  // nothing was downloaded
+    }
+}
+
+TEST(SelfUpdate, AFailureIsReportedAndShownWithItsCode) {
+    VORN_REQUIRE_LOOPBACK(server);
+    Release release(server, "exit");
+    release.publish("primary.json", "2026.10.26.10");
+    EXPECT_FALSE(run_self_update(release.run));
+    ASSERT_EQ(release.reports.size(), 1u);
+    EXPECT_EQ(release.reports[0].stage, "self_update_ready");
+    const ViewUpdate& last = release.views.back();
+    EXPECT_EQ(last.phase, Phase::error);
+    EXPECT_EQ(last.title, L"Обновление лаунчера не выполнено");
+    EXPECT_EQ(last.detail, release.reports[0].message);
+    EXPECT_EQ(last.hint, L"Код отчёта: " + std::wstring(32, L'7'));
+    EXPECT_FALSE(fs::exists(release.state / blocked_digest_file_name));
+
+    // Without its local-test configuration the new launcher is never started.
+    Release unconfigured(server, "signal");
+    unconfigured.publish("primary.json", "2026.10.26.10");
+    unconfigured.run.context.local_test_config.reset();
+    EXPECT_FALSE(run_self_update(unconfigured.run));
+    ASSERT_EQ(unconfigured.reports.size(), 1u);
+    EXPECT_EQ(unconfigured.reports[0].stage, "qa_spawn_blocked");
+}
+
+}  // namespace
+}  // namespace vorn
