@@ -2,6 +2,7 @@
 
 #include "core/file_probes.h"
 #include "core/file_system.h"
+#include "core/hex.h"
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
@@ -16,6 +17,20 @@ namespace fs = std::filesystem;
 [[noreturn]] void fail_cache() {
     throw LauncherError("delta_rebase_cache",
                         L"Сохранённые данные архива повреждены. Проверка остановлена.");
+}
+
+// An inflate a crash cut short leaves "<cache file>.<32 hex digits>.tmp"; nothing reads it.
+void remove_unfinished_tails(const fs::path& tail) {
+    const std::wstring prefix = tail.filename().native() + L".";
+    const auto entries = list_folder(tail.parent_path(), (prefix + L"*.tmp").c_str());
+    for (const FolderEntry& entry : entries.value_or(std::vector<FolderEntry>{})) {
+        const std::wstring_view name = entry.name;
+        if (name.size() == prefix.size() + 32 + 4 &&
+            (entry.attributes & link_or_directory_mask) == 0 &&
+            is_lower_hex(name.substr(prefix.size(), 32))) {
+            DeleteFileW(long_path(tail.parent_path() / entry.name).c_str());  // best effort
+        }
+    }
 }
 
 }  // namespace
@@ -36,6 +51,7 @@ fs::path ensure_tail(const DeltaSource& source, const Manifest& manifest,
     }
     const fs::path compressed = cached_payload(source, manifest, payload);
     ensure_service_directory(tail.parent_path());
+    remove_unfinished_tails(tail);
     const fs::path temporary = tail.native() + L"." + to_utf16(random_hex(16)) + L".tmp";
     inflate_to_file(compressed, temporary, payload);
     if (!MoveFileExW(long_path(temporary).c_str(), long_path(tail).c_str(),

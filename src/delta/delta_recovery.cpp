@@ -156,8 +156,13 @@ void roll_back(const DeltaRoots& roots, StoredJournal& stored, const DeltaProgre
 }  // namespace
 
 void run_delta_recovery(const DeltaRoots& roots, const DeltaProgress& progress) {
+    // A journal write a crash cut short leaves its temporary beside the journal; the journal
+    // itself is whole or absent, so the temporary holds nothing recovery needs.
+    remove_stale_temporaries(roots.root,
+                             [](std::wstring_view name) { return name == delta_journal_name; });
     std::optional<StoredJournal> stored = read_delta_journal(roots);
     if (!stored) {
+        remove_orphan_runs(roots);
         return;
     }
     check_owner(*stored);

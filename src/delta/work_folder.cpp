@@ -5,6 +5,7 @@
 
 #include "core/file_probes.h"
 #include "core/file_system.h"
+#include "core/hex.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
@@ -73,6 +74,11 @@ void walk(const fs::path& folder, const std::wstring& prefix, const Acceptable& 
             walk(path, key + L"\\", acceptable, progress, found);
             continue;
         }
+        if (prefix.empty() && is_atomic_temporary_of(entry.name, L"owner.json") &&
+            (entry.attributes & link_or_directory_mask) == 0) {
+            found.files.push_back(path);  // an owner file write a crash cut short
+            continue;
+        }
         const auto states = acceptable.find(key);
         if (states == acceptable.end()) {
             fail_delta("delta_cleanup_conflict");
@@ -124,6 +130,45 @@ void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
         remove_folder(*folder);
     }
     remove_folder(stored.work_folder);
+}
+
+namespace {
+
+bool is_run_name(const std::wstring& name) {
+    return name.size() == 32 && is_lower_hex(name);
+}
+
+bool is_owner_file(const FolderEntry& entry) {
+    return (entry.attributes & link_or_directory_mask) == 0 &&
+           (entry.name == L"owner.json" || is_atomic_temporary_of(entry.name, L"owner.json"));
+}
+
+}  // namespace
+
+void remove_orphan_runs(const DeltaRoots& roots) noexcept {
+    try {
+        const auto runs = list_folder(roots.work_root);
+        if (!runs || (file_attributes(roots.work_root) & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return;
+        }
+        for (const FolderEntry& run : *runs) {
+            const bool real_folder = (run.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                     (run.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+            const fs::path folder = roots.work_root / run.name;
+            const auto contents = real_folder && is_run_name(run.name)
+                                      ? list_folder(folder)
+                                      : std::optional<std::vector<FolderEntry>>();
+            if (!contents || !std::all_of(contents->begin(), contents->end(), is_owner_file)) {
+                continue;
+            }
+            for (const FolderEntry& file : *contents) {
+                DeleteFileW(long_path(folder / file.name).c_str());
+            }
+            RemoveDirectoryW(long_path(folder).c_str());
+        }
+    } catch (...) {
+        // Nothing here is needed by anyone: a folder left behind only costs space.
+    }
 }
 
 }  // namespace vorn

@@ -17,4 +17,9 @@ namespace vorn {
 void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
                        const std::vector<FileState>& live, const DeltaProgress& progress);
 
+// With no journal waiting: removes run folders that hold nothing but an owner file (a run
+// stopped between its owner file and its first journal write, before anything was staged).
+// Anything else is left alone; errors are ignored, a leftover only costs space.
+void remove_orphan_runs(const DeltaRoots& roots) noexcept;
+
 }  // namespace vorn

@@ -371,6 +371,37 @@ TEST(DeltaApply, RecoveryEdgesOfTheWorkFolder) {
     }
 }
 
+// What a kill in the middle of a write leaves: a journal temporary beside the root, an
+// owner temporary in the run folder, a run folder with only its owner file.
+TEST(DeltaApply, WritesCutShortLeaveNothingBehindTheNextRun) {
+    DeltaScene scene(package());
+    const fs::path work = scene.root() / L".vorn-delta-work";
+    const fs::path orphan = work / std::wstring(32, L'a');
+    const fs::path foreign = work / L"not-a-run";
+    test::write_raw_file(orphan / L"owner.json", "{}");
+    test::write_raw_file(orphan / L"owner.json.0123456789abcdef.tmp", "{");
+    test::write_raw_file(foreign / L"notes.txt", "someone else's");
+    const fs::path journal_temporary =
+        scene.root() / L".vorn-delta-journal-v1.json.0123456789abcdef.tmp";
+    test::write_raw_file(journal_temporary, "{\"phase\":");
+    Events crash;
+    crash.crash_at = "staged_all";
+    EXPECT_THROW(apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), crash.sink(), {}),
+                 std::runtime_error);
+    EXPECT_FALSE(fs::exists(journal_temporary));
+    EXPECT_FALSE(fs::exists(orphan));
+    EXPECT_TRUE(fs::exists(foreign / L"notes.txt"));  // not ours: left alone
+    for (const auto& run : fs::directory_iterator(work)) {
+        if (run.path() != foreign) {
+            test::write_raw_file(run.path() / L"owner.json.fedcba9876543210.tmp", "{");
+        }
+    }
+    recover_delta(scene.inputs(), {});
+    EXPECT_TRUE(scene.all_at(true));
+    EXPECT_FALSE(fs::exists(scene.journal()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(work), fs::directory_iterator()), 1);
+}
+
 TEST(DeltaApply, PayloadsThatDoNotInflateToTheirDigestAreRefused) {
     const std::string content = blob('n', 5000);
     const std::string stream = test::compressed(content, false);
