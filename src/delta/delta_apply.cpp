@@ -9,7 +9,7 @@
 #include "core/hex.h"
 #include "core/identifiers.h"
 #include "core/text.h"
-#include "delta/delta_inspect.h"
+#include "delta/delta_plan.h"
 #include "delta/delta_journal.h"
 #include "delta/delta_recovery.h"
 #include "delta/payload_inflate.h"
@@ -276,7 +276,7 @@ DeltaPlanSummary plan_delta(const DeltaRootInputs& inputs, const DeltaManifest& 
     }
     require_plan_unchanged(manifest);
     DeltaPlanSummary summary;
-    for (const DeltaPlanItem& item : inspect_delta(roots, manifest, overrides, progress)) {
+    for (const DeltaPlanItem& item : plan_items(roots, manifest, overrides, progress)) {
         if (needs_work(item)) {
             summary.up_to_date = false;
             ++summary.work_items;
@@ -293,7 +293,7 @@ void apply_delta(const DeltaRootInputs& inputs, const DeltaManifest& manifest,
     const DeltaLock lock(roots);
     run_delta_recovery(roots, progress);
     require_plan_unchanged(manifest);
-    std::vector<DeltaPlanItem> items = inspect_delta(roots, manifest, overrides, progress);
+    std::vector<DeltaPlanItem> items = plan_items(roots, manifest, overrides, progress);
     if (std::none_of(items.begin(), items.end(), needs_work)) {
         return;
     }

@@ -187,11 +187,7 @@ void rebase_archives(UpdateEngine& engine, const Manifest& manifest, const Delta
         ensure_client_not_running(engine);
         commit_transaction(engine, run.id, run.staged, run.expected);
     } catch (...) {
-        try {
-            remove_transaction_folder(engine, run.id, TransactionLayout::element);
-        } catch (const std::exception&) {
-            // Swept as stale by the next action; the first failure is the one to read.
-        }
+        abandon_transaction(engine, run.id);
         throw;
     }
     std::vector<RebasedArchive> recorded = run.archives;

@@ -78,12 +78,7 @@ void install_icons(UpdateEngine& engine, const std::filesystem::path& live,
         installed.patched_sha256 = built;
         write_guild_state(guild_state_file(engine), installed);
     } catch (...) {
-        try {
-            remove_transaction_folder(engine, id, TransactionLayout::element);
-        } catch (const std::exception&) {
-            // A leftover folder is swept by the next action; the first failure is the one
-            // the user must read.
-        }
+        abandon_transaction(engine, id);
         throw;
     }
 }

@@ -384,6 +384,14 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
     }
 }
 
+void abandon_transaction(UpdateEngine& engine, const std::string& id) noexcept {
+    try {
+        remove_transaction_folder(engine, id, TransactionLayout::element);
+    } catch (...) {
+        // The first failure is the one the user must read.
+    }
+}
+
 bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
                                TransactionLayout layout) {
     if (file_exists(engine.transaction_path)) {

@@ -66,6 +66,10 @@ void copy_to_backup(const std::filesystem::path& source, const std::filesystem::
 bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
                                TransactionLayout layout);
 
+// Takes away the folder of a transaction whose preparation failed before its journal; never
+// throws: a folder left behind is swept as stale by the next action.
+void abandon_transaction(UpdateEngine& engine, const std::string& id) noexcept;
+
 // Removes leftover transaction folders of interrupted downloads (none while a journal
 // exists). Errors are ignored: a leftover only costs space.
 void remove_stale_transactions(UpdateEngine& engine);

@@ -1,4 +1,4 @@
-// The inspection both the apply and its dry run start from.
+// The plan both the apply and its dry run start from: every entry weighed against the live client.
 #pragma once
 
 #include <vector>
@@ -16,7 +16,7 @@ void require_plan_unchanged(const DeltaManifest& manifest);
 
 // One plan item per entry, from the live files, the overrides and the pinned updater.
 // An append whose live file is not its base fails with "delta_wrong_base".
-std::vector<DeltaPlanItem> inspect_delta(const DeltaRoots& roots, const DeltaManifest& manifest,
-                                         const Overrides& overrides, const DeltaProgress& progress);
+std::vector<DeltaPlanItem> plan_items(const DeltaRoots& roots, const DeltaManifest& manifest,
+                                      const Overrides& overrides, const DeltaProgress& progress);
 
 }  // namespace vorn

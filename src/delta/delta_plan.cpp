@@ -1,4 +1,4 @@
-#include "delta/delta_inspect.h"
+#include "delta/delta_plan.h"
 
 #include "core/hex.h"
 #include "core/launcher_error.h"
@@ -75,9 +75,8 @@ void require_plan_unchanged(const DeltaManifest& manifest) {
     }
 }
 
-std::vector<DeltaPlanItem> inspect_delta(const DeltaRoots& roots, const DeltaManifest& manifest,
-                                         const Overrides& overrides,
-                                         const DeltaProgress& progress) {
+std::vector<DeltaPlanItem> plan_items(const DeltaRoots& roots, const DeltaManifest& manifest,
+                                      const Overrides& overrides, const DeltaProgress& progress) {
     check_overrides(roots, manifest, overrides);
     const std::size_t count = manifest.entries.size();
     report(progress, "inspect_start", {}, 0, count);
