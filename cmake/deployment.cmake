@@ -42,3 +42,5 @@ set(VORN_GENERATED_INCLUDE ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment_config.h.in
                ${VORN_GENERATED_INCLUDE}/deployment_config.h @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/build_info.h.in ${VORN_GENERATED_INCLUDE}/build_info.h @ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/build_text.cmake)
+vorn_build_text(vorn_build_info STATIC ${PROJECT_VERSION})

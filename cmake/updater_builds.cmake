@@ -1,33 +1,30 @@
-# The updater builds the launcher accepts are build values: one list file per target
-# (the product's, or a test's own), embedded as an object library the executable links:
-# its object always reaches the link, wherever the engine stands in the library order.
+# The updater builds the launcher accepts are build values: one list per target (the
+# product's, or a test's own), embedded as an object library the executable links: its
+# object always reaches the link, wherever the engine stands in the library order.
+#
+#   vorn_updater_builds(target list_file)                    six digests from the list
+#   vorn_updater_builds(target list_file UPDATER exe_target)  the updater built here first,
+#                                                             then five earlier ones
+# With UPDATER the digest is taken from the built file at build time, so the launcher
+# always carries the digest of the updater released with it.
 function(vorn_updater_builds target list_file)
-  file(STRINGS ${list_file} lines)
-  set(digests "")
-  set(count 0)
-  foreach(line IN LISTS lines)
-    string(STRIP "${line}" line)
-    if(line STREQUAL "" OR line MATCHES "^#")
-      continue()
-    endif()
-    if(NOT line MATCHES "^[0-9a-f]+$")
-      message(FATAL_ERROR "${list_file}: not a lower-case SHA-256 digest: ${line}")
-    endif()
-    string(LENGTH "${line}" length)
-    if(NOT length EQUAL 64)
-      message(FATAL_ERROR "${list_file}: not a lower-case SHA-256 digest: ${line}")
-    endif()
-    string(APPEND digests "    \"${line}\",\n")
-    math(EXPR count "${count} + 1")
-  endforeach()
-  if(NOT count EQUAL 6)
-    message(FATAL_ERROR "${list_file}: six accepted updater digests expected, found ${count}")
+  cmake_parse_arguments(ARG "" "UPDATER" "" ${ARGN})
+  set(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${target}.cpp)
+  set(LIST_FILE ${list_file})
+  set(TEMPLATE ${PROJECT_SOURCE_DIR}/cmake/accepted_updater_builds.cpp.in)
+  set(script ${PROJECT_SOURCE_DIR}/cmake/updater_builds_generate.cmake)
+  if(ARG_UPDATER)
+    add_custom_command(OUTPUT ${OUTPUT}
+      COMMAND ${CMAKE_COMMAND} -DLIST_FILE=${LIST_FILE} -DOUTPUT=${OUTPUT} -DTEMPLATE=${TEMPLATE}
+              -DUPDATER=$<TARGET_FILE:${ARG_UPDATER}> -P ${script}
+      DEPENDS ${LIST_FILE} ${TEMPLATE} ${script} ${ARG_UPDATER}
+      COMMENT "Embedding the SHA-256 of ${ARG_UPDATER} into ${target}"
+      VERBATIM)
+  else()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${LIST_FILE})
+    include(${script})
   endif()
-  set(VORN_UPDATER_LIST ${list_file})
-  set(VORN_UPDATER_DIGESTS "${digests}")
-  set(output ${CMAKE_CURRENT_BINARY_DIR}/${target}.cpp)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/accepted_updater_builds.cpp.in ${output} @ONLY)
-  add_library(${target} OBJECT ${output})
+  add_library(${target} OBJECT ${OUTPUT})
   vorn_target(${target})
   target_link_libraries(${target} PUBLIC vorn_json)
 endfunction()

@@ -4,11 +4,14 @@
 The layers, lowest first:
 
     core <- net <- model <- {delta <- archive <- guild, selfupdate, diagnostics} <- engine <- {ui, app}
+                                                  selfupdate <- updater
 
 A folder may include itself and the folders listed for it below. Inside the subsystem
 tier the order is delta, archive, guild (the archive rebase reads delta packages, the
 guild icons rebuild an archive); self-update and diagnostics stand alone. The window
-(ui) sees only the records, never the engine; the shell (app) composes everything.
+(ui) sees only the records, never the engine; the shell (app) composes everything. The
+updater program stands on the self-update library alone: it shares the hand-over's
+contract, never the engine.
 Each folder is also its own library: no CMakeLists adds sources to another folder's
 target.
 
@@ -34,6 +37,7 @@ ALLOWED = {
     "diagnostics": RECORDS + ["diagnostics"],
     "engine": RECORDS + ["delta", "archive", "guild", "selfupdate", "diagnostics", "engine"],
     "ui": ["core", "model", "ui"],
+    "updater": RECORDS + ["selfupdate", "updater"],
     "app": RECORDS + ["delta", "archive", "guild", "selfupdate", "diagnostics", "engine", "ui",
                       "app"],
 }

@@ -1,7 +1,6 @@
 #include "app/launcher_main.h"
 
 #include <objbase.h>
-#include <shellapi.h>
 
 #include <memory>
 #include <stdexcept>
@@ -13,29 +12,16 @@
 #include "app/launcher_worker.h"
 #include "app/local_test.h"
 #include "build_info.h"
+#include "core/command_line.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
 #include "model/launcher_config.h"
-#include "selfupdate/hand_over.h"
+#include "selfupdate/health_file.h"
 #include "ui/main_window.h"
 #include "ui/preview.h"
 
 namespace vorn {
 namespace {
-
-std::vector<std::wstring> command_line_arguments() {
-    int count = 0;
-    UniqueLocalMemory array(CommandLineToArgvW(GetCommandLineW(), &count));
-    if (!array) {
-        throw std::runtime_error("command line parsing failed");
-    }
-    auto* const* words = static_cast<LPWSTR*>(array.get());
-    std::vector<std::wstring> arguments;
-    for (int i = 1; i < count; ++i) {
-        arguments.emplace_back(words[i]);
-    }
-    return arguments;
-}
 
 // Test and update runs never show a message box: nobody is there to close it.
 bool is_silent(const std::vector<std::wstring>& arguments) {

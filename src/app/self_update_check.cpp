@@ -1,6 +1,7 @@
 #include "app/self_update_check.h"
 
 #include "build_info.h"
+#include "engine/accepted_updater.h"
 #include "engine/engine_actions.h"
 #include "model/endpoints.h"
 #include "selfupdate/self_update.h"
@@ -27,7 +28,9 @@ SelfUpdateRun self_update_run(const LauncherConfig& config,
                    .trust = config.url_trust(),
                    .client_root = config.root,
                    .updater_path = config.updater_path,
-                   .state_dir = config.cache_dir};
+                   .state_dir = config.cache_dir,
+                   // The first accepted build is the updater built with this launcher.
+                   .pinned_updater_sha256 = std::string(accepted_updater_build_list().front())};
     if (config.local_test) {
         run.context.local_test_config = config.local_test_config_path;
     }

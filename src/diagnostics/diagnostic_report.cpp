@@ -83,7 +83,7 @@ json build_report(const LauncherError& error, const std::string& report_id,
     }
     json report = {
         {"schema", report_schema},
-        {"build", launcher_build},
+        {"build", std::string(launcher_build)},
         {"report_id", report_id},
         {"event", error.event == "manifest_failed" ? "manifest_failed" : "update_failed"},
         {"client_state",

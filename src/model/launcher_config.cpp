@@ -6,6 +6,7 @@
 
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
+#include "core/module_path.h"
 #include "core/text.h"
 
 namespace vorn {
@@ -44,25 +45,23 @@ std::wstring updater_path_for(const std::wstring& root) {
 }
 
 std::wstring launcher_folder() {
-    std::vector<wchar_t> buffer(path_buffer_size);
-    const DWORD module_length = GetModuleFileNameW(nullptr, buffer.data(), path_buffer_size);
-    if (module_length == 0 || module_length == path_buffer_size) {
-        throw_win32_error("module_path", GetLastError());
-    }
-    return folder_of(std::wstring(buffer.data(), module_length));
+    return folder_of(running_program_path().native());
 }
 
-LauncherConfig default_config() {
+std::wstring default_cache_dir(const std::wstring& root) {
     std::vector<wchar_t> buffer(path_buffer_size);
-    LauncherConfig config;
-    config.root = launcher_folder();
-
     const DWORD data_length =
         GetEnvironmentVariableW(L"LOCALAPPDATA", buffer.data(), path_buffer_size);
     if (data_length == 0 || data_length > path_buffer_size - 2) {
         throw LauncherError("local_cache", L"Не удалось определить LOCALAPPDATA.");
     }
-    config.cache_dir = client_cache_dir(std::wstring(buffer.data(), data_length), config.root);
+    return client_cache_dir(std::wstring(buffer.data(), data_length), root);
+}
+
+LauncherConfig default_config() {
+    LauncherConfig config;
+    config.root = launcher_folder();
+    config.cache_dir = default_cache_dir(config.root);
     config.updater_path = updater_path_for(config.root);
     config.endpoints = default_endpoints();
     return config;

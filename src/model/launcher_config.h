@@ -36,6 +36,9 @@ LauncherConfig default_config();
 
 // LOCALAPPDATA\Vornell\Launcher\Clients\<client_key of root>.
 std::wstring client_cache_dir(const std::wstring& local_app_data, const std::wstring& root);
+// The same under this user's LOCALAPPDATA: the per-client state folder of a default run.
+// Throws LauncherError ("local_cache").
+std::wstring default_cache_dir(const std::wstring& root);
 std::wstring updater_path_for(const std::wstring& root);
 
 }  // namespace vorn

@@ -6,6 +6,7 @@
 #include "core/hex.h"
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
+#include "core/module_path.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "core/unique_handle.h"
@@ -37,13 +38,6 @@ class ProcessGuard {
   private:
     UniqueKernelHandle process_;
 };
-
-fs::path running_launcher() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return path;
-}
 
 std::wstring image_of(HANDLE process) {
     std::wstring image(32768, L'\0');
@@ -117,8 +111,8 @@ bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descri
     }
     SelfUpdateContext quoted = context;
     quoted.updater_path = updater;
-    const std::wstring command_line =
-        updater_command_line(quoted, descriptor, running_launcher(), staged, ready_id, process_id);
+    const std::wstring command_line = updater_command_line(
+        quoted, descriptor, running_program_path(), staged, ready_id, process_id);
     // Held open, shared for reading only, so the verified file cannot be swapped meanwhile.
     const UniqueFile pinned(CreateFileW(updater.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -146,21 +140,6 @@ bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descri
     }
     process.release();
     return true;
-}
-
-void write_health_file(const fs::path& state_dir, const std::string& token,
-                       const std::string& build) noexcept {
-    if (token.size() != 32 || !is_lower_hex(token)) {
-        return;
-    }
-    try {
-        const std::string text = "sha256=" + sha256_file(running_launcher()) +
-                                 "\r\ntoken=" + token + "\r\nbuild=" + build + "\r\n";
-        ensure_service_directory(state_dir);
-        write_text_file_atomic(state_dir / health_file_name, text);
-    } catch (...) {
-        // The launcher starts normally either way; the updater then restores the old one.
-    }
 }
 
 }  // namespace vorn

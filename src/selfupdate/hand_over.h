@@ -1,5 +1,4 @@
-// Passing control to the updater component, and the health file a new launcher writes
-// for it.
+// Passing control to the updater component.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +11,6 @@
 
 namespace vorn {
 
-inline constexpr const wchar_t* health_file_name = L"launcher-health-v2.txt";
 inline constexpr DWORD updater_ready_timeout_ms = 15000;
 
 // The updater's command line: its path, --apply and this process id, the running and the
@@ -30,11 +28,5 @@ std::wstring updater_command_line(const SelfUpdateContext& context,
 // LauncherError thrown ("self_update_ready", "self_update_spawn", "self_update_hash").
 bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descriptor,
                const std::filesystem::path& staged_launcher);
-
-// Writes sha256=<running launcher>, token=<token>, build=<build> for the updater that
-// started this launcher. A token other than 32 lower-case hex digits writes nothing; every
-// failure is swallowed.
-void write_health_file(const std::filesystem::path& state_dir, const std::string& token,
-                       const std::string& build) noexcept;
 
 }  // namespace vorn

@@ -7,6 +7,7 @@
 
 #include "core/sha256.h"
 #include "selfupdate/hand_over.h"
+#include "selfupdate/health_file.h"
 #include "selfupdate/release_state.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"
@@ -118,6 +119,20 @@ TEST(HandOver, TheCommandLineAndTheHealthFile) {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     EXPECT_EQ(test::read_raw_file(state / health_file_name),
               "sha256=" + sha256_file(self) + "\r\ntoken=" + token + "\r\nbuild=2026.10.26.4\r\n");
+
+    // The updater reads back exactly what was written, and nothing near it.
+    const auto read = read_health_file(state.path());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->sha256, sha256_file(self));
+    EXPECT_EQ(read->token, token);
+    EXPECT_EQ(read->build, "2026.10.26.4");
+    const std::string good = health_file_text(*read);
+    for (const std::string& almost :
+         {good.substr(0, good.size() - 2), good + "x", "\n" + good, good.substr(0, 70) + "\n",
+          std::string("token=") + token + "\r\nsha256=" + read->sha256 + "\r\nbuild=1\r\n",
+          std::string()}) {
+        EXPECT_FALSE(parse_health_file(almost)) << almost;
+    }
 }
 
 }  // namespace

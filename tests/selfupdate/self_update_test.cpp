@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/sha256.h"
+#include "core/text.h"
 #include "net/winhttp_transport.h"
 #include "selfupdate/release_state.h"
 #include "selfupdate/self_update.h"
@@ -62,8 +64,13 @@ struct Release {
         };
     }
 
-    void publish(const char* name, const std::string& build) {
-        const std::string updater = test::read_raw_file(run.context.updater_path);
+    // The descriptor, with the updater now in the element folder unless `updater` is given:
+    // then that file is published as the component to download.
+    void publish(const char* name, const std::string& build,
+                 std::optional<std::string> published_updater = std::nullopt) {
+        const std::string updater =
+            published_updater ? *published_updater : test::read_raw_file(run.context.updater_path);
+        test::write_raw_file(served / L"VornellUpdater.exe", updater);
         const json descriptor = {{"schema", 2},
                                  {"build", build},
                                  {"sha256", sha256_string(new_launcher)},
@@ -158,6 +165,23 @@ TEST(SelfUpdate, AFailureIsReportedAndShownWithItsCode) {
     EXPECT_FALSE(run_self_update(unconfigured.run));
     ASSERT_EQ(unconfigured.reports.size(), 1u);
     EXPECT_EQ(unconfigured.reports[0].stage, "qa_spawn_blocked");
+}
+
+TEST(SelfUpdate, ADownloadedUpdaterWhoseSignatureWasBrokenIsRefused) {
+    VORN_REQUIRE_LOOPBACK(server);
+    Release release(server, "signal");
+    const std::string altered = test::read_raw_file(fs::path(VORN_ALTERED_UPDATER));
+    release.publish("primary.json", "2026.10.26.10", altered);
+    EXPECT_FALSE(run_self_update(release.run));
+    ASSERT_EQ(release.reports.size(), 1u);
+    EXPECT_EQ(release.reports[0].stage, "self_update_signature");
+    EXPECT_EQ(release.reports[0].message, L"Подпись компонента обновления не прошла проверку.");
+    // Neither the refused download nor its staging copy is left; the old component stays.
+    EXPECT_EQ(test::read_raw_file(release.run.context.updater_path),
+              test::read_raw_file(fs::path(VORN_FAKE_UPDATER)));
+    EXPECT_FALSE(
+        fs::exists(release.root / L"element" /
+                   (L"VornellUpdater.update." + to_utf16(sha256_string(altered)) + L".exe")));
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+#include "updater/launcher_replacement.h"
+
+#include <windows.h>
+
+#include "core/file_system.h"
+#include "core/launcher_error.h"
+#include "core/sha256.h"
+#include "core/text.h"
+
+namespace vorn {
+namespace {
+
+// The launcher a descriptor may publish is at most 32 MiB; an older one is no larger.
+constexpr std::uint64_t largest_launcher = 32ull * 1024 * 1024;
+constexpr int restore_attempts = 50;
+constexpr DWORD restore_pause_ms = 200;
+
+bool move_over(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return MoveFileExW(long_path(from).c_str(), long_path(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+}  // namespace
+
+std::string back_up_launcher(const UpdaterClient& client) {
+    try {
+        const Bytes launcher = read_file_limited(client.launcher, largest_launcher);
+        const std::string digest = sha256_bytes(launcher);
+        write_file_atomic(client.backup, launcher);
+        if (sha256_file(client.backup) != digest) {
+            throw LauncherError("self_update_staging",
+                                L"Резервная копия лаунчера не прошла проверку.", ERROR_CRC);
+        }
+        return digest;
+    } catch (const LauncherError& error) {
+        if (error.stage == "self_update_staging") {
+            throw;
+        }
+        throw LauncherError("self_update_staging",
+                            L"Не удалось сохранить резервную копию лаунчера.", error.win32);
+    }
+}
+
+void install_staged_launcher(const UpdaterClient& client, const std::string& sha256) {
+    if (!is_plain_file(client.staged) || sha256_file(client.staged) != sha256) {
+        throw LauncherError("self_update_hash",
+                            L"Загруженная версия лаунчера изменилась после проверки.", ERROR_CRC);
+    }
+    if (!move_over(client.staged, client.launcher)) {
+        throw LauncherError("self_update_staging", L"Не удалось заменить файл лаунчера.",
+                            GetLastError());
+    }
+    if (sha256_file(client.launcher) != sha256) {
+        throw LauncherError("self_update_hash",
+                            L"Новая версия лаунчера изменилась после установки.", ERROR_CRC);
+    }
+}
+
+void restore_launcher(const UpdaterClient& client, const std::string& old_sha256) {
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < restore_attempts; ++attempt) {
+        try {
+            if (sha256_file(client.launcher) == old_sha256) {
+                return;
+            }
+        } catch (const LauncherError&) {
+            // unreadable for now: the move below says whether it can be replaced
+        }
+        if (move_over(client.backup, client.launcher)) {
+            return;
+        }
+        error = GetLastError();
+        Sleep(restore_pause_ms);
+    }
+    throw LauncherError("self_update_staging",
+                        L"Не удалось вернуть прежнюю версию лаунчера. Она сохранена рядом с "
+                        L"ним как резервная копия.",
+                        error);
+}
+
+void remove_backup_temporaries(const UpdaterClient& client) {
+    const std::wstring backup_name = client.backup.filename().native();
+    remove_stale_temporaries(client.root, [&](std::wstring_view name) {
+        return lower_wide(std::wstring(name)) == lower_wide(backup_name);
+    });
+}
+
+}  // namespace vorn

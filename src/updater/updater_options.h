@@ -1,0 +1,28 @@
+// The updater's command line, as the launcher builds it for the hand-over.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorn {
+
+struct UpdaterOptions {
+    DWORD launcher_process_id = 0;
+    std::filesystem::path launcher;  // the running launcher executable
+    std::filesystem::path staged;    // the verified new build beside it
+    std::string sha256;              // of the new build
+    std::string ready_id;            // 32 lower-case hex digits of the ready event's name
+    std::string build;               // of the new build
+    std::optional<std::filesystem::path> local_test_config;
+};
+
+// The arguments after the program path: --apply <pid> <launcher> <staged> <sha256> <id>
+// <build> [--local-test-config <path>], nothing else and nothing malformed. Throws
+// LauncherError ("self_update_spawn") otherwise.
+UpdaterOptions parse_updater_options(const std::vector<std::wstring>& args);
+
+}  // namespace vorn
