@@ -131,6 +131,7 @@ int run(const Options& options) {
         add_wire_targets(targets, scratch);
         add_archive_targets(targets, scratch);
         add_delta_state_targets(targets, scratch);
+        add_release_targets(targets);
         std::printf("seed %llu, %llu inputs per reader\n",
                     static_cast<unsigned long long>(options.seed),
                     static_cast<unsigned long long>(options.index ? 1 : options.inputs));

@@ -45,6 +45,9 @@ void add_archive_targets(std::vector<Target>& targets, ScratchClient& scratch);
 // The delta journal with recovery on a scratch client, and the archive rebase state.
 void add_delta_state_targets(std::vector<Target>& targets, ScratchClient& scratch);
 
+// The self-update: the release descriptor, the health file, the updater's command line.
+void add_release_targets(std::vector<Target>& targets);
+
 // True when `path` lies strictly under `root` after lexical normalisation (case-folded).
 bool lies_under(const std::filesystem::path& root, const std::filesystem::path& path);
 

@@ -1,0 +1,111 @@
+"""Kills the updater at random moments of its run: the launcher's path must always hold a
+complete launcher, build N or build N+1, and the next start of whatever stands there must
+work.
+
+    VORN_BUILD_DIR=build python3 tests/e2e/updater_kill_campaign.py [KILLS] [SEED]
+
+A first round runs to the end and times the updater's run: from the start of build N to
+N's end (the hand-over is done by then) and to N+1's health file. Each round then starts
+build N headless, which hands over to the updater and ends, and at a random moment between
+N's end and N+1's health file (waiting for N, the backup, the move, N+1's start) every
+program of the Wine prefix is killed at once. Then the launcher at the launcher's path runs
+a check, and the round's phase is told from what is on disk.
+"""
+
+import collections
+import random
+import sys
+import time
+
+from self_update_scene import NEXT_BUILD, NEXT_LAUNCHER, Display, SelfUpdateScene, wait_until
+
+
+def phase_of(scene, launcher, healthy):
+    if scene.state("self-update-blocked-sha-v2.txt") is None:
+        return "before the hand-over"
+    if launcher == scene.new:
+        return "after the move, health written" if healthy else "after the move, before health"
+    if scene.backup.exists():
+        return "backup made, launcher not yet moved"
+    return "before the backup"
+
+
+def reset(scene):
+    """Build N back at the launcher's path, and nothing left of the last attempt."""
+    scene.launcher.write_bytes(scene.old)
+    if scene.backup.exists():
+        scene.backup.unlink()
+    for name in ("self-update-blocked-sha-v2.txt", "self-update-failed-sha-v2.txt",
+                 "launcher-health-v2.txt"):
+        path = scene.cache / name
+        if path.exists():
+            path.unlink()
+
+
+def timeline(scene):
+    """(seconds to N's end, seconds to N+1's health file) of an uninterrupted run."""
+    reset(scene)
+    started = time.monotonic()
+    process = scene.start("startup")
+    if process.wait(180) != 0:
+        raise RuntimeError("build N did not hand over")
+    ended = time.monotonic() - started
+    if not wait_until(scene.healthy, 120, 0.02):
+        raise RuntimeError("build N+1 never wrote its health file")
+    healthy = time.monotonic() - started
+    scene.stop_wine()
+    return ended, healthy
+
+
+def one_round(scene, rng, window):
+    reset(scene)
+    started = time.monotonic()
+    process = scene.start("startup")
+    kill_at = rng.uniform(*window)
+    time.sleep(max(0.0, kill_at - (time.monotonic() - started)))
+    scene.stop_wine()
+    process.wait(60)
+    launcher = scene.launcher_bytes()
+    phase = phase_of(scene, launcher, scene.healthy())
+    if launcher not in (scene.old, scene.new):
+        return phase, "the launcher's path holds %s bytes of neither build" % (
+            "no" if launcher is None else len(launcher))
+    code, result = scene.run("check")
+    expected = NEXT_BUILD if launcher == scene.new else result and result.get("build")
+    if code != 0 or not result or not result.get("ok") or result.get("build") != expected:
+        return phase, "the next start failed: exit %s, %s" % (code, result)
+    return phase, None
+
+
+def main():
+    kills = int(sys.argv[1]) if len(sys.argv) > 1 else 20
+    seed = int(sys.argv[2]) if len(sys.argv) > 2 else 20261209
+    rng = random.Random(seed)
+    display = Display()
+    display.boot_wine()
+    scene = SelfUpdateScene(display, NEXT_LAUNCHER)
+    phases = collections.Counter()
+    failures = []
+    try:
+        ended, healthy = timeline(scene)
+        window = (ended * 0.8, healthy)
+        print("N ends after %.1f s, N+1 is healthy after %.1f s: kills between %.1f and %.1f s"
+              % (ended, healthy, window[0], window[1]), flush=True)
+        for number in range(1, kills + 1):
+            phase, failure = one_round(scene, rng, window)
+            phases[phase] += 1
+            if failure:
+                failures.append("round %d (%s): %s" % (number, phase, failure))
+                print("FAIL " + failures[-1], flush=True)
+    finally:
+        scene.close()
+        display.stop()
+    print("| kills | phase |\n|---|---|")
+    for phase, count in phases.most_common():
+        print("| %d | %s |" % (count, phase))
+    print("failures: %d of %d (seed %d)" % (len(failures), kills, seed))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
