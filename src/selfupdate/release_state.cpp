@@ -24,7 +24,7 @@ std::string read_digest_file(const std::filesystem::path& path) {
     }
 }
 
-bool verify_signature(const std::filesystem::path& path) {
+long signature_trust_result(const std::filesystem::path& path) {
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof(file);
     file.pcwszFilePath = path.c_str();
@@ -42,7 +42,12 @@ bool verify_signature(const std::filesystem::path& path) {
     const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return result == 0 || result == static_cast<LONG>(TRUST_E_NOSIGNATURE);
+    return result;
+}
+
+bool verify_signature(const std::filesystem::path& path) {
+    const long result = signature_trust_result(path);
+    return result == 0 || result == static_cast<long>(TRUST_E_NOSIGNATURE);
 }
 
 std::wstring quote_path(const std::filesystem::path& path) {

@@ -18,6 +18,10 @@ std::string read_digest_file(const std::filesystem::path& path);
 // signature fails. Never throws.
 bool verify_signature(const std::filesystem::path& path);
 
+// What WinVerifyTrust says of the file, with the settings above: 0 for a trusted signature,
+// TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST for a file changed after signing, and so on.
+long signature_trust_result(const std::filesystem::path& path);
+
 // The path in double quotes; one holding a double quote throws LauncherError
 // ("self_update_spawn").
 std::wstring quote_path(const std::filesystem::path& path);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <softpub.h>
 #include <wintrust.h>
 
 #include <filesystem>
@@ -132,33 +131,13 @@ TEST(ReleaseState, DigestFilesSignaturesAndQuotes) {
                       L"Путь компонента обновления содержит недопустимый символ.");
 }
 
-// What WinVerifyTrust itself says, to tell a broken signature from a merely unknown signer.
-LONG trust_result(const fs::path& path) {
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-    const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return result;
-}
-
 TEST(ReleaseState, ASignatureBrokenAfterSigningIsRefused) {
     const fs::path signed_program(VORN_SIGNED_UPDATER);
     const fs::path altered(VORN_ALTERED_UPDATER);
     // The signed copy carries a signature the check reads (a signer nobody trusts here);
     // one byte changed after signing breaks its digest, and the check refuses the file.
-    EXPECT_NE(trust_result(signed_program), static_cast<LONG>(TRUST_E_NOSIGNATURE));
-    EXPECT_EQ(trust_result(altered), static_cast<LONG>(TRUST_E_BAD_DIGEST));
+    EXPECT_NE(signature_trust_result(signed_program), static_cast<long>(TRUST_E_NOSIGNATURE));
+    EXPECT_EQ(signature_trust_result(altered), static_cast<long>(TRUST_E_BAD_DIGEST));
     EXPECT_FALSE(verify_signature(altered));
     EXPECT_EQ(fs::file_size(signed_program), fs::file_size(altered));
 }
