@@ -2,9 +2,11 @@
 // each input is judged by the fault rule (fault_check.h). Prints one row per reader.
 //
 //   fuzz_readers [--inputs N] [--seed S] [--reader NAME[,NAME...]] [--index I]
-//                [--faults FOLDER]
+//                [--faults FOLDER] [--probe crash|abort|hang|throw]
 //
 // --index reads only input I of the run of seed S (to reproduce a recorded fault).
+// --probe runs only a reader that fails on purpose in the given way: the proof that the
+// fault's input is recorded (its CTest entry checks the file).
 // Exit code 0 when no input faulted, 1 when one did, 2 for a bad command line.
 #include <windows.h>
 
@@ -18,6 +20,7 @@
 #include <sstream>
 
 #include "fault_check.h"
+#include "fault_probe.h"
 #include "mutator.h"
 #include "targets.h"
 
@@ -33,6 +36,7 @@ struct Options {
     std::vector<std::string> readers;
     std::optional<std::uint64_t> index;
     std::filesystem::path faults = std::filesystem::current_path();
+    std::string probe;
 };
 
 struct Tally {
@@ -56,6 +60,11 @@ std::optional<Options> parse_options(int argc, char** argv) {
             options.index = std::stoull(value);
         } else if (key == "--faults") {
             options.faults = value;
+        } else if (key == "--probe") {
+            if (!fault_probe(value)) {
+                return std::nullopt;
+            }
+            options.probe = value;
         } else if (key == "--reader") {
             std::stringstream names(value);
             for (std::string name; std::getline(names, name, ',');) {
@@ -126,12 +135,16 @@ int run(const Options& options) {
     {
         ScratchClient scratch;
         std::vector<Target> targets;
-        add_document_targets(targets, scratch);
-        add_state_targets(targets, scratch);
-        add_wire_targets(targets, scratch);
-        add_archive_targets(targets, scratch);
-        add_delta_state_targets(targets, scratch);
-        add_release_targets(targets);
+        if (options.probe.empty()) {
+            add_document_targets(targets, scratch);
+            add_state_targets(targets, scratch);
+            add_wire_targets(targets, scratch);
+            add_archive_targets(targets, scratch);
+            add_delta_state_targets(targets, scratch);
+            add_release_targets(targets);
+        } else {
+            targets.push_back(*fault_probe(options.probe));  // a known probe: options said so
+        }
         std::printf("seed %llu, %llu inputs per reader\n",
                     static_cast<unsigned long long>(options.seed),
                     static_cast<unsigned long long>(options.index ? 1 : options.inputs));
@@ -172,7 +185,7 @@ int main(int argc, char** argv) {
     if (!options) {
         std::fprintf(stderr,
                      "usage: fuzz_readers [--inputs N] [--seed S] [--reader NAME[,NAME...]] "
-                     "[--index I] [--faults FOLDER]\n");
+                     "[--index I] [--faults FOLDER] [--probe crash|abort|hang|throw]\n");
         return 2;
     }
     return vorn::fuzz::run(*options);

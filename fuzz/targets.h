@@ -13,6 +13,11 @@
 
 namespace vorn::fuzz {
 
+// Readers of files get most inputs as the bytes the file would hold, and one in this many
+// through a real file on the scratch client: the file layer around them is the same for
+// every input, and each file operation under Wine costs as much as a hundred parses.
+inline constexpr std::size_t through_a_file = 64;
+
 struct Target {
     std::string name;
     InputShape shape = InputShape::json;

@@ -1,5 +1,6 @@
 // The delta package's state on disk: the journal that recovery reads (with recovery run on
 // a scratch client), and the rebase state whose receipt verification trusts.
+#include <optional>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -9,7 +10,9 @@
 #include "core/sha256.h"
 #include "core/text.h"
 #include "delta/delta_apply.h"
+#include "delta/delta_journal.h"
 #include "delta/delta_recovery.h"
+#include "delta/delta_roots.h"
 #include "support/delta_document.h"
 #include "targets.h"
 
@@ -60,7 +63,17 @@ class DeltaJournalTarget {
         return journals;
     }
 
-    std::string operator()(const std::string& input) {
+    // As with the install journal: most inputs are read as bytes, an accepted one and one in
+    // `through_a_file` of all are recovered from the file.
+    std::string operator()(const std::string& input, Prng& rng) {
+        if (!rng.one_in(through_a_file)) {
+            if (!roots_) {
+                roots_ = resolve_delta_roots(inputs());  // the same paths for every layout
+            }
+            parse_delta_journal(
+                *roots_,
+                ByteView(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
+        }
         if (changed_) {
             lay_out("published");
             changed_ = false;
@@ -115,6 +128,7 @@ class DeltaJournalTarget {
     ScratchClient& scratch_;
     fs::path root_;
     DeltaManifest manifest_;
+    std::optional<DeltaRoots> roots_;
     bool changed_ = true;
 };
 
@@ -161,10 +175,11 @@ std::string read_rebase_state(ScratchClient& scratch, const std::string& input) 
 
 void add_delta_state_targets(std::vector<Target>& targets, ScratchClient& scratch) {
     auto journal = std::make_shared<DeltaJournalTarget>(scratch);
-    targets.push_back(
-        {.name = "delta_journal",
-         .seeds = journal->seeds(),
-         .read = [journal](const std::string& input, Prng&) { return (*journal)(input); }});
+    targets.push_back({.name = "delta_journal",
+                       .seeds = journal->seeds(),
+                       .read = [journal](const std::string& input, Prng& rng) {
+                           return (*journal)(input, rng);
+                       }});
     targets.push_back({.name = "rebase_state",
                        .seeds = rebase_seeds(scratch),
                        .policy = {.never_throws = true},

@@ -251,10 +251,16 @@ std::vector<std::string> local_test_seeds(const ScratchClient& scratch) {
     return {config.dump(2), no_marker.dump(), drive_root.dump()};
 }
 
-std::string check_local_test(const ScratchClient& scratch, const std::string& input) {
+std::string check_local_test(const ScratchClient& scratch, const std::string& input, Prng& rng) {
     const fs::path path = scratch.base() / L"qa.json";
-    ScratchClient::put(path, input);
-    const LauncherConfig config = load_local_test_config(path);
+    LauncherConfig config;
+    if (rng.one_in(through_a_file)) {
+        ScratchClient::put(path, input);
+        config = load_local_test_config(path);
+    } else {
+        config = parse_local_test_config(
+            ByteView(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()), path);
+    }
     const fs::path root(config.root);
     const bool cut = config.root.find(L'\0') != std::wstring::npos ||
                      config.cache_dir.find(L'\0') != std::wstring::npos;
@@ -297,8 +303,8 @@ void add_document_targets(std::vector<Target>& targets, ScratchClient& scratch) 
     targets.push_back({.name = "local_test_config",
                        .seeds = local_test_seeds(scratch),
                        .policy = {.std_exception_is_refusal = true},
-                       .read = [&scratch](const std::string& input, Prng&) {
-                           return check_local_test(scratch, input);
+                       .read = [&scratch](const std::string& input, Prng& rng) {
+                           return check_local_test(scratch, input, rng);
                        }});
 }
 

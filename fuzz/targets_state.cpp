@@ -73,10 +73,18 @@ void reseal_receipt(std::string& input, Prng& rng) {
     }
 }
 
-std::string check_receipt(ScratchClient& scratch, const std::string& input) {
+InstalledReceipt read_receipt(ScratchClient& scratch, const std::string& input, Prng& rng) {
     UpdateEngine& engine = scratch.engine();
+    if (!rng.one_in(through_a_file)) {
+        return parse_installed_receipt(engine, view(input));
+    }
     ScratchClient::put(engine.receipt_path, input);
-    const InstalledReceipt receipt = read_installed_receipt(engine);
+    return read_installed_receipt(engine);
+}
+
+std::string check_receipt(ScratchClient& scratch, const std::string& input, Prng& rng) {
+    UpdateEngine& engine = scratch.engine();
+    const InstalledReceipt receipt = read_receipt(scratch, input, rng);
     if (!receipt.valid) {
         return invalid_label;
     }
@@ -122,9 +130,15 @@ void reseal_legacy(std::string& input, Prng& rng) {
     }
 }
 
-std::string check_legacy(ScratchClient& scratch, const fs::path& path, const std::string& input) {
-    ScratchClient::put(path, input);
-    const InstalledReceipt receipt = read_legacy_receipt(scratch.engine(), path);
+std::string check_legacy(ScratchClient& scratch, const fs::path& path, const std::string& input,
+                         Prng& rng) {
+    InstalledReceipt receipt;
+    if (rng.one_in(through_a_file)) {
+        ScratchClient::put(path, input);
+        receipt = read_legacy_receipt(scratch.engine(), path);
+    } else {
+        receipt = parse_legacy_receipt(scratch.engine(), view(input));
+    }
     if (!receipt.valid) {
         return invalid_label;
     }
@@ -194,21 +208,19 @@ class JournalTarget {
   public:
     explicit JournalTarget(ScratchClient& scratch) : scratch_(scratch) {}
 
-    std::string operator()(const std::string& input) {
+    // A journal the reader refuses goes no further, so most inputs are read as bytes; an
+    // accepted one, and one in `through_a_file` of all, is recovered from the file.
+    std::string operator()(const std::string& input, Prng& rng) {
         UpdateEngine& engine = scratch_.engine();
+        if (!rng.one_in(through_a_file)) {
+            require_paths_under_element(parse_install_journal(view(input)));
+        }
         if (changed_) {
             lay_out_interrupted_install(scratch_);
             changed_ = false;
         }
         ScratchClient::put(engine.transaction_path, input);
-        const InstallJournal journal = read_install_journal(engine.transaction_path);
-        for (const JournalEntry& entry : journal.entries) {
-            const fs::path live = resolve_relative_path(engine.root, entry.path, LinkCheck::skip);
-            if (!lies_under(engine.root / L"element", live) ||
-                !normalize_manifest_path(entry.path).starts_with("element/")) {
-                broken("a journal was accepted with a path outside element/: " + entry.path);
-            }
-        }
+        require_paths_under_element(read_install_journal(engine.transaction_path));
         changed_ = true;  // recovery may change the client from here on
         try {
             recover_transaction(engine);
@@ -224,6 +236,17 @@ class JournalTarget {
     }
 
   private:
+    void require_paths_under_element(const InstallJournal& journal) const {
+        const fs::path& root = scratch_.engine().root;
+        for (const JournalEntry& entry : journal.entries) {
+            const fs::path live = resolve_relative_path(root, entry.path, LinkCheck::skip);
+            if (!lies_under(root / L"element", live) ||
+                !normalize_manifest_path(entry.path).starts_with("element/")) {
+                broken("a journal was accepted with a path outside element/: " + entry.path);
+            }
+        }
+    }
+
     ScratchClient& scratch_;
     bool changed_ = true;
 };
@@ -238,11 +261,19 @@ std::vector<std::string> owner_seeds(UpdateEngine& engine) {
     return {owner.dump(2), owner.dump(), foreign.dump()};
 }
 
-std::string check_owner(ScratchClient& scratch, const std::string& input) {
+bool owner_accepted(ScratchClient& scratch, const std::string& input, Prng& rng) {
     UpdateEngine& engine = scratch.engine();
+    if (!rng.one_in(through_a_file)) {
+        return parse_owner(engine, owner_id, view(input));
+    }
     const fs::path folder = transaction_folder(engine, owner_id, TransactionLayout::element);
     ScratchClient::put(folder / owner_file_name, input);
-    if (!read_owner(engine, owner_id, folder)) {
+    return read_owner(engine, owner_id, folder);
+}
+
+std::string check_owner(ScratchClient& scratch, const std::string& input, Prng& rng) {
+    UpdateEngine& engine = scratch.engine();
+    if (!owner_accepted(scratch, input, rng)) {
         return "(not ours)";
     }
     const json document = parse_json_bytes(view(input), "parse_json");
@@ -263,8 +294,8 @@ void add_state_targets(std::vector<Target>& targets, ScratchClient& scratch) {
                        .seeds = receipt_seeds(engine),
                        .policy = silent,
                        .finish = reseal_receipt,
-                       .read = [&scratch](const std::string& input, Prng&) {
-                           return check_receipt(scratch, input);
+                       .read = [&scratch](const std::string& input, Prng& rng) {
+                           return check_receipt(scratch, input, rng);
                        }});
     const std::pair<const char*, fs::path> legacy_places[] = {
         {"receipt_legacy_cache", engine.cache_dir / L"installed-v1.bin"},
@@ -275,19 +306,20 @@ void add_state_targets(std::vector<Target>& targets, ScratchClient& scratch) {
                            .seeds = legacy_seeds(engine),
                            .policy = silent,
                            .finish = reseal_legacy,
-                           .read = [&scratch, path](const std::string& input, Prng&) {
-                               return check_legacy(scratch, path, input);
+                           .read = [&scratch, path](const std::string& input, Prng& rng) {
+                               return check_legacy(scratch, path, input, rng);
                            }});
     }
-    targets.push_back({.name = "install_journal",
-                       .seeds = journal_seeds(engine),
-                       .read = [journal = std::make_shared<JournalTarget>(scratch)](
-                                   const std::string& input, Prng&) { return (*journal)(input); }});
+    targets.push_back(
+        {.name = "install_journal",
+         .seeds = journal_seeds(engine),
+         .read = [journal = std::make_shared<JournalTarget>(scratch)](
+                     const std::string& input, Prng& rng) { return (*journal)(input, rng); }});
     targets.push_back({.name = "owner_file",
                        .seeds = owner_seeds(engine),
                        .policy = silent,
-                       .read = [&scratch](const std::string& input, Prng&) {
-                           return check_owner(scratch, input);
+                       .read = [&scratch](const std::string& input, Prng& rng) {
+                           return check_owner(scratch, input, rng);
                        }});
 }
 

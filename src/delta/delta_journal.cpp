@@ -6,6 +6,7 @@
 #include "core/hex.h"
 #include "core/json_fields.h"
 #include "core/json_io.h"
+#include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "delta/delta_files.h"
@@ -111,7 +112,14 @@ std::optional<StoredJournal> read_delta_journal(const DeltaRoots& roots) {
     if (!observe_file(roots.journal_path).exists) {
         return std::nullopt;
     }
-    const Json document = read_json_file(roots.journal_path, largest_delta_journal);
+    return parse_delta_journal(roots, read_file_limited(roots.journal_path, largest_delta_journal));
+}
+
+StoredJournal parse_delta_journal(const DeltaRoots& roots, ByteView bytes) {
+    if (bytes.size() > largest_delta_journal) {
+        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");  // as a read
+    }
+    const Json document = parse_json_bytes(bytes, "parse_json");
     schema_fields.expect_keys(
         document, {"schema", "root", "id", "manifest_sha256", "manifest_text", "phase", "entries"});
     if (journal_fields.text(journal_fields.member(document, "schema")) != delta_journal_schema ||

@@ -69,5 +69,7 @@ void write_delta_journal(const DeltaRoots& roots, const DeltaJournal& journal);
 // The waiting journal, checked against its own manifest and this root; none when there is
 // no journal. Throws LauncherError ("delta_schema", "delta_journal", the manifest's stages).
 std::optional<StoredJournal> read_delta_journal(const DeltaRoots& roots);
+// The same of the bytes the journal file holds.
+StoredJournal parse_delta_journal(const DeltaRoots& roots, ByteView bytes);
 
 }  // namespace vorn

@@ -7,6 +7,7 @@
 #include "core/file_system.h"
 #include "core/json_fields.h"
 #include "core/json_io.h"
+#include "core/launcher_error.h"
 #include "model/manifest.h"
 
 namespace vorn {
@@ -75,7 +76,14 @@ void write_install_journal(const std::filesystem::path& path, const InstallJourn
 }
 
 InstallJournal read_install_journal(const std::filesystem::path& path) {
-    const json journal = read_json_file(path, largest_journal);
+    return parse_install_journal(read_file_limited(path, largest_journal));
+}
+
+InstallJournal parse_install_journal(ByteView bytes) {
+    if (bytes.size() > largest_journal) {
+        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");  // as a read
+    }
+    const json journal = parse_json_bytes(bytes, "parse_json");
     const json& schema = journal_fields.member(journal, "schema");
     const json& items = journal_fields.member(journal, "entries");
     if (!schema.is_number_integer() || schema != 2 || !items.is_array() ||

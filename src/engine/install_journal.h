@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/bytes.h"
+
 namespace vorn {
 
 inline constexpr const char* transaction_layout = "element-v1";
@@ -43,5 +45,7 @@ void write_install_journal(const std::filesystem::path& path, const InstallJourn
 // fields of the right types ("transaction_state"). Digests, backups and live files are
 // for the caller to prove. Throws LauncherError.
 InstallJournal read_install_journal(const std::filesystem::path& path);
+// The same of the bytes the journal file holds.
+InstallJournal parse_install_journal(ByteView bytes);
 
 }  // namespace vorn

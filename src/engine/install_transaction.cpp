@@ -149,10 +149,16 @@ fs::path transaction_folder(const UpdateEngine& engine, const std::string& id,
 bool read_owner(const UpdateEngine& engine, const std::string& id, const fs::path& folder) {
     try {
         const fs::path owner = folder / owner_file_name;
-        if (!is_plain_file(owner)) {
-            return false;
-        }
-        const json document = read_json_file(owner, largest_owner_file);
+        return is_plain_file(owner) &&
+               parse_owner(engine, id, read_file_limited(owner, largest_owner_file));
+    } catch (const std::exception&) {
+        return false;  // unreadable: never trusted, never deleted
+    }
+}
+
+bool parse_owner(const UpdateEngine& engine, const std::string& id, ByteView bytes) noexcept {
+    try {
+        const json document = parse_json_bytes(bytes, "parse_json");
         const JsonFields fields("transaction_state", L"Неверный файл владельца папки обновления.");
         return fields.text(fields.member(document, "schema")) == owner_schema &&
                fields.text(fields.member(document, "root")) == engine.key &&

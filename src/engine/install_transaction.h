@@ -54,6 +54,8 @@ std::filesystem::path transaction_folder(const UpdateEngine& engine, const std::
 // The folder's owner file names this client and this id. Never throws.
 bool read_owner(const UpdateEngine& engine, const std::string& id,
                 const std::filesystem::path& folder);
+// The same of the owner file's bytes. Never throws.
+bool parse_owner(const UpdateEngine& engine, const std::string& id, ByteView bytes) noexcept;
 
 // Moves `source` over `live` (replacing it, written through); "install_replace" on failure.
 void move_into_place(const std::filesystem::path& source, const std::filesystem::path& live);

@@ -44,9 +44,12 @@ std::string string_or_empty(const json& object, const char* key) {
     return found == nullptr ? std::string() : receipt_fields.text(*found);
 }
 
-InstalledReceipt read_current_receipt(const UpdateEngine& engine) {
-    json document = read_json_file(engine.receipt_path, largest_receipt);
+InstalledReceipt parse_current_receipt(const UpdateEngine& engine, ByteView bytes) {
     InstalledReceipt receipt;
+    if (bytes.size() > largest_receipt) {
+        return receipt;  // what the file reader refuses to read at all
+    }
+    json document = parse_json_bytes(bytes, "parse_json");
     if (!document.is_object()) {
         return receipt;
     }
@@ -75,14 +78,8 @@ InstalledReceipt read_current_receipt(const UpdateEngine& engine) {
     return receipt;
 }
 
-std::uint32_t read_u32(const Bytes& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
 // The text before the first zero byte; false when the field holds none.
-bool read_ascii(const Bytes& bytes, std::size_t at, std::size_t width, std::string& text) {
+bool read_ascii(ByteView bytes, std::size_t at, std::size_t width, std::string& text) {
     const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
     const auto end = begin + static_cast<std::ptrdiff_t>(width);
     const auto zero = std::find(begin, end, std::uint8_t{0});
@@ -93,7 +90,7 @@ bool read_ascii(const Bytes& bytes, std::size_t at, std::size_t width, std::stri
     return true;
 }
 
-bool read_legacy_etag(const Bytes& bytes, std::string& etag) {
+bool read_legacy_etag(ByteView bytes, std::string& etag) {
     std::wstring units;
     for (std::size_t i = 0; i < etag_units; ++i) {
         const wchar_t unit =
@@ -107,13 +104,13 @@ bool read_legacy_etag(const Bytes& bytes, std::string& etag) {
     return false;
 }
 
-InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, const Bytes& bytes) {
+InstalledReceipt parse_fixed_receipt(const UpdateEngine& engine, ByteView bytes) {
     InstalledReceipt receipt;
     if (bytes.size() != legacy_receipt_size ||
         std::memcmp(bytes.data() + magic_at, "VNLRCP1", 8) != 0 ||
-        read_u32(bytes, version_at) != 1 ||
-        read_u32(bytes, record_size_at) != legacy_receipt_size || read_u32(bytes, kind_at) != 1 ||
-        read_u32(bytes, reserved_at) != 0) {
+        get_u32_le(bytes, version_at) != 1 ||
+        get_u32_le(bytes, record_size_at) != legacy_receipt_size ||
+        get_u32_le(bytes, kind_at) != 1 || get_u32_le(bytes, reserved_at) != 0) {
         return receipt;
     }
     std::string root, feed, key, checksum, version, etag;
@@ -128,7 +125,7 @@ InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, const Bytes& b
         !read_legacy_etag(bytes, etag)) {
         return receipt;
     }
-    const std::uint64_t length = read_u32(bytes, length_at);
+    const std::uint64_t length = get_u32_le(bytes, length_at);
     if (length > largest_legacy_length || (length != 0 && !is_strong_etag(etag)) ||
         (length == 0 && !etag.empty())) {
         return receipt;
@@ -148,6 +145,22 @@ std::string feed_digest(const std::wstring& manifest_url) {
     return sha256_string(to_utf8(manifest_url));
 }
 
+InstalledReceipt parse_installed_receipt(const UpdateEngine& engine, ByteView bytes) noexcept {
+    try {
+        return parse_current_receipt(engine, bytes);
+    } catch (const std::exception&) {
+        return {};  // damaged or foreign: the client is simply unverified
+    }
+}
+
+InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, ByteView bytes) noexcept {
+    try {
+        return parse_fixed_receipt(engine, bytes);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 InstalledReceipt read_legacy_receipt(const UpdateEngine& engine,
                                      const std::filesystem::path& path) {
     try {
@@ -160,7 +173,8 @@ InstalledReceipt read_legacy_receipt(const UpdateEngine& engine,
 InstalledReceipt read_installed_receipt(const UpdateEngine& engine) {
     try {
         if (file_exists(engine.receipt_path)) {
-            return read_current_receipt(engine);
+            return parse_installed_receipt(engine,
+                                           read_file_limited(engine.receipt_path, largest_receipt));
         }
         for (const auto& path :
              {engine.cache_dir / legacy_cache_receipt, engine.root / legacy_root_receipt}) {

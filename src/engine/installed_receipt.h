@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "core/bytes.h"
+
 namespace vorn {
 
 struct UpdateEngine;
@@ -26,6 +28,11 @@ struct InstalledReceipt {
 // Never throws: a missing, damaged or foreign receipt reads as invalid. When the current
 // receipt exists the legacy files are not consulted, even if it is invalid.
 InstalledReceipt read_installed_receipt(const UpdateEngine& engine);
+
+// The readers of the bytes the receipt files hold: the current JSON record, and the
+// legacy fixed layout. Never throw: anything damaged or foreign reads as invalid.
+InstalledReceipt parse_installed_receipt(const UpdateEngine& engine, ByteView bytes) noexcept;
+InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, ByteView bytes) noexcept;
 
 // One legacy receipt (cache_dir\installed-v1.bin or root\.vornell-installed-v1.bin).
 InstalledReceipt read_legacy_receipt(const UpdateEngine& engine, const std::filesystem::path& path);

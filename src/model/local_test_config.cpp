@@ -54,8 +54,14 @@ fs::path folder_of(const json& document, const char* key) {
 }  // namespace
 
 LauncherConfig load_local_test_config(const fs::path& path) {
-    const json document =
-        parse_json_bytes(read_file_limited(path, largest_local_test_config), "parse_json");
+    return parse_local_test_config(read_file_limited(path, largest_local_test_config), path);
+}
+
+LauncherConfig parse_local_test_config(ByteView bytes, const fs::path& path) {
+    if (bytes.size() > largest_local_test_config) {
+        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");  // as a read
+    }
+    const json document = parse_json_bytes(bytes, "parse_json");
     const auto schema = document.is_object() ? document.find("schema") : document.end();
     if (schema == document.end() || *schema != local_test_schema) {
         throw LauncherError("qa_config", L"Некорректный файл локальной проверки.");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "core/bytes.h"
 #include "model/launcher_config.h"
 
 namespace vorn {
@@ -16,5 +17,7 @@ inline constexpr std::uint64_t largest_local_test_config = 65536;
 // the root of its drive and a client folder without the fixture marker; a missing or
 // mistyped key is a std::exception (the start-up fails).
 LauncherConfig load_local_test_config(const std::filesystem::path& path);
+// The same of the configuration's bytes, read from `path`.
+LauncherConfig parse_local_test_config(ByteView bytes, const std::filesystem::path& path);
 
 }  // namespace vorn
