@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/file_system.h"
@@ -20,6 +21,7 @@
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
 #include "engine/manifest_fetch.h"
+#include "engine/ordered_hashing.h"
 #include "engine/update_engine.h"
 #include "engine/verification.h"
 #include "net/winhttp_transport.h"
@@ -194,7 +196,8 @@ int main(int argc, char** argv) {
         std::printf("verify_client: %.0f files/s, %.1f MB/s (%.2f s), %zu mismatches, %zu views\n",
                     static_cast<double>(count) / verified, mb / verified, verified, mismatches,
                     views);
-        std::printf("ratio verify_client / bare: %.3f\n", bare / verified);
+        std::printf("ratio verify_client / bare: %.3f (%u cores, %zu hashing threads)\n",
+                    bare / verified, std::thread::hardware_concurrency(), hashing_threads());
         std::printf("peak working set: %.1f MiB\n",
                     static_cast<double>(memory.PeakWorkingSetSize) / 1048576.0);
 

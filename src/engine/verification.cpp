@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <exception>
+#include <optional>
+
 #include "archive/rebase_receipt.h"
 #include "core/file_probes.h"
 #include "core/file_system.h"
@@ -11,6 +14,7 @@
 #include "engine/accepted_updater.h"
 #include "engine/client_paths.h"
 #include "engine/file_hashing.h"
+#include "engine/ordered_hashing.h"
 #include "engine/subsystem_inputs.h"
 #include "engine/update_engine.h"
 #include "guild/guild_state.h"
@@ -45,29 +49,67 @@ bool probe_file(const std::filesystem::path& path, WIN32_FILE_ATTRIBUTE_DATA& da
     throw LauncherError("local_state", L"Не удалось прочитать состояние клиента.", error);
 }
 
-bool file_matches(UpdateEngine& engine, const ManifestFile& file, const std::filesystem::path& path,
-                  const Overrides& overrides, std::size_t index, std::size_t count) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!probe_file(path, data)) {
-        return false;
-    }
-    if ((data.dwFileAttributes & link_or_directory_mask) != 0) {
-        throw LauncherError("file_safety",
-                            L"Один из файлов клиента является ссылкой или недоступен.");
-    }
-    const std::uint64_t size = size_from_halves(data.nFileSizeHigh, data.nFileSizeLow);
-    const auto override_state = overrides.find(file.path);
-    const bool has_override = override_state != overrides.end();
-    const bool guild_archive = is_guild_archive_path(file.path);
-    if (size != file.size && !guild_archive && !has_override) {
-        return false;  // another size can never match: the file is not read
-    }
+// What one attribute probe tells of a listed file before any file is read. An error is
+// kept for the file's turn, so that what the player sees stays in manifest order.
+struct FilePlan {
+    std::filesystem::path path;
+    bool updater = false;
+    bool present = false;
+    bool needs_hash = false;  // a size that may match: the file must be read
+    std::uint64_t size = 0;
+    std::exception_ptr error;
+};
 
+FilePlan plan_file(UpdateEngine& engine, const ManifestFile& file, const Overrides& overrides) {
+    FilePlan plan;
+    try {
+        plan.path = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
+        plan.updater = is_updater_path(file.path);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (plan.updater || !probe_file(plan.path, data)) {
+            return plan;
+        }
+        if ((data.dwFileAttributes & link_or_directory_mask) != 0) {
+            throw LauncherError("file_safety",
+                                L"Один из файлов клиента является ссылкой или недоступен.");
+        }
+        plan.present = true;
+        plan.size = size_from_halves(data.nFileSizeHigh, data.nFileSizeLow);
+        // Another size can never match, unless the guild archive or an override says so.
+        plan.needs_hash = plan.size == file.size || is_guild_archive_path(file.path) ||
+                          overrides.contains(file.path);
+    } catch (...) {
+        plan.error = std::current_exception();
+    }
+    return plan;
+}
+
+bool digest_matches(UpdateEngine& engine, const ManifestFile& file, const FilePlan& plan,
+                    const std::string& digest, const Overrides& overrides) {
+    if (plan.size == file.size && digest == file.sha256) {
+        return true;
+    }
+    if (is_guild_archive_path(file.path) &&
+        accepts_guild_patch(guild_state_file(engine), file.path, file.sha256, digest)) {
+        return true;
+    }
+    const auto override_state = overrides.find(file.path);
+    return override_state != overrides.end() &&
+           override_state->second == FileDigest{digest, plan.size};
+}
+
+// Hashes the file on the workers while publishing its progress under the file's view.
+bool file_matches(UpdateEngine& engine, OrderedHashing& hashing, const ManifestFile& file,
+                  const FilePlan& plan, const Overrides& overrides, std::size_t index,
+                  std::size_t count) {
+    if (!plan.needs_hash) {
+        return false;  // missing, or of another size: not read
+    }
     const std::wstring wide_path = to_utf16(file.path);
     const std::wstring detail =
         L"Проверено: " + std::to_wstring(index) + L" / " + std::to_wstring(count);
     const std::int32_t percent = percent_of(index * 100, count);
-    const std::string digest = hash_client_file(path, [&](std::uint64_t done, std::uint64_t total) {
+    const std::string digest = hashing.take(index, [&](std::uint64_t done, std::uint64_t total) {
         publish_view(engine,
                      {.phase = Phase::checking,
                       .percent = percent,
@@ -75,22 +117,23 @@ bool file_matches(UpdateEngine& engine, const ManifestFile& file, const std::fil
                       .detail = detail,
                       .hint = L"Файл: " + wide_path + L"; " + hash_progress_text(done, total)});
     });
-    if (size == file.size && digest == file.sha256) {
-        return true;
-    }
-    if (guild_archive &&
-        accepts_guild_patch(guild_state_file(engine), file.path, file.sha256, digest)) {
-        return true;
-    }
-    return has_override && override_state->second == FileDigest{digest, size};
+    return digest_matches(engine, file, plan, digest, overrides);
 }
 
 }  // namespace
 
 std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& manifest,
                                         const Overrides& overrides) {
-    std::vector<ManifestFile> mismatches;
     const std::size_t count = manifest.files.size();
+    std::vector<FilePlan> plans;
+    std::vector<std::optional<std::filesystem::path>> jobs;
+    for (const ManifestFile& file : manifest.files) {
+        plans.push_back(plan_file(engine, file, overrides));
+        jobs.push_back(plans.back().needs_hash ? std::optional(plans.back().path) : std::nullopt);
+    }
+    // Files are read on every core, a few ahead; results are taken in manifest order.
+    OrderedHashing hashing(std::move(jobs), hashing_threads());
+    std::vector<ManifestFile> mismatches;
     for (std::size_t i = 0; i < count; ++i) {
         const ManifestFile& file = manifest.files[i];
         publish_view(engine, {.phase = Phase::checking,
@@ -99,14 +142,15 @@ std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& ma
                               .detail = L"Проверено: " + std::to_wstring(i) + L" / " +
                                         std::to_wstring(count),
                               .hint = L"Файл: " + to_utf16(file.path)});
-        const std::filesystem::path path =
-            resolve_client_path(engine, file.path, LinkCheck::refuse_links);
-        if (is_updater_path(file.path)) {
+        if (plans[i].error) {
+            std::rethrow_exception(plans[i].error);
+        }
+        if (plans[i].updater) {
             // The updater is judged by the accepted builds, never by the manifest digest.
             if (!find_accepted_updater(engine)) {
                 fail_missing_updater();
             }
-        } else if (!file_matches(engine, file, path, overrides, i, count)) {
+        } else if (!file_matches(engine, hashing, file, plans[i], overrides, i, count)) {
             mismatches.push_back(file);
         }
         if (i % files_per_view == 0 || i + 1 == count) {
