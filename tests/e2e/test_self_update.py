@@ -10,18 +10,11 @@ import unittest
 
 from self_update_scene import (NEXT_BUILD, NEXT_LAUNCHER, SILENT_LAUNCHER, Display,
                                SelfUpdateScene, digest, wait_until)
+from test_window import OnDisplay
 
 
-class SelfUpdateTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.display = Display()
-        cls.display.boot_wine()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.display.stop_wine()
-        cls.display.stop()
+class SelfUpdateTest(OnDisplay):
+    display_class = Display
 
     def scene(self, new_launcher):
         scene = SelfUpdateScene(self.display, new_launcher)

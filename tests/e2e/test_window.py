@@ -165,11 +165,13 @@ class Photo:
 class OnDisplay(unittest.TestCase):
     """Tests that share one private display and its Wine prefix."""
 
+    display_class = Display
+
     @classmethod
     def setUpClass(cls):
         if not shutil.which("Xvfb") or not shutil.which("xdotool"):
             raise unittest.SkipTest("Xvfb and xdotool are installed by the bootstrap")
-        cls.display = Display()
+        cls.display = cls.display_class()
         cls.display.boot_wine()
 
     @classmethod
