@@ -9,8 +9,9 @@ namespace vorn {
 namespace {
 
 constexpr std::size_t most_threads = 4;
-// How far the workers may run ahead of the caller, in files per worker.
-constexpr std::size_t files_ahead_per_worker = 2;
+// How far the workers may run ahead of the caller, in files per worker: far enough that a
+// worker never idles behind one large file the caller is still waiting for.
+constexpr std::size_t files_ahead_per_worker = 16;
 constexpr auto progress_poll = std::chrono::milliseconds(100);
 
 // Thrown inside a worker's hashing when the caller has gone: ends the read early.
