@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <future>
+
 #include <nlohmann/json.hpp>
 
 #include "core/file_probes.h"
@@ -31,6 +33,7 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 constexpr std::uint64_t largest_owner_file = 2048;
+constexpr std::uint64_t largest_prefetched_blob = 32ull * 1024 * 1024;
 constexpr const char* transactions_folder = "element/.vornell-transactions";
 
 [[noreturn]] void fail_state(const wchar_t* message) {
@@ -132,6 +135,36 @@ Bytes download_blob_file(UpdateEngine& engine, const ManifestFile& file) {
     throw LauncherError("blob_sha",
                         L"Контрольная сумма обновления не совпадает. Файл не установлен.");
 }
+
+// Downloads the next blob while the last one is written to the staging folder, when the
+// next one is small: a blob is held in memory whole, so large ones are never held twice.
+class BlobPrefetch {
+  public:
+    BlobPrefetch(UpdateEngine& engine, const std::vector<ManifestFile>& files)
+        : engine_(engine), files_(files) {}
+
+    // The verified content of file i; starts the download of file i + 1 meanwhile. Files
+    // are taken in order; an error of a prefetched download is raised at its own turn.
+    Bytes take(std::size_t index) {
+        std::future<Bytes> current = std::move(next_);
+        if (index + 1 < files_.size() && is_small(files_[index + 1])) {
+            next_ = std::async(std::launch::async, [this, index] {
+                return download_blob_file(engine_, files_[index + 1]);
+            });
+        }
+        return current.valid() ? current.get() : download_blob_file(engine_, files_[index]);
+    }
+
+  private:
+    static bool is_small(const ManifestFile& file) {
+        return file.size <= largest_prefetched_blob &&
+               file.compressed_size <= largest_prefetched_blob;
+    }
+
+    UpdateEngine& engine_;
+    const std::vector<ManifestFile>& files_;
+    std::future<Bytes> next_;  // waited for on every path, also when an error leaves early
+};
 
 }  // namespace
 
@@ -259,13 +292,14 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
 
     std::vector<StagedFile> staged;
     const std::size_t count = files.size();
+    BlobPrefetch prefetch(engine, files);
     for (std::size_t i = 0; i < count; ++i) {
         publish_view(engine, {.phase = Phase::downloading,
                               .percent = static_cast<std::int32_t>(i * 100 / count),
                               .title = L"Загружаем обновление",
                               .detail = L"Файл: " + std::to_wstring(i + 1) + L" / " +
                                         std::to_wstring(count)});
-        const Bytes content = download_blob_file(engine, files[i]);
+        const Bytes content = prefetch.take(i);
         reach(engine, "downloaded");
         const fs::path target = folder / L"staged" / to_utf16(staged_name(i));
         write_file_atomic(target, content);
