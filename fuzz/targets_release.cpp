@@ -14,9 +14,6 @@
 namespace vorn::fuzz {
 namespace {
 
-constexpr std::uint64_t largest_launcher = 32ull * 1024 * 1024;
-constexpr std::uint64_t largest_updater = 16ull * 1024 * 1024;
-
 ReleaseRules release_rules(bool local_test) {
     return {.trust = local_test ? UrlTrust::loopback_only : UrlTrust::project_hosts,
             .local_test = local_test,
@@ -43,7 +40,7 @@ std::vector<std::string> descriptor_seeds() {
 }
 
 void check_entry(const ReleaseEntry& entry, const ReleaseRules& rules, bool is_updater) {
-    const std::uint64_t largest = is_updater ? largest_updater : largest_launcher;
+    const std::uint64_t largest = is_updater ? largest_updater_file : largest_launcher_file;
     if (!is_build_text(entry.build) || !is_sha256_hex(entry.sha256) || entry.size < 1024 ||
         entry.size > largest) {
         broken("an entry out of its rules was accepted");

@@ -4,21 +4,16 @@
 #include <string_view>
 
 #include "core/file_system.h"
-#include "core/hex.h"
+#include "selfupdate/health_file.h"
 
 namespace vorn {
 namespace {
 
 constexpr std::wstring_view health_option = L"--update-health-token";
 constexpr std::wstring_view health_option_inline = L"--update-health-token=";
-constexpr std::size_t health_token_length = 32;
 
 [[noreturn]] void option_error(const char* text) {
     throw std::invalid_argument(text);
-}
-
-bool is_valid_health_token(std::wstring_view token) {
-    return token.size() == health_token_length && is_lower_hex(token);
 }
 
 // Walks the arguments in order; every option reads its value through next_value().
@@ -103,7 +98,7 @@ LaunchOptions parse_launch_options(const std::vector<std::wstring>& args) {
     }
 
     if (options.has_health_token) {
-        if (!is_valid_health_token(token)) {
+        if (!is_health_token(token)) {
             option_error("invalid health token");
         }
         // Validated as 32 ASCII hex digits, so the UTF-8 form is the same characters.

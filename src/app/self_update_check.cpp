@@ -71,12 +71,7 @@ SelfUpdateOutcome check_for_self_update(UpdateEngine& engine, Action action,
 
 UiSnapshot snapshot_of(const ViewUpdate& update) {
     UiSnapshot view;
-    view.phase = update.phase;
-    view.percent = update.percent;
-    view.title = update.title;
-    view.detail = update.detail;
-    view.hint = update.hint;
-    view.busy = update.busy == Busy::yes;
+    apply_view_update(view, update);
     return view;
 }
 

@@ -194,13 +194,17 @@ UniqueFile open_plain_file(const std::filesystem::path& path, DWORD flags, const
     return file;
 }
 
+void require_file_limit(std::uint64_t size, std::uint64_t limit) {
+    if (size > limit) {
+        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");
+    }
+}
+
 Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit) {
     std::uint64_t size = 0;
     const UniqueFile file =
         open_plain_file(path, FILE_ATTRIBUTE_NORMAL, L"Ожидался обычный файл.", size);
-    if (size > limit) {
-        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");
-    }
+    require_file_limit(size, limit);
 
     Bytes bytes(static_cast<std::size_t>(size));
     std::size_t offset = 0;

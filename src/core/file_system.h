@@ -91,6 +91,10 @@ void remove_stale_temporaries(const std::filesystem::path& folder,
 UniqueFile open_plain_file(const std::filesystem::path& path, DWORD flags, const wchar_t* refusal,
                            std::uint64_t& size);
 
+// Throws LauncherError ("file_limit") for a size above `limit`: the refusal of
+// read_file_limited, also for bytes that did not come from a file.
+void require_file_limit(std::uint64_t size, std::uint64_t limit);
+
 // Reads a whole plain file of at most `limit` bytes without following links.
 Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit);
 

@@ -116,9 +116,7 @@ std::optional<StoredJournal> read_delta_journal(const DeltaRoots& roots) {
 }
 
 StoredJournal parse_delta_journal(const DeltaRoots& roots, ByteView bytes) {
-    if (bytes.size() > largest_delta_journal) {
-        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");  // as a read
-    }
+    require_file_limit(bytes.size(), largest_delta_journal);  // refused as a read would be
     const Json document = parse_json_bytes(bytes, "parse_json");
     schema_fields.expect_keys(
         document, {"schema", "root", "id", "manifest_sha256", "manifest_text", "phase", "entries"});

@@ -80,9 +80,7 @@ InstallJournal read_install_journal(const std::filesystem::path& path) {
 }
 
 InstallJournal parse_install_journal(ByteView bytes) {
-    if (bytes.size() > largest_journal) {
-        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");  // as a read
-    }
+    require_file_limit(bytes.size(), largest_journal);  // refused as a read would be
     const json journal = parse_json_bytes(bytes, "parse_json");
     const json& schema = journal_fields.member(journal, "schema");
     const json& items = journal_fields.member(journal, "entries");

@@ -56,12 +56,7 @@ void reach(UpdateEngine& engine, std::string_view point) {
 
 void publish_view(UpdateEngine& engine, const ViewUpdate& update) {
     UiSnapshot& view = engine.view;
-    view.phase = update.phase;
-    view.percent = update.percent;
-    view.title = update.title;
-    view.detail = update.detail;
-    view.hint = update.hint;
-    view.busy = update.busy == Busy::yes;
+    apply_view_update(view, update);
     view.can_play = engine.clean.load();
     view.can_update = !view.busy;
     if (engine.sink) {

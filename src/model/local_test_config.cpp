@@ -58,9 +58,7 @@ LauncherConfig load_local_test_config(const fs::path& path) {
 }
 
 LauncherConfig parse_local_test_config(ByteView bytes, const fs::path& path) {
-    if (bytes.size() > largest_local_test_config) {
-        throw LauncherError("file_limit", L"Файл превышает допустимый размер.");  // as a read
-    }
+    require_file_limit(bytes.size(), largest_local_test_config);  // refused as a read would be
     const json document = parse_json_bytes(bytes, "parse_json");
     const auto schema = document.is_object() ? document.find("schema") : document.end();
     if (schema == document.end() || *schema != local_test_schema) {

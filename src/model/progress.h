@@ -24,6 +24,17 @@ struct ViewUpdate {
 
 using ProgressSink = std::function<void(const ViewUpdate&)>;
 
+// Copies what an update says (phase, percent, texts, busy) into `view`; the rest of the
+// view is the caller's.
+inline void apply_view_update(UiSnapshot& view, const ViewUpdate& update) {
+    view.phase = update.phase;
+    view.percent = update.percent;
+    view.title = update.title;
+    view.detail = update.detail;
+    view.hint = update.hint;
+    view.busy = update.busy == Busy::yes;
+}
+
 // Hashes a plain client file (refusing links and folders) while the window shows
 // "Файл: " + display under `title`; returns the lower-case SHA-256. Throws LauncherError.
 using FileHasher = std::function<std::string(

@@ -81,6 +81,11 @@ bool confirmed(DWORD waited, const ProcessGuard& process, const fs::path& update
 
 }  // namespace
 
+std::wstring ready_event_name(DWORD process_id, const std::string& ready_id) {
+    return L"Local\\VornellUpdaterReadyV1-" + std::to_wstring(process_id) + L"-" +
+           to_utf16(ready_id);
+}
+
 std::wstring updater_command_line(const SelfUpdateContext& context,
                                   const ReleaseDescriptor& descriptor, const fs::path& running,
                                   const fs::path& staged, const std::string& ready_id,
@@ -101,9 +106,8 @@ bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descri
     const std::string digest = expected_updater_digest(context, descriptor);
     const std::string ready_id = random_hex(16);
     const DWORD process_id = GetCurrentProcessId();
-    const std::wstring event_name =
-        L"Local\\VornellUpdaterReadyV1-" + std::to_wstring(process_id) + L"-" + to_utf16(ready_id);
-    UniqueKernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+    UniqueKernelHandle ready(
+        CreateEventW(nullptr, TRUE, FALSE, ready_event_name(process_id, ready_id).c_str()));
     if (!ready || GetLastError() == ERROR_ALREADY_EXISTS) {
         throw LauncherError("self_update_ready",
                             L"Не удалось подготовить безопасный запуск обновления.",

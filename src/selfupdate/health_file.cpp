@@ -31,6 +31,10 @@ bool is_health_token(std::string_view token) {
     return token.size() == health_token_length && is_lower_hex(token);
 }
 
+bool is_health_token(std::wstring_view token) {
+    return token.size() == health_token_length && is_lower_hex(token);
+}
+
 std::string health_file_text(const HealthRecord& record) {
     return "sha256=" + record.sha256 + "\r\ntoken=" + record.token + "\r\nbuild=" + record.build +
            "\r\n";

@@ -20,6 +20,7 @@ struct HealthRecord {
 };
 
 bool is_health_token(std::string_view token);
+bool is_health_token(std::wstring_view token);
 
 // "sha256=<digest>\r\ntoken=<token>\r\nbuild=<build>\r\n"
 std::string health_file_text(const HealthRecord& record);

@@ -6,12 +6,11 @@
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
+#include "selfupdate/release_descriptor.h"
 
 namespace vorn {
 namespace {
 
-// The launcher a descriptor may publish is at most 32 MiB; an older one is no larger.
-constexpr std::uint64_t largest_launcher = 32ull * 1024 * 1024;
 constexpr int restore_attempts = 50;
 constexpr DWORD restore_pause_ms = 200;
 
@@ -24,7 +23,8 @@ bool move_over(const std::filesystem::path& from, const std::filesystem::path& t
 
 std::string back_up_launcher(const UpdaterClient& client) {
     try {
-        const Bytes launcher = read_file_limited(client.launcher, largest_launcher);
+        // No launcher a descriptor may publish is larger; an older one is no larger either.
+        const Bytes launcher = read_file_limited(client.launcher, largest_launcher_file);
         const std::string digest = sha256_bytes(launcher);
         write_file_atomic(client.backup, launcher);
         if (sha256_file(client.backup) != digest) {

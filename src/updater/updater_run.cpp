@@ -8,6 +8,7 @@
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
+#include "selfupdate/hand_over.h"
 #include "selfupdate/release_state.h"
 #include "updater/client_location.h"
 #include "updater/launcher_replacement.h"
@@ -30,9 +31,7 @@ UniqueKernelHandle open_launcher_process(DWORD process_id) {
 }
 
 void signal_ready(const UpdaterOptions& options) {
-    const std::wstring name = L"Local\\VornellUpdaterReadyV1-" +
-                              std::to_wstring(options.launcher_process_id) + L"-" +
-                              std::wstring(options.ready_id.begin(), options.ready_id.end());
+    const std::wstring name = ready_event_name(options.launcher_process_id, options.ready_id);
     const UniqueKernelHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
     if (!event || !SetEvent(event.get())) {
         throw LauncherError("self_update_spawn", L"Лаунчер не ждёт этого обновления.",
