@@ -5,6 +5,7 @@
 #include "core/file_system.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
+#include "engine/ordered_hashing.h"
 #include "engine/update_engine.h"
 #include "model/ui_snapshot.h"
 
@@ -17,8 +18,12 @@ std::string hash_client_file(const std::filesystem::path& path, const HashProgre
     return sha256_file(path, progress);
 }
 
-std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::path& path,
-                                const std::wstring& display, const std::wstring& title) {
+namespace {
+
+// Publishes the file's views under `title` while `hash` runs with their progress callback.
+template <typename Hash>
+std::string hash_with_view(UpdateEngine& engine, const std::wstring& display,
+                           const std::wstring& title, const Hash& hash) {
     const Phase shown_phase =
         engine.view.phase == Phase::installing ? Phase::installing : Phase::checking;
     const std::wstring detail = L"Файл: " + display;
@@ -26,7 +31,7 @@ std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::pat
                           .title = title,
                           .detail = detail,
                           .hint = L"Вычисляем контрольную сумму файла."});
-    return hash_client_file(path, [&](std::uint64_t done, std::uint64_t total) {
+    return hash([&](std::uint64_t done, std::uint64_t total) {
         publish_view(engine, {.phase = shown_phase,
                               .title = title,
                               .detail = detail,
@@ -34,9 +39,25 @@ std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::pat
     });
 }
 
+}  // namespace
+
+std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::path& path,
+                                const std::wstring& display, const std::wstring& title) {
+    return hash_with_view(engine, display, title, [&](const HashProgress& progress) {
+        return hash_client_file(path, progress);
+    });
+}
+
 std::string checksum_of(UpdateEngine& engine, const std::filesystem::path& path,
                         const std::string& manifest_path) {
     return hash_file_with_view(engine, path, to_utf16(manifest_path), checksum_title);
+}
+
+std::string checksum_taken(UpdateEngine& engine, OrderedHashing& hashing, std::size_t index,
+                           const std::string& manifest_path) {
+    return hash_with_view(
+        engine, to_utf16(manifest_path), checksum_title,
+        [&](const HashProgress& progress) { return hashing.take(index, progress); });
 }
 
 namespace {

@@ -11,6 +11,7 @@
 namespace vorn {
 
 struct UpdateEngine;
+class OrderedHashing;
 
 // Refuses anything but a plain file ("file_safety"), then hashes it.
 std::string hash_client_file(const std::filesystem::path& path, const HashProgress& progress = {});
@@ -23,6 +24,10 @@ std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::pat
 // hash_file_with_view under checksum_title, with the manifest path as display.
 std::string checksum_of(UpdateEngine& engine, const std::filesystem::path& path,
                         const std::string& manifest_path);
+
+// checksum_of for file `index` of `hashing`: the same views, while a worker reads the file.
+std::string checksum_taken(UpdateEngine& engine, OrderedHashing& hashing, std::size_t index,
+                           const std::string& manifest_path);
 
 // "SHA-256: 1.5 / 3.0 МБ": the unit follows the total.
 std::wstring hash_progress_text(std::uint64_t done, std::uint64_t total);

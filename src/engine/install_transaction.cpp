@@ -16,9 +16,11 @@
 #include "core/sha256.h"
 #include "core/text.h"
 #include "core/unique_handle.h"
+#include "engine/background_check.h"
 #include "engine/client_paths.h"
 #include "engine/file_hashing.h"
 #include "engine/install_journal.h"
+#include "engine/ordered_hashing.h"
 #include "engine/repair_state.h"
 #include "engine/running_client.h"
 #include "engine/update_engine.h"
@@ -166,6 +168,28 @@ class BlobPrefetch {
     std::future<Bytes> next_;  // waited for on every path, also when an error leaves early
 };
 
+// What every live file holds as the download starts; the commit stops if one changes.
+// Workers read the files on every core, a few ahead; the views stay in list order.
+ExpectedStates expected_states(UpdateEngine& engine, const std::vector<ManifestFile>& files) {
+    std::vector<std::optional<fs::path>> jobs;
+    for (const ManifestFile& file : files) {
+        const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
+        jobs.push_back(file_exists(live) ? std::optional(live) : std::nullopt);
+    }
+    std::vector<bool> existing;
+    for (const auto& job : jobs) {
+        existing.push_back(job.has_value());
+    }
+    OrderedHashing hashing(std::move(jobs), hashing_threads());
+    ExpectedStates expected;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        // An absent file is expected to stay absent: the empty digest.
+        expected[files[i].path] =
+            existing[i] ? checksum_taken(engine, hashing, i, files[i].path) : std::string();
+    }
+    return expected;
+}
+
 }  // namespace
 
 fs::path transaction_folder(const UpdateEngine& engine, const std::string& id,
@@ -284,11 +308,7 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
                               paths);
     const fs::path folder = begin_transaction(engine, id);
 
-    ExpectedStates expected;
-    for (const ManifestFile& file : files) {
-        const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
-        expected[file.path] = live_digest(engine, live, file.path);
-    }
+    const ExpectedStates expected = expected_states(engine, files);
 
     std::vector<StagedFile> staged;
     const std::size_t count = files.size();
@@ -312,45 +332,68 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
 
 namespace {
 
+// Backs up entry i's live file after checking that it did not change since the download
+// started. The backup's own check runs on `backup_check` while the next file is read.
+JournalEntry back_up_entry(UpdateEngine& engine, const fs::path& folder, OrderedHashing& staged,
+                           std::size_t i, const StagedFile& file, const ExpectedStates& expected,
+                           BackgroundCheck& backup_check) {
+    const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
+    // Against a staged file damaged on the disk since it was written.
+    if (checksum_taken(engine, staged, i, file.path) != file.new_sha256) {
+        throw LauncherError("stage_verify", L"Подготовленный файл не прошёл проверку.");
+    }
+    const bool existed = file_exists(live);
+    // Against another program changing the live file since the download started: read now,
+    // at its turn, because nothing kept it from changing.
+    const std::string old = existed ? live_digest(engine, live, file.path) : std::string();
+    if (const auto state = expected.find(file.path);
+        state != expected.end() && state->second != old) {
+        throw LauncherError("install_conflict",
+                            L"Файл изменился во время загрузки. Обновление остановлено.");
+    }
+    const std::string backup_name = backup_entry_name(i);
+    if (existed) {
+        const fs::path backup = resolve_relative_path(folder, backup_name, LinkCheck::refuse_links);
+        copy_to_backup(live, backup);
+        // Against a copy that differs from what it saved (or a file changed while it was
+        // copied): recovery trusts every backup the journal names.
+        backup_check.start(backup, old,
+                           LauncherError("backup_verify", L"Резервная копия не прошла проверку."));
+    }
+    return {.path = file.path,
+            .backup = backup_name,
+            .existed = existed,
+            .old_sha256 = old,
+            .new_sha256 = file.new_sha256};
+}
+
 // Backs up and verifies every live file before the journal says so, and checks that none
 // changed since the download started. Returns the journal's entries.
 std::vector<JournalEntry> back_up_live_files(UpdateEngine& engine, const fs::path& folder,
                                              const std::vector<StagedFile>& staged,
                                              const ExpectedStates& expected) {
+    // The staged files are the launcher's own: workers read them ahead of their turn.
+    std::vector<std::optional<fs::path>> jobs;
+    for (const StagedFile& file : staged) {
+        jobs.emplace_back(file.staged);
+    }
+    OrderedHashing staged_hashing(std::move(jobs), hashing_threads());
+    BackgroundCheck backup_check;
     std::vector<JournalEntry> entries;
     for (std::size_t i = 0; i < staged.size(); ++i) {
-        const StagedFile& file = staged[i];
-        const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
-        if (checksum_of(engine, file.staged, file.path) != file.new_sha256) {
-            throw LauncherError("stage_verify", L"Подготовленный файл не прошёл проверку.");
-        }
-        const bool existed = file_exists(live);
-        const std::string old = existed ? live_digest(engine, live, file.path) : std::string();
-        if (const auto state = expected.find(file.path);
-            state != expected.end() && state->second != old) {
-            throw LauncherError("install_conflict",
-                                L"Файл изменился во время загрузки. Обновление остановлено.");
-        }
-        const std::string backup_name = backup_entry_name(i);
-        if (existed) {
-            const fs::path backup =
-                resolve_relative_path(folder, backup_name, LinkCheck::refuse_links);
-            copy_to_backup(live, backup);
-            if (checksum_of(engine, backup, file.path) != old) {
-                throw LauncherError("backup_verify", L"Резервная копия не прошла проверку.");
-            }
-        }
-        entries.push_back({.path = file.path,
-                           .backup = backup_name,
-                           .existed = existed,
-                           .old_sha256 = old,
-                           .new_sha256 = file.new_sha256});
+        backup_check.guard([&] {
+            entries.push_back(back_up_entry(engine, folder, staged_hashing, i, staged[i], expected,
+                                            backup_check));
+        });
         reach(engine, "backed_up");
     }
+    backup_check.settle();  // every backup proven before the journal names it
     return entries;
 }
 
 // The live file is still what the journal recorded before the staged one replaces it.
+// Read again right before the move: between the backup and now another program may have
+// written it, and the move would lose that write without the journal knowing.
 void require_journaled_state(UpdateEngine& engine, const JournalEntry& entry,
                              const fs::path& live) {
     if (!entry.existed) {
@@ -364,25 +407,37 @@ void require_journaled_state(UpdateEngine& engine, const JournalEntry& entry,
     }
 }
 
-// Moves each staged file over its live file, checked before and after.
+void publish_installed_view(UpdateEngine& engine, std::size_t installed, std::size_t count) {
+    publish_view(engine, {.phase = Phase::installing,
+                          .percent = static_cast<std::int32_t>(installed * 100 / count),
+                          .title = L"Устанавливаем проверенные файлы",
+                          .detail = L"Установлено: " + std::to_wstring(installed) + L" / " +
+                                    std::to_wstring(count)});
+}
+
+// Moves each staged file over its live file, checked before and after. A moved file is
+// proven while the next live file is checked, and before the next move.
 void publish_staged_files(UpdateEngine& engine, const std::vector<StagedFile>& staged,
                           const std::vector<JournalEntry>& entries) {
     const std::size_t count = staged.size();
+    BackgroundCheck installed_check;
     for (std::size_t i = 0; i < count; ++i) {
         const fs::path live = resolve_client_path(engine, staged[i].path, LinkCheck::refuse_links);
-        require_journaled_state(engine, entries[i], live);
+        installed_check.guard([&] { require_journaled_state(engine, entries[i], live); });
+        installed_check.settle();
+        if (i > 0) {
+            publish_installed_view(engine, i, count);
+        }
         ensure_service_directory(live.parent_path());
         move_into_place(staged[i].staged, live);
         reach(engine, "published");
-        if (checksum_of(engine, live, staged[i].path) != staged[i].new_sha256) {
-            throw LauncherError("install_verify", L"Установленный файл не прошёл проверку.");
-        }
-        publish_view(engine, {.phase = Phase::installing,
-                              .percent = static_cast<std::int32_t>((i * 100 + 100) / count),
-                              .title = L"Устанавливаем проверенные файлы",
-                              .detail = L"Установлено: " + std::to_wstring(i + 1) + L" / " +
-                                        std::to_wstring(count)});
+        // Against a move that left other bytes in place than the ones staged and checked.
+        installed_check.start(
+            live, staged[i].new_sha256,
+            LauncherError("install_verify", L"Установленный файл не прошёл проверку."));
     }
+    installed_check.settle();
+    publish_installed_view(engine, count, count);
 }
 
 }  // namespace
