@@ -10,6 +10,7 @@
 #include "core/identifiers.h"
 #include "core/text.h"
 #include "delta/delta_plan.h"
+#include "delta/observed_files.h"
 #include "delta/delta_journal.h"
 #include "delta/delta_recovery.h"
 #include "delta/payload_inflate.h"
@@ -151,9 +152,11 @@ void stage_item(const DeltaRoots& roots, const fs::path& folder, const DeltaEntr
 
 void require_live(const DeltaRoots& roots, const std::vector<DeltaPlanItem>& items, bool fresh,
                   const char* stage, const DeltaProgress& progress) {
-    for (const DeltaPlanItem& item : items) {
-        const FileState live =
-            observe_file(resolve_delta_path(roots.root, item.path), progress, item.path);
+    ObservedFiles live_files(
+        items.size(), [&](std::size_t i) { return resolve_delta_path(roots.root, items[i].path); });
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const DeltaPlanItem& item = items[i];
+        const FileState live = live_files.take(i, progress, item.path);
         if (fresh ? !live.is(item.fresh) : !live.is(item.old)) {
             fail_delta(stage);
         }

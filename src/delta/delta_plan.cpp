@@ -2,6 +2,7 @@
 
 #include "core/hex.h"
 #include "core/launcher_error.h"
+#include "delta/observed_files.h"
 
 namespace vorn {
 namespace {
@@ -82,11 +83,13 @@ std::vector<DeltaPlanItem> plan_items(const DeltaRoots& roots, const DeltaManife
     report(progress, "inspect_start", {}, 0, count);
     std::vector<DeltaPlanItem> items;
     std::vector<FileState> states;
+    ObservedFiles live_files(count, [&](std::size_t i) {
+        return resolve_delta_path(roots.root, manifest.entries[i].path);
+    });
     for (std::size_t i = 0; i < count; ++i) {
         const DeltaEntry& entry = manifest.entries[i];
         report(progress, "inspect_file", entry.path, i + 1, count);
-        states.push_back(
-            observe_file(resolve_delta_path(roots.root, entry.path), progress, entry.path));
+        states.push_back(live_files.take(i, progress, entry.path));
         items.push_back(plan_item(roots, entry, states.back(), overrides));
     }
     for (std::size_t i = 0; i < count; ++i) {

@@ -1,0 +1,59 @@
+#include "delta/observed_files.h"
+
+#include <windows.h>
+
+namespace vorn {
+namespace {
+
+constexpr ULONGLONG progress_interval_ms = 200;
+
+std::vector<OrderedWork<FileState>::Job> observing_jobs(
+    std::size_t count, const std::function<std::filesystem::path(std::size_t)>& locate,
+    std::vector<std::exception_ptr>& errors) {
+    std::vector<OrderedWork<FileState>::Job> jobs(count);
+    errors.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        try {
+            jobs[i] = [path = locate(i)](const HashProgress& progress) {
+                return observe_file(path,
+                                    [&](std::string_view, const std::string&, std::uint64_t done,
+                                        std::uint64_t total) { progress(done, total); });
+            };
+        } catch (...) {
+            errors[i] = std::current_exception();
+        }
+    }
+    return jobs;
+}
+
+}  // namespace
+
+ObservedFiles::ObservedFiles(std::size_t count,
+                             const std::function<std::filesystem::path(std::size_t)>& locate)
+    : work_(observing_jobs(count, locate, errors_), hashing_threads()) {}
+
+FileState ObservedFiles::take(std::size_t index, const DeltaProgress& progress,
+                              const std::string& display) {
+    if (errors_[index]) {
+        std::rethrow_exception(errors_[index]);
+    }
+    // The worker's progress comes back as (done, total): the first is the start, the rest
+    // are read bytes, at most one per interval until the last.
+    bool started = false;
+    bool ended = false;
+    ULONGLONG last_report = 0;
+    return work_.take(index, [&](std::uint64_t done, std::uint64_t total) {
+        const ULONGLONG now = GetTickCount64();
+        if (!started) {
+            started = true;
+            last_report = now;
+            report(progress, "hash_start", display, 0, total);
+        } else if (!ended && (done == total || now - last_report >= progress_interval_ms)) {
+            ended = done == total;
+            last_report = now;
+            report(progress, "hash_bytes", display, done, total);
+        }
+    });
+}
+
+}  // namespace vorn
