@@ -5,6 +5,7 @@
 #include "core/sha256.h"
 #include "core/unique_handle.h"
 #include "net/blob_cache.h"
+#include "net/chunk_writer.h"
 #include "net/url_policy.h"
 #include "net/winhttp_exchange.h"
 #include "net/winhttp_transport.h"
@@ -29,8 +30,8 @@ void check_blob_answer(WinHttpExchange& exchange, std::uint64_t size) {
     }
 }
 
-// Streams the body into the new file, hashing as it writes. `written` counts the bytes on disk,
-// also when it throws.
+// Streams the body into the new file, hashing as it writes; the writes and the hash run
+// beside the network reads. `written` counts the bytes on disk, also when it throws.
 void stream_to_file(WinHttpExchange& exchange, const HttpRequest& request,
                     const std::filesystem::path& part, std::uint64_t size, const std::string& sha,
                     std::uint64_t& written) {
@@ -40,25 +41,31 @@ void stream_to_file(WinHttpExchange& exchange, const HttpRequest& request,
     if (!file) {
         throw_win32_error("delta_cache_write", GetLastError());
     }
-    std::vector<std::uint8_t> buffer(network_read_size);
-    for (;;) {
-        const DWORD read = exchange.read(buffer.data(), network_read_size);
-        if (read == 0) {
-            break;
+    ChunkWriter writer(file.get(), hash, network_read_size);
+    std::uint64_t received = 0;
+    try {
+        for (;;) {
+            ChunkWriter::Buffer buffer = writer.take_buffer();
+            const DWORD read = exchange.read(buffer.data(), network_read_size);
+            if (read == 0) {
+                break;
+            }
+            if (received + read > size) {
+                throw LauncherError("delta_blob_length",
+                                    L"Блок дельты превышает объявленный размер.");
+            }
+            writer.push(std::move(buffer), read);
+            received += read;
+            if (exchange.elapsed_ms() > request.deadline_ms) {
+                throw make_transport_error("timeout", ERROR_WINHTTP_TIMEOUT);
+            }
         }
-        if (written + read > size) {
-            throw LauncherError("delta_blob_length", L"Блок дельты превышает объявленный размер.");
-        }
-        DWORD wrote = 0;
-        if (!WriteFile(file.get(), buffer.data(), read, &wrote, nullptr) || wrote != read) {
-            throw_win32_error("delta_cache_write", GetLastError());
-        }
-        hash.update(buffer.data(), read);
-        written += read;
-        if (exchange.elapsed_ms() > request.deadline_ms) {
-            throw make_transport_error("timeout", ERROR_WINHTTP_TIMEOUT);
-        }
+        writer.finish();
+    } catch (...) {
+        written = writer.written();
+        throw;
     }
+    written = writer.written();
     if (written != size) {
         throw LauncherError("truncated_body", L"Блок дельты загружен не полностью.");
     }

@@ -1,0 +1,102 @@
+#include "net/chunk_writer.h"
+
+#include "core/launcher_error.h"
+
+namespace vorn {
+namespace {
+
+// Chunks in flight at most: 16 network reads of 64 KiB ride out a slow write or hash.
+constexpr std::size_t most_buffers = 16;
+
+}  // namespace
+
+ChunkWriter::ChunkWriter(HANDLE file, Sha256& hash, std::size_t chunk_size)
+    : file_(file), hash_(hash), chunk_size_(chunk_size), thread_([this] { work(); }) {}
+
+ChunkWriter::~ChunkWriter() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void ChunkWriter::raise_failure() {
+    if (failure_) {
+        std::rethrow_exception(failure_);
+    }
+}
+
+ChunkWriter::Buffer ChunkWriter::take_buffer() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return failure_ || !free_.empty() || buffers_made_ < most_buffers; });
+    raise_failure();
+    if (free_.empty()) {
+        ++buffers_made_;
+        return Buffer(chunk_size_);
+    }
+    Buffer buffer = std::move(free_.back());
+    free_.pop_back();
+    return buffer;
+}
+
+void ChunkWriter::push(Buffer buffer, std::size_t size) {
+    {
+        const std::lock_guard lock(mutex_);
+        raise_failure();
+        queued_.push_back({std::move(buffer), size});
+    }
+    changed_.notify_all();
+}
+
+void ChunkWriter::finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return failure_ || (queued_.empty() && !writing_); });
+    raise_failure();
+}
+
+std::uint64_t ChunkWriter::written() const {
+    const std::lock_guard lock(mutex_);
+    return written_;
+}
+
+void ChunkWriter::work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stopping_ || (!queued_.empty() && !failure_); });
+        if (stopping_) {
+            return;
+        }
+        Chunk chunk = std::move(queued_.front());
+        queued_.pop_front();
+        writing_ = true;
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            write(chunk);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        writing_ = false;
+        if (failure) {
+            failure_ = failure;
+        } else {
+            written_ += chunk.size;
+        }
+        free_.push_back(std::move(chunk.buffer));
+        changed_.notify_all();
+    }
+}
+
+void ChunkWriter::write(const Chunk& chunk) {
+    DWORD wrote = 0;
+    if (!WriteFile(file_, chunk.buffer.data(), static_cast<DWORD>(chunk.size), &wrote, nullptr) ||
+        wrote != chunk.size) {
+        throw_win32_error("delta_cache_write", GetLastError());
+    }
+    hash_.update(chunk.buffer.data(), chunk.size);
+}
+
+}  // namespace vorn
