@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <future>
 
 #include <nlohmann/json.hpp>
@@ -138,26 +139,37 @@ Bytes download_blob_file(UpdateEngine& engine, const ManifestFile& file) {
                         L"Контрольная сумма обновления не совпадает. Файл не установлен.");
 }
 
-// Downloads the next blob while the last one is written to the staging folder, when the
-// next one is small: a blob is held in memory whole, so large ones are never held twice.
+// Downloads the next two blobs while the last one is written to the staging folder, when
+// they are small: a blob is held in memory whole, so only small ones wait ahead of it.
 class BlobPrefetch {
   public:
     BlobPrefetch(UpdateEngine& engine, const std::vector<ManifestFile>& files)
         : engine_(engine), files_(files) {}
 
-    // The verified content of file i; starts the download of file i + 1 meanwhile. Files
-    // are taken in order; an error of a prefetched download is raised at its own turn.
+    // The verified content of file i; keeps the downloads of the files after it running.
+    // Files are taken in order; an error of a prefetched download is raised at its own turn.
     Bytes take(std::size_t index) {
-        std::future<Bytes> current = std::move(next_);
-        if (index + 1 < files_.size() && is_small(files_[index + 1])) {
-            next_ = std::async(std::launch::async, [this, index] {
-                return download_blob_file(engine_, files_[index + 1]);
-            });
+        std::optional<std::future<Bytes>> current;
+        if (!ahead_.empty()) {
+            current = std::move(ahead_.front());
+            ahead_.pop_front();
         }
-        return current.valid() ? current.get() : download_blob_file(engine_, files_[index]);
+        while (next_ <= index) {
+            ++next_;  // taken now, or by the download already running for it
+        }
+        while (ahead_.size() < most_blobs_ahead && next_ < files_.size() &&
+               is_small(files_[next_])) {
+            ahead_.push_back(std::async(std::launch::async, [this, file = next_] {
+                return download_blob_file(engine_, files_[file]);
+            }));
+            ++next_;
+        }
+        return current ? current->get() : download_blob_file(engine_, files_[index]);
     }
 
   private:
+    static constexpr std::size_t most_blobs_ahead = 2;
+
     static bool is_small(const ManifestFile& file) {
         return file.size <= largest_prefetched_blob &&
                file.compressed_size <= largest_prefetched_blob;
@@ -165,7 +177,9 @@ class BlobPrefetch {
 
     UpdateEngine& engine_;
     const std::vector<ManifestFile>& files_;
-    std::future<Bytes> next_;  // waited for on every path, also when an error leaves early
+    std::size_t next_ = 0;  // the first file no download has been started for
+    // Waited for on every path, also when an error leaves early.
+    std::deque<std::future<Bytes>> ahead_;
 };
 
 // What every live file holds as the download starts; the commit stops if one changes.
