@@ -7,6 +7,7 @@
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "delta/delta_journal.h"
+#include "delta/observed_files.h"
 #include "delta/work_folder.h"
 
 namespace vorn {
@@ -59,9 +60,13 @@ void clean_and_forget(const DeltaRoots& roots, const StoredJournal& stored,
 // A committed run (or a finished rollback): every live file is where the run left it.
 void finish(const DeltaRoots& roots, StoredJournal& stored, bool committed,
             const DeltaProgress& progress) {
+    const auto& items = stored.journal.items;
+    ObservedFiles live_files(items.size(),
+                             [&](std::size_t i) { return live_path(roots, items[i]); });
     std::vector<FileState> live;
-    for (const DeltaPlanItem& item : stored.journal.items) {
-        live.push_back(observe_file(live_path(roots, item), progress, item.path));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const DeltaPlanItem& item = items[i];
+        live.push_back(live_files.take(i, progress, item.path));
         const bool expected = committed ? live.back().is(item.fresh) : live.back().is(item.old);
         if (!expected && !is_pinned_updater(roots, item, live.back())) {
             fail_delta("delta_cleanup_conflict");
@@ -82,9 +87,12 @@ struct Seen {
 Seen look(const DeltaRoots& roots, const StoredJournal& stored, const DeltaPlanItem& item,
           const DeltaProgress& progress) {
     Seen seen;
-    seen.live = observe_file(live_path(roots, item), progress, item.path);
-    seen.backup = observe_file(resolve_delta_path(stored.work_folder, "backup/" + item.path),
-                               progress, item.path);
+    const fs::path live = live_path(roots, item);
+    const fs::path backup = resolve_delta_path(stored.work_folder, "backup/" + item.path);
+    // The live file and its backup are read at once, on two cores.
+    ObservedFiles pair(2, [&](std::size_t which) { return which == 0 ? live : backup; });
+    seen.live = pair.take(0, progress, item.path);
+    seen.backup = pair.take(1, progress, item.path);
     seen.pinned = is_pinned_updater(roots, item, seen.live);
     return seen;
 }
@@ -139,9 +147,11 @@ void roll_back(const DeltaRoots& roots, StoredJournal& stored, const DeltaProgre
         restore(roots, stored, items[i], seen[i]);
         report(progress, "rollback_restored", items[i].path, i, items.size());
     }
+    ObservedFiles live_files(items.size(),
+                             [&](std::size_t i) { return live_path(roots, items[i]); });
     std::vector<FileState> live;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        live.push_back(observe_file(live_path(roots, items[i]), progress, items[i].path));
+        live.push_back(live_files.take(i, progress, items[i].path));
         const bool restored =
             seen[i].pinned ? live.back().is(*roots.updater_pin) : live.back().is(items[i].old);
         if (!restored) {

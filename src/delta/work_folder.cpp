@@ -9,6 +9,7 @@
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
+#include "delta/observed_files.h"
 
 namespace vorn {
 namespace {
@@ -116,9 +117,10 @@ void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
     Found found;
     walk(stored.work_folder, {}, acceptable_contents(stored, progress), progress, found);
     const auto& items = stored.journal.items;
+    ObservedFiles live_files(
+        items.size(), [&](std::size_t i) { return resolve_delta_path(roots.root, items[i].path); });
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const FileState now =
-            observe_file(resolve_delta_path(roots.root, items[i].path), progress, items[i].path);
+        const FileState now = live_files.take(i, progress, items[i].path);
         if (!(now == live[i])) {
             fail_delta("delta_cleanup_conflict");
         }
