@@ -114,11 +114,12 @@ void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         fail_delta("delta_cleanup_conflict");
     }
-    Found found;
-    walk(stored.work_folder, {}, acceptable_contents(stored, progress), progress, found);
+    // The live files are read again on the workers while the walk reads the work folder.
     const auto& items = stored.journal.items;
     ObservedFiles live_files(
         items.size(), [&](std::size_t i) { return resolve_delta_path(roots.root, items[i].path); });
+    Found found;
+    walk(stored.work_folder, {}, acceptable_contents(stored, progress), progress, found);
     for (std::size_t i = 0; i < items.size(); ++i) {
         const FileState now = live_files.take(i, progress, items[i].path);
         if (!(now == live[i])) {
