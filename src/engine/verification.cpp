@@ -9,12 +9,12 @@
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/launcher_error.h"
+#include "core/ordered_work.h"
 #include "core/text.h"
 #include "delta/delta_manifest.h"
 #include "engine/accepted_updater.h"
 #include "engine/client_paths.h"
 #include "engine/file_hashing.h"
-#include "engine/ordered_hashing.h"
 #include "engine/subsystem_inputs.h"
 #include "engine/update_engine.h"
 #include "guild/guild_state.h"
@@ -60,7 +60,8 @@ struct FilePlan {
     std::exception_ptr error;
 };
 
-FilePlan plan_file(UpdateEngine& engine, const ManifestFile& file, const Overrides& overrides) {
+FilePlan plan_file(const UpdateEngine& engine, const ManifestFile& file,
+                   const Overrides& overrides) {
     FilePlan plan;
     try {
         plan.path = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
@@ -98,26 +99,50 @@ bool digest_matches(UpdateEngine& engine, const ManifestFile& file, const FilePl
            override_state->second == FileDigest{digest, plan.size};
 }
 
-// Hashes the file on the workers while publishing its progress under the file's view.
-bool file_matches(UpdateEngine& engine, OrderedHashing& hashing, const ManifestFile& file,
-                  const FilePlan& plan, const Overrides& overrides, std::size_t index,
-                  std::size_t count) {
-    if (!plan.needs_hash) {
-        return false;  // missing, or of another size: not read
-    }
-    const std::wstring wide_path = to_utf16(file.path);
-    const std::wstring detail =
-        L"Проверено: " + std::to_wstring(index) + L" / " + std::to_wstring(count);
-    const std::int32_t percent = percent_of(index * 100, count);
-    const std::string digest = hashing.take(index, [&](std::uint64_t done, std::uint64_t total) {
+// One listed file as a worker finds it: the probe, then the digest when the size may match.
+struct CheckedFile {
+    FilePlan plan;
+    std::string digest;
+};
+
+OrderedWork<CheckedFile>::Job check_job(const UpdateEngine& engine, const ManifestFile& file,
+                                        const Overrides& overrides) {
+    return [&engine, &file, &overrides](const HashProgress& progress) {
+        CheckedFile checked{plan_file(engine, file, overrides), {}};
+        if (!checked.plan.error && checked.plan.needs_hash) {
+            checked.digest = hash_client_file(checked.plan.path, progress);
+        }
+        return checked;
+    };
+}
+
+// The file's hash progress under its view; called only while a file is read.
+HashProgress progress_views(UpdateEngine& engine, const ManifestFile& file, std::size_t index,
+                            std::size_t count) {
+    return [&engine, wide_path = to_utf16(file.path),
+            detail = L"Проверено: " + std::to_wstring(index) + L" / " + std::to_wstring(count),
+            percent = percent_of(index * 100, count)](std::uint64_t done, std::uint64_t total) {
         publish_view(engine,
                      {.phase = Phase::checking,
                       .percent = percent,
                       .title = verify_title,
                       .detail = detail,
                       .hint = L"Файл: " + wide_path + L"; " + hash_progress_text(done, total)});
-    });
-    return digest_matches(engine, file, plan, digest, overrides);
+    };
+}
+
+bool file_matches(UpdateEngine& engine, const ManifestFile& file, const CheckedFile& checked,
+                  const Overrides& overrides) {
+    if (checked.plan.updater) {
+        // The updater is judged by the accepted builds, never by the manifest digest.
+        if (!find_accepted_updater(engine)) {
+            fail_missing_updater();
+        }
+        return true;
+    }
+    // Missing, or of another size: not read, and a mismatch.
+    return checked.plan.needs_hash &&
+           digest_matches(engine, file, checked.plan, checked.digest, overrides);
 }
 
 }  // namespace
@@ -125,14 +150,13 @@ bool file_matches(UpdateEngine& engine, OrderedHashing& hashing, const ManifestF
 std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& manifest,
                                         const Overrides& overrides) {
     const std::size_t count = manifest.files.size();
-    std::vector<FilePlan> plans;
-    std::vector<std::optional<std::filesystem::path>> jobs;
+    std::vector<OrderedWork<CheckedFile>::Job> jobs;
     for (const ManifestFile& file : manifest.files) {
-        plans.push_back(plan_file(engine, file, overrides));
-        jobs.push_back(plans.back().needs_hash ? std::optional(plans.back().path) : std::nullopt);
+        jobs.push_back(check_job(engine, file, overrides));
     }
-    // Files are read on every core, a few ahead; results are taken in manifest order.
-    OrderedHashing hashing(std::move(jobs), hashing_threads());
+    // Files are probed and read on every core, a few ahead; results are taken in manifest
+    // order, so views, mismatches and errors keep that order.
+    OrderedWork<CheckedFile> work(std::move(jobs), hashing_threads());
     std::vector<ManifestFile> mismatches;
     for (std::size_t i = 0; i < count; ++i) {
         const ManifestFile& file = manifest.files[i];
@@ -142,15 +166,11 @@ std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& ma
                               .detail = L"Проверено: " + std::to_wstring(i) + L" / " +
                                         std::to_wstring(count),
                               .hint = L"Файл: " + to_utf16(file.path)});
-        if (plans[i].error) {
-            std::rethrow_exception(plans[i].error);
+        const CheckedFile checked = work.take(i, progress_views(engine, file, i, count));
+        if (checked.plan.error) {
+            std::rethrow_exception(checked.plan.error);
         }
-        if (plans[i].updater) {
-            // The updater is judged by the accepted builds, never by the manifest digest.
-            if (!find_accepted_updater(engine)) {
-                fail_missing_updater();
-            }
-        } else if (!file_matches(engine, hashing, file, plans[i], overrides, i, count)) {
+        if (!file_matches(engine, file, checked, overrides)) {
             mismatches.push_back(file);
         }
         if (i % files_per_view == 0 || i + 1 == count) {
