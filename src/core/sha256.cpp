@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "core/file_system.h"
 #include "core/hex.h"
@@ -35,6 +37,48 @@ BCRYPT_ALG_HANDLE shared_provider() {
     }();
     return provider.get();
 }
+
+// A 1 MiB read block lent from the blocks kept for reuse. A block this large is mapped
+// afresh by every allocation, and mapping and unmapping one per file stalled every other
+// hashing thread of the process (2 threads hashed no faster than 1 under Wine).
+class ReadBlock {
+  public:
+    ReadBlock() {
+        const std::lock_guard lock(mutex());
+        if (!kept().empty()) {
+            block_ = std::move(kept().back());
+            kept().pop_back();
+        }
+        if (!block_) {
+            block_.reset(new std::uint8_t[file_chunk_size]);  // not zeroed: read into first
+        }
+    }
+    ~ReadBlock() {
+        const std::lock_guard lock(mutex());
+        if (kept().size() < most_kept) {
+            kept().push_back(std::move(block_));
+        }
+    }
+    ReadBlock(const ReadBlock&) = delete;
+    ReadBlock& operator=(const ReadBlock&) = delete;
+
+    std::uint8_t* get() const { return block_.get(); }
+
+  private:
+    // As many as threads hash at once, give or take: the rest are freed.
+    static constexpr std::size_t most_kept = 8;
+
+    static std::mutex& mutex() {
+        static std::mutex kept_mutex;
+        return kept_mutex;
+    }
+    static std::vector<std::unique_ptr<std::uint8_t[]>>& kept() {
+        static std::vector<std::unique_ptr<std::uint8_t[]>> blocks;
+        return blocks;
+    }
+
+    std::unique_ptr<std::uint8_t[]> block_;
+};
 
 }  // namespace
 
@@ -98,10 +142,7 @@ std::string sha256_file(const std::filesystem::path& path, const HashProgress& p
     }
 
     Sha256 hash;
-    // One block per thread for its whole life: a block this large is mapped afresh by every
-    // allocation, and mapping and unmapping per file stalls every other hashing thread of
-    // the process (2 threads hashed no faster than 1 under Wine).
-    thread_local const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[file_chunk_size]);
+    const ReadBlock buffer;
     const std::size_t buffer_size = file_chunk_size;
     std::uint64_t done = 0;
     for (;;) {

@@ -14,12 +14,18 @@ ChunkWriter::ChunkWriter(HANDLE file, Sha256& hash, std::size_t chunk_size)
     : file_(file), hash_(hash), chunk_size_(chunk_size), thread_([this] { work(); }) {}
 
 ChunkWriter::~ChunkWriter() {
+    stop();
+}
+
+void ChunkWriter::stop() {
     {
         const std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 void ChunkWriter::raise_failure() {

@@ -23,7 +23,7 @@ class ChunkWriter {
 
     // `file` stays owned by the caller and open until finish() returned or this is gone.
     ChunkWriter(HANDLE file, Sha256& hash, std::size_t chunk_size);
-    ~ChunkWriter();  // stops the thread: chunks not yet written are dropped
+    ~ChunkWriter();  // stop()
     ChunkWriter(const ChunkWriter&) = delete;
     ChunkWriter& operator=(const ChunkWriter&) = delete;
 
@@ -36,6 +36,10 @@ class ChunkWriter {
 
     // Waits until every queued chunk is written and hashed; raises the writer's failure.
     void finish();
+
+    // Lets the chunk being written finish, drops the rest and ends the thread: after it no
+    // byte reaches the file.
+    void stop();
 
     // Bytes written to the file so far.
     std::uint64_t written() const;

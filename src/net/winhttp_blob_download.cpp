@@ -62,6 +62,7 @@ void stream_to_file(WinHttpExchange& exchange, const HttpRequest& request,
         }
         writer.finish();
     } catch (...) {
+        writer.stop();  // what the error reports is what the file holds
         written = writer.written();
         throw;
     }

@@ -65,5 +65,26 @@ TEST(ChunkWriter, AFailedWriteReachesTheReader) {
     EXPECT_EQ(writer.written(), 0u);
 }
 
+// After stop() nothing more reaches the file, and the count says what it holds: an error
+// raised mid-stream reports the bytes really written.
+TEST(ChunkWriter, StopLeavesTheFileAsCounted) {
+    test::ScopedTempDir dir;
+    const auto path = dir / L"blob.part";
+    std::uint64_t written = 0;
+    {
+        const UniqueFile file = open_file(path, GENERIC_WRITE, CREATE_NEW);
+        ASSERT_TRUE(file);
+        Sha256 hash;
+        ChunkWriter writer(file.get(), hash, 65536);
+        for (int i = 0; i < 12; ++i) {
+            writer.push(writer.take_buffer(), 65536);
+        }
+        writer.stop();
+        written = writer.written();
+        Sleep(50);  // a writer still running would add to the file meanwhile
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), written);
+}
+
 }  // namespace
 }  // namespace vorn
