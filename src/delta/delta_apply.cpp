@@ -90,6 +90,8 @@ void stage_base(const fs::path& live, const DeltaEntry& entry, HANDLE staged,
                 const DeltaProgress& progress) {
     report(progress, "hash_start", entry.path, 0, 0);
     const DeltaReadFile base = open_delta_file(live);
+    // Against a live file changed since inspection: the copy below is taken from this very
+    // handle, so what is staged is built on the base the package was made for.
     if (hash_delta_file(base, progress, entry.path) != *entry.base) {
         fail_delta("delta_source_changed");
     }
@@ -137,6 +139,8 @@ void stage_item(const DeltaRoots& roots, const fs::path& folder, const DeltaEntr
     }
     report(progress, "hash_start", entry.path, 0, 0);
     const DeltaReadFile payload = open_delta_file(payload_path);
+    // Against a cached payload changed on the disk since it was resolved: it is read from
+    // this very handle next.
     if (hash_delta_file(payload, progress, entry.path) != entry.payload.compressed) {
         fail_delta("delta_compressed_integrity");
     }
@@ -145,6 +149,8 @@ void stage_item(const DeltaRoots& roots, const fs::path& folder, const DeltaEntr
         fail_delta_io("delta_flush", GetLastError());
     }
     staged.reset();
+    // Against a staged file that differs from the target once written (a faulty inflate or
+    // disk): nothing unproven is ever published.
     if (!observe_file(staged_path, progress, entry.path).is(entry.target)) {
         fail_delta("delta_target_integrity");
     }
@@ -173,7 +179,8 @@ void publish_items(const DeltaRoots& roots, const fs::path& folder,
         const fs::path live = resolve_delta_path(roots.root, item.path);
         const fs::path staged = resolve_delta_path(folder, "staged/" + item.path);
         const fs::path backup = resolve_delta_path(folder, "backup/" + item.path);
-        // The live and the staged file are read at once, on two cores.
+        // Right before the move, against a change since staging, on either side: the live
+        // and the staged file are read at once, on two cores.
         ObservedFiles pair(2, [&](std::size_t which) { return which == 0 ? live : staged; });
         if (!pair.take(0, progress, item.path).is(item.old) ||
             !pair.take(1, progress, item.path).is(item.fresh) || observe_file(backup).exists) {
@@ -255,6 +262,7 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
     const fs::path folder = create_run_folder(roots, journal.id);
     begin_run(roots, folder, journal);  // from here on a crash is undone by recovery
     stage_all(roots, folder, manifest, journal.items, payloads, progress);
+    // Against another program changing a live file while the package was staged.
     require_live(roots, journal.items, false, "delta_source_changed", progress);
     journal.phase = DeltaPhase::staged;
     write_delta_journal(roots, journal);
@@ -262,6 +270,8 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
     journal.phase = DeltaPhase::publishing;
     write_delta_journal(roots, journal);
     publish_items(roots, folder, journal.items, progress);
+    // Against a move that left other bytes in place: the run is committed only when every
+    // live file is its target.
     require_live(roots, journal.items, true, "delta_commit_verify", progress);
     journal.phase = DeltaPhase::committed;
     write_delta_journal(roots, journal);

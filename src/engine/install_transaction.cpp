@@ -182,8 +182,9 @@ class BlobPrefetch {
     std::deque<std::future<Bytes>> ahead_;
 };
 
-// What every live file holds as the download starts; the commit stops if one changes.
-// Workers read the files on every core, a few ahead; the views stay in list order.
+// What every live file holds as the download starts; the commit stops if one changes, so
+// a file another program writes meanwhile is never lost without a word. Workers read the
+// files on every core, a few ahead; the views stay in list order.
 ExpectedStates expected_states(UpdateEngine& engine, const std::vector<ManifestFile>& files) {
     std::vector<std::optional<fs::path>> jobs;
     for (const ManifestFile& file : files) {

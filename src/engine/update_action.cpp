@@ -88,6 +88,9 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
         overrides = updater_overrides(engine, plan.manifest, *plan.delta);
     }
     install_files(engine, downloads);
+    // The proof: every listed file read once more, against anything the steps above could
+    // not see (a file another program changed meanwhile, a package and a download that
+    // disagree) before the receipt vouches for the whole client.
     if (!verify_client(engine, plan.manifest, overrides).empty()) {
         throw LauncherError("post_install_check", L"Не все файлы прошли проверку после установки.");
     }
