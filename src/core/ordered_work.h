@@ -28,11 +28,17 @@ class OrderedWork {
     // do: its result is Result{}.
     using Job = std::function<Result(const HashProgress&)>;
 
-    // With `threads` below 2 every job runs on the caller's thread, in take().
-    OrderedWork(std::vector<Job> jobs, std::size_t threads)
+    // With `threads` below 2 every job runs on the caller's thread, in take(). Workers start
+    // the jobs in list order, a few ahead of the caller; or, given a `start_order` (every
+    // index once), in that order and as far ahead as they get: the largest files first keep
+    // one large file from being read alone at the end.
+    OrderedWork(std::vector<Job> jobs, std::size_t threads,
+                std::vector<std::size_t> start_order = {})
         : jobs_(std::move(jobs)),
           slots_(jobs_.size()),
-          window_(std::max<std::size_t>(1, threads * files_ahead_per_worker)) {
+          start_order_(std::move(start_order)),
+          window_(start_order_.empty() ? std::max<std::size_t>(1, threads * files_ahead_per_worker)
+                                       : jobs_.size()) {
         if (threads < 2) {
             return;  // one worker gains nothing over the caller's own thread
         }
@@ -98,7 +104,8 @@ class OrderedWork {
         if (stopping_ || next_ >= jobs_.size()) {
             return false;
         }
-        index = next_++;
+        index = start_order_.empty() ? next_ : start_order_[next_];
+        ++next_;
         return true;
     }
 
@@ -172,10 +179,11 @@ class OrderedWork {
 
     std::vector<Job> jobs_;
     std::vector<Slot> slots_;
+    std::vector<std::size_t> start_order_;
     std::size_t window_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::size_t next_ = 0;   // the next job a worker claims
+    std::size_t next_ = 0;   // how many jobs workers have claimed
     std::size_t taken_ = 0;  // the caller's position
     bool stopping_ = false;
     std::atomic<bool> cancelled_{false};

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
+#include <numeric>
 #include <optional>
 
 #include "archive/rebase_receipt.h"
@@ -154,9 +156,14 @@ std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& ma
     for (const ManifestFile& file : manifest.files) {
         jobs.push_back(check_job(engine, file, overrides));
     }
-    // Files are probed and read on every core, a few ahead; results are taken in manifest
-    // order, so views, mismatches and errors keep that order.
-    OrderedWork<CheckedFile> work(std::move(jobs), hashing_threads());
+    // Files are probed and read on every core, the largest first; results are taken in
+    // manifest order, so views, mismatches and errors keep that order.
+    std::vector<std::size_t> largest_first(count);
+    std::iota(largest_first.begin(), largest_first.end(), std::size_t{0});
+    std::stable_sort(largest_first.begin(), largest_first.end(), [&](std::size_t a, std::size_t b) {
+        return manifest.files[a].size > manifest.files[b].size;
+    });
+    OrderedWork<CheckedFile> work(std::move(jobs), hashing_threads(), std::move(largest_first));
     std::vector<ManifestFile> mismatches;
     for (std::size_t i = 0; i < count; ++i) {
         const ManifestFile& file = manifest.files[i];

@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/ordered_work.h"
 #include "core/sha256.h"
 #include "engine/ordered_hashing.h"
 #include "support/launcher_error_assert.h"
@@ -85,6 +88,40 @@ TEST(OrderedHashing, ACallerThatStopsEarlyLeavesNoFileOpen) {
     for (const auto& path : files.jobs) {
         EXPECT_TRUE(DeleteFileW(path->c_str())) << path->string() << " " << GetLastError();
     }
+}
+
+// Workers start the jobs in the given order, as far ahead as they get, while the caller
+// still takes every result in list order, each job run once.
+TEST(OrderedWork, AStartOrderChangesWhatRunsFirstButNotWhatTheCallerSees) {
+    constexpr std::size_t count = 30;
+    std::vector<std::size_t> order(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        order[i] = count - 1 - i;  // the last job first
+    }
+    std::mutex mutex;
+    std::vector<std::size_t> started;
+    std::vector<OrderedWork<std::size_t>::Job> jobs;
+    for (std::size_t i = 0; i < count; ++i) {
+        jobs.push_back([&, i](const HashProgress& progress) {
+            {
+                const std::lock_guard lock(mutex);
+                started.push_back(i);
+            }
+            progress(0, 1);
+            Sleep(2);
+            progress(1, 1);
+            return i * 10;
+        });
+    }
+    OrderedWork<std::size_t> work(std::move(jobs), 2, order);
+    for (std::size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(work.take(i, {}), i * 10);
+    }
+    const std::lock_guard lock(mutex);
+    ASSERT_EQ(started.size(), count);  // each job once
+    // The caller waited for job 0 first; the workers had begun from the other end.
+    EXPECT_TRUE(started[0] == count - 1 || started[0] == count - 2) << started[0];
+    EXPECT_EQ(std::set<std::size_t>(started.begin(), started.end()).size(), count);
 }
 
 }  // namespace
