@@ -24,6 +24,7 @@
 #include "core/unique_handle.h"
 #include "guild/guild_archive.h"
 #include "support/pck_writer.h"
+#include "bench_clock.h"
 
 namespace {
 
@@ -45,12 +46,7 @@ constexpr std::size_t replaced_members = 5;
 constexpr std::uint64_t replacement_bytes = 2 * mib;
 constexpr std::uint64_t read_block = 1048576;
 
-double now_seconds() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using vorn::bench::now_seconds;
 
 double peak_working_set_mib() {
     PROCESS_MEMORY_COUNTERS memory{};

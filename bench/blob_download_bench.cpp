@@ -15,15 +15,11 @@
 #include "net/blob_cache.h"
 #include "net/winhttp_exchange.h"
 #include "net/winhttp_transport.h"
+#include "bench_clock.h"
 
 namespace {
 
-double now_seconds() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using vorn::bench::now_seconds;
 
 // The WinHTTP exchange alone: the same request, the body read and thrown away.
 double bare_winhttp_seconds(const vorn::HttpRequest& request) {

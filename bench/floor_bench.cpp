@@ -23,6 +23,7 @@
 #include "core/unique_handle.h"
 #include "net/http.h"
 #include "net/winhttp_exchange.h"
+#include "bench_clock.h"
 
 namespace {
 
@@ -39,12 +40,7 @@ struct Blob {
     fs::path client_file;
 };
 
-double now_seconds() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using vorn::bench::now_seconds;
 
 Blob parse_line(std::string_view line) {
     const std::size_t tab = line.find('\t');

@@ -13,17 +13,13 @@
 #include "engine/engine_actions.h"
 #include "engine/update_engine.h"
 #include "net/winhttp_transport.h"
+#include "bench_clock.h"
 
 namespace {
 
 using namespace vorn;
 
-double now_seconds() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using vorn::bench::now_seconds;
 
 }  // namespace
 

@@ -25,6 +25,7 @@
 #include "engine/update_engine.h"
 #include "engine/verification.h"
 #include "net/winhttp_transport.h"
+#include "bench_clock.h"
 
 namespace {
 
@@ -33,12 +34,7 @@ using namespace vorn;
 
 constexpr std::uint64_t mib = 1048576;
 
-double now_seconds() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using vorn::bench::now_seconds;
 
 // Sizes from 1 KiB up, a few large archives of up to 512 MiB, `total` bytes in all.
 std::vector<std::uint64_t> client_sizes(std::uint64_t total, std::size_t count) {

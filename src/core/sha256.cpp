@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/launcher_error.h"
+#include "core/read_block.h"
 
 namespace vorn {
 namespace {
@@ -37,48 +36,6 @@ BCRYPT_ALG_HANDLE shared_provider() {
     }();
     return provider.get();
 }
-
-// A 1 MiB read block lent from the blocks kept for reuse. A block this large is mapped
-// afresh by every allocation, and mapping and unmapping one per file stalled every other
-// hashing thread of the process (2 threads hashed no faster than 1 under Wine).
-class ReadBlock {
-  public:
-    ReadBlock() {
-        const std::lock_guard lock(mutex());
-        if (!kept().empty()) {
-            block_ = std::move(kept().back());
-            kept().pop_back();
-        }
-        if (!block_) {
-            block_.reset(new std::uint8_t[file_chunk_size]);  // not zeroed: read into first
-        }
-    }
-    ~ReadBlock() {
-        const std::lock_guard lock(mutex());
-        if (kept().size() < most_kept) {
-            kept().push_back(std::move(block_));
-        }
-    }
-    ReadBlock(const ReadBlock&) = delete;
-    ReadBlock& operator=(const ReadBlock&) = delete;
-
-    std::uint8_t* get() const { return block_.get(); }
-
-  private:
-    // As many as threads hash at once, give or take: the rest are freed.
-    static constexpr std::size_t most_kept = 8;
-
-    static std::mutex& mutex() {
-        static std::mutex kept_mutex;
-        return kept_mutex;
-    }
-    static std::vector<std::unique_ptr<std::uint8_t[]>>& kept() {
-        static std::vector<std::unique_ptr<std::uint8_t[]>> blocks;
-        return blocks;
-    }
-
-    std::unique_ptr<std::uint8_t[]> block_;
-};
 
 }  // namespace
 
@@ -143,11 +100,11 @@ std::string sha256_file(const std::filesystem::path& path, const HashProgress& p
 
     Sha256 hash;
     const ReadBlock buffer;
-    const std::size_t buffer_size = file_chunk_size;
     std::uint64_t done = 0;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), buffer.get(), static_cast<DWORD>(buffer_size), &read, nullptr)) {
+        if (!ReadFile(file.get(), buffer.get(), static_cast<DWORD>(ReadBlock::size), &read,
+                      nullptr)) {
             throw_win32_error("read_file", GetLastError());
         }
         if (read == 0) {

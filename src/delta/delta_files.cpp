@@ -8,6 +8,7 @@
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/launcher_error.h"
+#include "core/read_block.h"
 #include "core/sha256.h"
 
 namespace vorn {
@@ -15,7 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint64_t block_size = 1048576;
 constexpr ULONGLONG progress_interval_ms = 200;
 
 }  // namespace
@@ -74,12 +74,12 @@ FileDigest hash_delta_file(const DeltaReadFile& file, const DeltaProgress& progr
     } catch (const LauncherError&) {
         fail_delta("delta_hash");
     }
-    const auto buffer = std::make_unique<std::uint8_t[]>(block_size);
+    const ReadBlock buffer;  // hashing threads share kept blocks instead of mapping their own
     std::uint64_t done = 0;
     ULONGLONG last_report = GetTickCount64();
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.handle.get(), buffer.get(), static_cast<DWORD>(block_size), &read,
+        if (!ReadFile(file.handle.get(), buffer.get(), static_cast<DWORD>(ReadBlock::size), &read,
                       nullptr)) {
             fail_delta_io("delta_read", GetLastError());
         }

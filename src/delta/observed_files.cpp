@@ -7,11 +7,11 @@ namespace {
 
 constexpr ULONGLONG progress_interval_ms = 200;
 
+// One job per file: it observes the file, or raises the error that locating it gave, at
+// the file's turn.
 std::vector<OrderedWork<FileState>::Job> observing_jobs(
-    std::size_t count, const std::function<std::filesystem::path(std::size_t)>& locate,
-    std::vector<std::exception_ptr>& errors) {
+    std::size_t count, const std::function<std::filesystem::path(std::size_t)>& locate) {
     std::vector<OrderedWork<FileState>::Job> jobs(count);
-    errors.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
         try {
             jobs[i] = [path = locate(i)](const HashProgress& progress) {
@@ -20,7 +20,9 @@ std::vector<OrderedWork<FileState>::Job> observing_jobs(
                                         std::uint64_t total) { progress(done, total); });
             };
         } catch (...) {
-            errors[i] = std::current_exception();
+            jobs[i] = [error = std::current_exception()](const HashProgress&) -> FileState {
+                std::rethrow_exception(error);
+            };
         }
     }
     return jobs;
@@ -30,13 +32,10 @@ std::vector<OrderedWork<FileState>::Job> observing_jobs(
 
 ObservedFiles::ObservedFiles(std::size_t count,
                              const std::function<std::filesystem::path(std::size_t)>& locate)
-    : work_(observing_jobs(count, locate, errors_), hashing_threads()) {}
+    : work_(observing_jobs(count, locate), hashing_threads()) {}
 
 FileState ObservedFiles::take(std::size_t index, const DeltaProgress& progress,
                               const std::string& display) {
-    if (errors_[index]) {
-        std::rethrow_exception(errors_[index]);
-    }
     // The worker's progress comes back as (done, total): the first is the start, the rest
     // are read bytes, at most one per interval until the last.
     bool started = false;

@@ -3,7 +3,6 @@
 // it observes them one by one.
 #pragma once
 
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -25,7 +24,6 @@ class ObservedFiles {
     FileState take(std::size_t index, const DeltaProgress& progress, const std::string& display);
 
   private:
-    std::vector<std::exception_ptr> errors_;
     OrderedWork<FileState> work_;
 };
 

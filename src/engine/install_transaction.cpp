@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <deque>
 #include <future>
 
@@ -154,9 +155,7 @@ class BlobPrefetch {
             current = std::move(ahead_.front());
             ahead_.pop_front();
         }
-        while (next_ <= index) {
-            ++next_;  // taken now, or by the download already running for it
-        }
+        next_ = std::max(next_, index + 1);  // file i is taken now or already running
         while (ahead_.size() < most_blobs_ahead && next_ < files_.size() &&
                is_small(files_[next_])) {
             ahead_.push_back(std::async(std::launch::async, [this, file = next_] {
@@ -191,16 +190,12 @@ ExpectedStates expected_states(UpdateEngine& engine, const std::vector<ManifestF
         const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
         jobs.push_back(file_exists(live) ? std::optional(live) : std::nullopt);
     }
-    std::vector<bool> existing;
-    for (const auto& job : jobs) {
-        existing.push_back(job.has_value());
-    }
-    OrderedHashing hashing(std::move(jobs), hashing_threads());
     ExpectedStates expected;
+    OrderedHashing hashing(jobs, hashing_threads());
     for (std::size_t i = 0; i < files.size(); ++i) {
         // An absent file is expected to stay absent: the empty digest.
         expected[files[i].path] =
-            existing[i] ? checksum_taken(engine, hashing, i, files[i].path) : std::string();
+            jobs[i] ? checksum_taken(engine, hashing, i, files[i].path) : std::string();
     }
     return expected;
 }
@@ -392,7 +387,7 @@ std::vector<JournalEntry> back_up_live_files(UpdateEngine& engine, const fs::pat
     for (const StagedFile& file : staged) {
         jobs.emplace_back(file.staged);
     }
-    OrderedHashing staged_hashing(std::move(jobs), hashing_threads());
+    OrderedHashing staged_hashing(jobs, hashing_threads());
     BackgroundCheck backup_check;
     std::vector<JournalEntry> entries;
     for (std::size_t i = 0; i < staged.size(); ++i) {

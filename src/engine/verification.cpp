@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <exception>
 #include <numeric>
-#include <optional>
 
 #include "archive/rebase_receipt.h"
 #include "core/file_probes.h"
@@ -51,39 +49,31 @@ bool probe_file(const std::filesystem::path& path, WIN32_FILE_ATTRIBUTE_DATA& da
     throw LauncherError("local_state", L"Не удалось прочитать состояние клиента.", error);
 }
 
-// What one attribute probe tells of a listed file before any file is read. An error is
-// kept for the file's turn, so that what the player sees stays in manifest order.
+// What one attribute probe tells of a listed file before any file is read.
 struct FilePlan {
     std::filesystem::path path;
     bool updater = false;
-    bool present = false;
     bool needs_hash = false;  // a size that may match: the file must be read
     std::uint64_t size = 0;
-    std::exception_ptr error;
 };
 
 FilePlan plan_file(const UpdateEngine& engine, const ManifestFile& file,
                    const Overrides& overrides) {
     FilePlan plan;
-    try {
-        plan.path = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
-        plan.updater = is_updater_path(file.path);
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (plan.updater || !probe_file(plan.path, data)) {
-            return plan;
-        }
-        if ((data.dwFileAttributes & link_or_directory_mask) != 0) {
-            throw LauncherError("file_safety",
-                                L"Один из файлов клиента является ссылкой или недоступен.");
-        }
-        plan.present = true;
-        plan.size = size_from_halves(data.nFileSizeHigh, data.nFileSizeLow);
-        // Another size can never match, unless the guild archive or an override says so.
-        plan.needs_hash = plan.size == file.size || is_guild_archive_path(file.path) ||
-                          overrides.contains(file.path);
-    } catch (...) {
-        plan.error = std::current_exception();
+    plan.path = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
+    plan.updater = is_updater_path(file.path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (plan.updater || !probe_file(plan.path, data)) {
+        return plan;
     }
+    if ((data.dwFileAttributes & link_or_directory_mask) != 0) {
+        throw LauncherError("file_safety",
+                            L"Один из файлов клиента является ссылкой или недоступен.");
+    }
+    plan.size = size_from_halves(data.nFileSizeHigh, data.nFileSizeLow);
+    // Another size can never match, unless the guild archive or an override says so.
+    plan.needs_hash =
+        plan.size == file.size || is_guild_archive_path(file.path) || overrides.contains(file.path);
     return plan;
 }
 
@@ -102,6 +92,8 @@ bool digest_matches(UpdateEngine& engine, const ManifestFile& file, const FilePl
 }
 
 // One listed file as a worker finds it: the probe, then the digest when the size may match.
+// An error of either is raised at the file's turn, so what the player sees keeps manifest
+// order.
 struct CheckedFile {
     FilePlan plan;
     std::string digest;
@@ -111,7 +103,7 @@ OrderedWork<CheckedFile>::Job check_job(const UpdateEngine& engine, const Manife
                                         const Overrides& overrides) {
     return [&engine, &file, &overrides](const HashProgress& progress) {
         CheckedFile checked{plan_file(engine, file, overrides), {}};
-        if (!checked.plan.error && checked.plan.needs_hash) {
+        if (checked.plan.needs_hash) {
             checked.digest = hash_client_file(checked.plan.path, progress);
         }
         return checked;
@@ -174,9 +166,6 @@ std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& ma
                                         std::to_wstring(count),
                               .hint = L"Файл: " + to_utf16(file.path)});
         const CheckedFile checked = work.take(i, progress_views(engine, file, i, count));
-        if (checked.plan.error) {
-            std::rethrow_exception(checked.plan.error);
-        }
         if (!file_matches(engine, file, checked, overrides)) {
             mismatches.push_back(file);
         }

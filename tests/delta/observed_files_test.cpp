@@ -42,7 +42,8 @@ TEST(ObservedFiles, MatchesObservingOneByOne) {
         if (i % 7 == 3) {
             continue;  // absent
         }
-        test::write_raw_file(paths.back(), std::string(i % 5 == 0 ? 0 : i * 40000, 'a' + i));
+        test::write_raw_file(paths.back(),
+                             std::string(i % 5 == 0 ? 0 : i * 40000, static_cast<char>('a' + i)));
     }
     std::vector<FileState> expected_states;
     const std::vector<Event> expected = observe_one_by_one(paths, expected_states);

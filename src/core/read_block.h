@@ -1,0 +1,28 @@
+// A 1 MiB read block lent from the blocks kept for reuse. A block this large is mapped
+// afresh by every allocation, and mapping and unmapping one per file stalled every other
+// hashing thread of the process (2 threads hashed no faster than 1 under Wine).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/file_system.h"
+
+namespace vorn {
+
+class ReadBlock {
+  public:
+    static constexpr std::size_t size = file_chunk_size;
+
+    ReadBlock();
+    ~ReadBlock();  // kept for the next reader, or freed when enough are kept
+    ReadBlock(const ReadBlock&) = delete;
+    ReadBlock& operator=(const ReadBlock&) = delete;
+
+    std::uint8_t* get() const { return block_.get(); }
+
+  private:
+    std::unique_ptr<std::uint8_t[]> block_;
+};
+
+}  // namespace vorn
