@@ -131,7 +131,8 @@ void ensure_service_directory(const std::filesystem::path& path) {
     }
 }
 
-void write_file_atomic(const std::filesystem::path& path, ByteView bytes) {
+void write_file_atomic(const std::filesystem::path& path, ByteView bytes,
+                       const std::function<void()>& before_replace) {
     ensure_service_directory(path.parent_path());
     if (refuses_as_file(path)) {
         throw LauncherError("unsafe_path", L"Небезопасный путь сохранения файла.");
@@ -145,28 +146,34 @@ void write_file_atomic(const std::filesystem::path& path, ByteView bytes) {
     if (!file) {
         throw_win32_error("write_file", GetLastError());
     }
+    // The temporary is ours alone (created with CREATE_NEW); a failed delete leaves
+    // nothing worse than the temporary, and the original error is what matters.
     try {
         write_all(file.get(), bytes);
         if (!FlushFileBuffers(file.get())) {
             throw_win32_error("flush_file", GetLastError());
         }
         file.reset();
-        if (!MoveFileExW(temp_long.c_str(), long_path(path).c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            throw_win32_error("replace_file", GetLastError());
-        }
     } catch (...) {
         file.reset();
-        // The temporary is ours alone (created with CREATE_NEW); a failed delete leaves
-        // nothing worse than the temporary, and the original error is what matters.
         DeleteFileW(temp_long.c_str());
         throw;
     }
+    if (before_replace) {
+        before_replace();
+    }
+    if (!MoveFileExW(temp_long.c_str(), long_path(path).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        DeleteFileW(temp_long.c_str());
+        throw_win32_error("replace_file", error);
+    }
 }
 
-void write_text_file_atomic(const std::filesystem::path& path, std::string_view text) {
+void write_text_file_atomic(const std::filesystem::path& path, std::string_view text,
+                            const std::function<void()>& before_replace) {
     const Bytes bytes(text.begin(), text.end());
-    write_file_atomic(path, bytes);
+    write_file_atomic(path, bytes, before_replace);
 }
 
 UniqueFile open_plain_file(const std::filesystem::path& path, DWORD flags, const wchar_t* refusal,

@@ -59,9 +59,12 @@ void ensure_service_directory(const std::filesystem::path& path);
 
 // Replaces the file's content all at once: a temporary in the same folder, flushed,
 // then moved over the target. Leaves the old or the new file, never a mixture, and no
-// temporary after a failure.
-void write_file_atomic(const std::filesystem::path& path, ByteView bytes);
-void write_text_file_atomic(const std::filesystem::path& path, std::string_view text);
+// temporary after a failure. `before_replace` runs between the flush and the move: a fault
+// point there that throws stands for a kill and leaves the temporary behind, as a kill would.
+void write_file_atomic(const std::filesystem::path& path, ByteView bytes,
+                       const std::function<void()>& before_replace = {});
+void write_text_file_atomic(const std::filesystem::path& path, std::string_view text,
+                            const std::function<void()>& before_replace = {});
 
 // True for "<name>.<16 lower-case hex digits>.tmp": the temporary write_file_atomic makes
 // for `name`.

@@ -71,7 +71,8 @@ nlohmann::json read_json_file(const std::filesystem::path& path, std::uint64_t l
     return parse_json_bytes(bytes, "parse_json");
 }
 
-void write_json_file(const std::filesystem::path& path, const nlohmann::json& document) {
+void write_json_file(const std::filesystem::path& path, const nlohmann::json& document,
+                     const std::function<void()>& before_replace) {
     std::string text;
     try {
         text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
@@ -80,7 +81,7 @@ void write_json_file(const std::filesystem::path& path, const nlohmann::json& do
         throw LauncherError("unicode", L"Ошибка преобразования Unicode.");
     }
     text.push_back('\n');
-    write_text_file_atomic(path, text);
+    write_text_file_atomic(path, text, before_replace);
 }
 
 std::string compact_json(const nlohmann::json& document) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -22,8 +23,10 @@ nlohmann::json parse_json_bytes(ByteView bytes, const std::string& stage);
 // read_file_limited + parse_json_bytes under the stage "parse_json".
 nlohmann::json read_json_file(const std::filesystem::path& path, std::uint64_t limit);
 
-// Indent of two spaces, UTF-8 written as is, one final line feed, atomic replace.
-void write_json_file(const std::filesystem::path& path, const nlohmann::json& document);
+// Indent of two spaces, UTF-8 written as is, one final line feed, atomic replace
+// (`before_replace` as in write_file_atomic).
+void write_json_file(const std::filesystem::path& path, const nlohmann::json& document,
+                     const std::function<void()>& before_replace = {});
 
 // The compact serialisation (no spaces, keys in ascending byte order) that checksums and
 // keys are taken over.

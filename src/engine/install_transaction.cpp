@@ -241,8 +241,11 @@ fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
         fail_state(L"Служебная папка обновления уже существует.");
     }
     ensure_service_directory(folder);
+    // A kill before the owner file is in place leaves the folder empty or holding only the
+    // owner's temporary: the stale sweep takes such a folder away.
     write_json_file(folder / owner_file_name,
-                    json{{"schema", owner_schema}, {"root", engine.key}, {"id", id}});
+                    json{{"schema", owner_schema}, {"root", engine.key}, {"id", id}},
+                    [&] { reach(engine, "owner_temporary_written"); });
     ensure_service_directory(folder / L"staged");
     return folder;
 }
@@ -497,6 +500,33 @@ void abandon_transaction(UpdateEngine& engine, const std::string& id) noexcept {
     }
 }
 
+namespace {
+
+// A folder whose owner file was never put in place holds nothing of value: at most the
+// temporary of that write. Anything else in it is left alone.
+bool remove_unowned_leftover(const fs::path& folder) {
+    if (!file_exists(folder)) {
+        return false;
+    }
+    const auto entries = list_folder(folder);
+    if (!entries) {
+        return false;
+    }
+    for (const FolderEntry& entry : *entries) {
+        if ((entry.attributes & link_or_directory_mask) != 0 ||
+            !is_atomic_temporary_of(entry.name, owner_file_name)) {
+            return false;
+        }
+    }
+    for (const FolderEntry& entry : *entries) {
+        remove_file_if_present(folder / entry.name);
+    }
+    delete_folder(folder);
+    return true;
+}
+
+}  // namespace
+
 bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
                                TransactionLayout layout) {
     if (file_exists(engine.transaction_path)) {
@@ -504,7 +534,7 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
     }
     const fs::path folder = transaction_folder(engine, id, layout);
     if (!read_owner(engine, id, folder)) {
-        return false;
+        return remove_unowned_leftover(folder);
     }
     // Everything is checked before anything is deleted: an unexpected entry leaves it all.
     std::vector<fs::path> files;

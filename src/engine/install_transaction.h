@@ -63,8 +63,9 @@ void move_into_place(const std::filesystem::path& source, const std::filesystem:
 // A plain copy that never overwrites, flushed to the disk; "backup_write" on failure.
 void copy_to_backup(const std::filesystem::path& source, const std::filesystem::path& target);
 
-// Removes a transaction folder holding only what a transaction writes; leaves it (false)
-// while a journal exists, when it is not ours, or when it holds anything else.
+// Removes a transaction folder holding only what a transaction writes, or one a kill left
+// before its owner file was in place (empty, or holding only that file's temporary); leaves
+// it (false) while a journal exists, when it is not ours, or when it holds anything else.
 bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
                                TransactionLayout layout);
 
