@@ -38,6 +38,11 @@ endif()
 set(VORN_PCK_KEYS_A "{${VORN_PCK_KEY_A1}u, ${VORN_PCK_KEY_A2}u}")
 set(VORN_PCK_KEYS_B "{${VORN_PCK_KEY_B1}u, ${VORN_PCK_KEY_B2}u}")
 
+# The feed's public keys (zero to three, "ID:HEX;ID:HEX" as `vornell-feed keygen` prints
+# them). Empty: the launcher reads the feed unsigned, as before signing existed.
+set(VORN_FEED_KEYS "" CACHE STRING "public keys of the signed feed")
+include(${CMAKE_CURRENT_LIST_DIR}/feed_keys.cmake)
+
 set(VORN_GENERATED_INCLUDE ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment_config.h.in
                ${VORN_GENERATED_INCLUDE}/deployment_config.h @ONLY)

@@ -50,7 +50,8 @@ void add_archive_targets(std::vector<Target>& targets, ScratchClient& scratch);
 // The delta journal with recovery on a scratch client, and the archive rebase state.
 void add_delta_state_targets(std::vector<Target>& targets, ScratchClient& scratch);
 
-// The self-update: the release descriptor, the health file, the updater's command line.
+// The self-update: the release descriptor, the health file, the updater's command line;
+// and the signature document of the feed's documents.
 void add_release_targets(std::vector<Target>& targets);
 
 // True when `path` lies strictly under `root` after lexical normalisation (case-folded).

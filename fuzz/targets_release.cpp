@@ -1,13 +1,15 @@
 // The self-update's readers: the release descriptor, the health file a new launcher writes,
-// and the updater's command line.
+// and the updater's command line; and the signature document of the feed's documents.
 #include <nlohmann/json.hpp>
 
 #include "core/hex.h"
 #include "core/text.h"
 #include "model/endpoints.h"
+#include "net/feed_signature.h"
 #include "net/http.h"
 #include "selfupdate/health_file.h"
 #include "selfupdate/release_descriptor.h"
+#include "support/signed_seed.h"
 #include "targets.h"
 #include "updater/updater_options.h"
 
@@ -105,6 +107,32 @@ std::string check_arguments(const std::string& input) {
     return {};
 }
 
+std::vector<std::string> signature_seeds() {
+    nlohmann::json release = nlohmann::json::parse(test::seed_signature);
+    release["kind"] = "release";
+    return {test::seed_signature, release.dump(2), R"({"schema":"vornell.feed-signature.v1"})"};
+}
+
+// What the reader accepts keeps every bound; the check then refuses all but the true
+// signature of the one document.
+std::string check_signature(const std::string& input, Prng& rng) {
+    const FeedSignature signature = parse_feed_signature(
+        ByteView(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
+    if (signature.sequence == 0 || signature.sequence > 9007199254740991ull ||
+        signature.size == 0 || signature.size > 16777216 || signature.key_id.size() != 16 ||
+        (signature.kind != "manifest" && signature.kind != "release")) {
+        broken("a signature outside its bounds was accepted");
+    }
+    const SignedKind kind = rng.one_in(2) ? SignedKind::manifest : SignedKind::release;
+    const FeedKey key = test::seed_key();
+    const ByteView document = test::bytes_of(test::seed_document);
+    check_feed_signature(signature, std::span<const FeedKey>(&key, 1), kind, document, utc_now());
+    if (signature.kind != signed_kind_name(kind) || signature.size != document.size()) {
+        broken("a signature of another document passed the check");
+    }
+    return {};
+}
+
 }  // namespace
 
 void add_release_targets(std::vector<Target>& targets) {
@@ -122,6 +150,10 @@ void add_release_targets(std::vector<Target>& targets) {
                    "sha256=\r\ntoken=\r\nbuild=\r\n"},
          .policy = {.never_throws = true},
          .read = [](const std::string& input, Prng&) { return check_health(input); }});
+    targets.push_back(
+        {.name = "feed_signature",
+         .seeds = signature_seeds(),
+         .read = [](const std::string& input, Prng& rng) { return check_signature(input, rng); }});
     targets.push_back(
         {.name = "updater_arguments",
          .shape = InputShape::text,

@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   libz-mingw-w64-dev nlohmann-json3-dev googletest
   cmake make python3 clang-format
-  wine wine64 xvfb xauth nginx curl xdotool imagemagick openssl osslsigncode
+  wine wine64 xvfb xauth nginx curl xdotool imagemagick openssl osslsigncode python3-cryptography
 )
 
 missing=()

@@ -5,8 +5,10 @@ on loopback, the launcher run headless against them.
     scripts/demo.py BUILD_DIR
 
 Steps: the start-up check of a fresh client, a full check of the client, then one file
-damaged and one deleted, the check again, the update that repairs them, and a second
-update that finds nothing to do. The demo folder (client, feed, result files) is kept under
+damaged and one deleted, the check again, an attack refused (the signed manifest changed
+after signing, as whoever holds the update host could), the signed update that repairs
+them, and a second update that finds nothing to do. The feed is signed with the build's
+throwaway demo key, and the launcher run is the build that trusts that key. The demo folder (client, feed, result files) is kept under
 BUILD_DIR/demo for a look afterwards.
 """
 
@@ -40,7 +42,8 @@ def main():
     build = Path(sys.argv[1] if len(sys.argv) > 1 else harness.REPO / "build").resolve()
     demo = build / "demo"
     shutil.rmtree(demo, ignore_errors=True)
-    launcher = harness.Launcher(build)
+    launcher = harness.Launcher(build, "VornellLauncherSigned")
+    demo_key = build / "test-feed-keys" / "old.pem"
 
     client = harness.Client(demo / "client", launcher.game)
     files = harness.game_data([4096, 65536, 1 << 20, 8 << 20, 32 << 20, 3000, 777, 150000])
@@ -49,7 +52,7 @@ def main():
                                                            launcher.pck_keys())
     client.write(files)
     feed = harness.Feed(demo / "feed")
-    feed.publish(files, "2026.12", "--jobs", "2")
+    feed.publish(files, "2026.12", "--jobs", "2", "--key", demo_key)
     harness.publish_guild(feed.root, demo, "icons-1")
     nginx = harness.Nginx(feed.root, demo).start()
     receiver = harness.ReportReceiver().start()
@@ -63,13 +66,14 @@ def main():
         print("   %-10s %s" % (state, png if code == 0 and png.exists() else "NOT WRITTEN"))
     print("Demo client: %d files, %.1f MiB in %s" % (
         len(files), sum(map(len, files.values())) / 1048576, client.root))
-    print("Feed published by tools/feed/vornell-feed into %s, served by nginx at %s" % (
-        feed.root, nginx.url()))
+    print("Feed published and signed with %s by tools/feed/vornell-feed into %s, served by "
+          "nginx at %s" % (demo_key, feed.root, nginx.url()))
     try:
         steps = [("Start-up check of a fresh client", "startup"),
                  ("Check of every file", "check"),
                  ("Check after one file was damaged and one deleted", "check"),
-                 ("Update (repairs, then installs the guild icons)", "update"),
+                 ("Attack: the signed manifest changed after signing", "update"),
+                 ("Signed update (repairs, then installs the guild icons)", "update"),
                  ("Second update", "update"),
                  ("Icons, with the installed set current", "icons"),
                  ("Icons, after a new set was published", "icons")]
@@ -83,7 +87,16 @@ def main():
                 deleted.unlink()
                 print("\n(damaged one byte of %s, deleted %s)" % (
                     damaged.relative_to(client.root), deleted.relative_to(client.root)))
-            if index == 6:
+            if index == 3:
+                honest = feed.manifest_path.read_bytes()
+                forged = honest.replace(b'"version":"2026.12"', b'"version":"2026.13"')
+                assert forged != honest, "the demo's forgery found no version to change"
+                feed.write_manifest(forged)
+                print("\n(changed the live manifest after it was signed)")
+            if index == 4:
+                feed.write_manifest(honest)
+                print("\n(the honest signed manifest is live again)")
+            if index == 7:
                 harness.publish_guild(feed.root, demo, "icons-2", seed=3)
                 print("\n(published a new guild icon set with tools/feed/vornell-feed guild)")
             result_path = demo / ("result-%d-%s.json" % (index + 1, action))

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/feed_keys.h"
 #include "app/instance_mutex.h"
 #include "app/launch_options.h"
 #include "app/launcher_worker.h"
@@ -51,6 +52,7 @@ int run(HINSTANCE instance, const LaunchOptions& options) {
                                 ? default_config()
                                 : load_local_test_config(options.qa_config_path);
     config.health_token = options.health_token;
+    config.feed_keys = deployed_feed_keys();
 
     const InstanceLock lock = acquire_instance_lock(config.root);
     if (lock.already_running) {

@@ -3,6 +3,7 @@
 #include "build_info.h"
 #include "engine/accepted_updater.h"
 #include "engine/engine_actions.h"
+#include "engine/subsystem_inputs.h"
 #include "model/endpoints.h"
 #include "selfupdate/self_update.h"
 
@@ -59,6 +60,7 @@ SelfUpdateOutcome check_for_self_update(UpdateEngine& engine, Action action,
         return outcome;
     }
     SelfUpdateRun run = self_update_run(config, transport, diagnostics);
+    run.feed_trust = feed_trust(engine);
     run.progress = [&](const ViewUpdate& update) {
         if (update.phase == Phase::error) {
             outcome.failure = snapshot_of(update);

@@ -11,7 +11,7 @@ namespace vorn {
 namespace {
 
 // The closed vocabulary of stage codes that a diagnostic report may carry.
-constexpr std::array<std::string_view, 156> known_stage_list = {
+constexpr std::array<std::string_view, 164> known_stage_list = {
     "unknown",
     "winhttp_open",
     "set_timeouts",
@@ -168,6 +168,14 @@ constexpr std::array<std::string_view, 156> known_stage_list = {
     "manifest_http",
     "blob_length",
     "guild_http",
+    "feed_unsigned",
+    "feed_signature_form",
+    "feed_key_unknown",
+    "feed_signature_bad",
+    "feed_kind_mismatch",
+    "feed_document_mismatch",
+    "feed_rollback",
+    "feed_expired",
 };
 
 constexpr std::size_t longest_prefixed_stage = 64;

@@ -43,4 +43,9 @@ GuildStateFile guild_state_file(const UpdateEngine& engine) {
     return GuildStateFile{.path = engine.guild_state_path, .root_key = engine.key};
 }
 
+FeedTrust feed_trust(const UpdateEngine& engine) {
+    return {
+        .keys = engine.config.feed_keys, .state_dir = engine.cache_dir, .client_key = engine.key};
+}
+
 }  // namespace vorn

@@ -7,6 +7,7 @@
 #include "guild/guild_download.h"
 #include "guild/guild_state.h"
 #include "model/progress.h"
+#include "net/feed_trust.h"
 
 namespace vorn {
 
@@ -22,5 +23,6 @@ DeltaSource delta_source(UpdateEngine& engine);
 RebaseReceiptInputs rebase_receipt_inputs(UpdateEngine& engine);
 GuildSource guild_source(UpdateEngine& engine);
 GuildStateFile guild_state_file(const UpdateEngine& engine);
+FeedTrust feed_trust(const UpdateEngine& engine);
 
 }  // namespace vorn

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "model/endpoints.h"
+#include "net/feed_signature.h"
 #include "net/url_policy.h"
 
 namespace vorn {
@@ -16,6 +18,8 @@ struct LauncherConfig {
     Endpoints endpoints;
     std::wstring updater_path;  // root\element\VornellUpdater.exe
     std::string health_token;   // UTF-8
+    // The project's feed keys as the build carries them; none: documents are read unsigned.
+    std::vector<FeedKey> feed_keys;
 
     // The local test mode talks to loopback servers only.
     UrlTrust url_trust() const {

@@ -5,6 +5,7 @@
 
 #include "core/file_system.h"
 #include "core/sha256.h"
+#include "net/feed_trust.h"
 #include "net/fetch.h"
 #include "selfupdate/hand_over.h"
 #include "selfupdate/release_file.h"
@@ -32,9 +33,14 @@ void show(const SelfUpdateRun& run, Phase phase, std::int32_t percent, const std
     }
 }
 
+struct PublishedDescriptor {
+    HttpResponse response;
+    std::wstring address;  // its signature lies beside it
+};
+
 // The first address that answers 200. None when every address answers 404 or 410 (no
 // descriptor is published); the first other failure otherwise.
-std::optional<HttpResponse> fetch_descriptor(const SelfUpdateRun& run) {
+std::optional<PublishedDescriptor> fetch_descriptor(const SelfUpdateRun& run) {
     std::optional<LauncherError> remembered;
     for (const std::wstring* address : {&run.release_url, &run.release_fallback_url}) {
         try {
@@ -43,7 +49,7 @@ std::optional<HttpResponse> fetch_descriptor(const SelfUpdateRun& run) {
             fetch(response, *run.context.transport,
                   make_request(*address, run.rules.trust, largest_release_descriptor), 1);
             if (response.status == 200) {
-                return response;
+                return PublishedDescriptor{std::move(response), *address};
             }
             if (!remembered) {
                 remembered = LauncherError("self_update_descriptor",
@@ -92,11 +98,13 @@ void require_local_test_config(const SelfUpdateRun& run) {
 }
 
 bool update_to_published_build(const SelfUpdateRun& run) {
-    const std::optional<HttpResponse> response = fetch_descriptor(run);
-    if (!response) {
+    const std::optional<PublishedDescriptor> published = fetch_descriptor(run);
+    if (!published) {
         return false;
     }
-    const ReleaseDescriptor descriptor = fetch_release_descriptor(*response, run.rules);
+    require_signed_document(run.feed_trust, *run.context.transport, run.rules.trust,
+                            published->address, SignedKind::release, published->response.body);
+    const ReleaseDescriptor descriptor = fetch_release_descriptor(published->response, run.rules);
     if (!is_newer_build(descriptor.launcher.build, run.running_build)) {
         // The same build: keep its updater component current when it is the pinned one.
         if (descriptor.launcher.build == run.running_build && descriptor.updater &&

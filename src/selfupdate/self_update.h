@@ -7,6 +7,7 @@
 
 #include "core/launcher_error.h"
 #include "model/progress.h"
+#include "net/feed_trust.h"
 #include "selfupdate/release_descriptor.h"
 #include "selfupdate/updater_component.h"
 
@@ -17,6 +18,7 @@ struct SelfUpdateRun {
     std::wstring release_url;
     std::wstring release_fallback_url;
     ReleaseRules rules;
+    FeedTrust feed_trust;  // with keys, the descriptor is used only when signed
     std::string running_build;
     ProgressSink progress;  // the views of the operation
     // Stores a report of a failure; returns its identifier, or "" when none was stored.

@@ -293,9 +293,12 @@ def game_data(sizes, seed=1):
 class Launcher:
     """VornellLauncher.exe under Wine with the build's private prefix."""
 
-    def __init__(self, build_dir):
+    def __init__(self, build_dir, test_build=None):
+        """test_build: the name of a test build of the same sources (tests/NAME.exe), such
+        as the ones with feed keys built in; the product's launcher otherwise."""
         self.build = Path(build_dir).resolve()
-        self.exe = self.build / "src" / "app" / "VornellLauncher.exe"
+        self.exe = (self.build / "tests" / (test_build + ".exe") if test_build
+                    else self.build / "src" / "app" / "VornellLauncher.exe")
         self.game = self.build / "tests" / "fake_game.exe"
 
     def build_text(self):

@@ -11,7 +11,8 @@ from feedtest import COMMAND, FeedCase, compressible, run_command
 
 class CommandLine(FeedCase):
     def test_every_command_has_help(self):
-        for command in ([], ["publish"], ["release"], ["verify"], ["prune"]):
+        for command in ([], ["publish"], ["release"], ["verify"], ["prune"], ["keygen"],
+                        ["resign"]):
             with self.subTest(command=command):
                 result = run_command(*(command + ["--help"]))
                 self.assertEqual(result.returncode, 0, result.stderr)

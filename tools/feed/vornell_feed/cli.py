@@ -1,20 +1,25 @@
-"""The command line: publish, release, guild, verify, prune."""
+"""The command line: publish, release, guild, verify, prune, keygen, resign."""
 
 import argparse
 import sys
+from pathlib import Path
 
-from . import errors, guild, prune, publish, release, verify
+from . import errors, guild, prune, publish, release, signing, verify
 from .errors import FeedError
+from .fsutil import MANIFEST
 from .progress import Progress, size_text
 
 DESCRIPTION = """Makes and checks the static feed that the Vornell launcher reads: the update
 manifest (upd/manifest.json and its .gz companion), content-addressed blobs, the delta
-package for large archives, the guild icon set, and the launcher's release descriptor. Serve FEED as the
-document root of the update host."""
+package for large archives, the guild icon set, and the launcher's release descriptor. Serve
+FEED as the document root of the update host. With --key, the manifest and the release
+descriptor get a signature beside them (DOCUMENT.sig) that launchers built with the public
+key check; keygen makes the key, resign renews the signatures before they expire. Signing
+needs python3-cryptography; everything else runs on the Python standard library."""
 
 EPILOG = """exit codes: 0 done; 1 verify found problems; 2 bad command line; 3 input the
-launcher would refuse (nothing was published); 4 the work failed (I/O, a busy feed, files
-changing while read)."""
+launcher would refuse, or a key file that exists (nothing was written); 4 the work failed
+(I/O, a busy feed, files changing while read)."""
 
 
 def size_argument(text):
@@ -33,6 +38,28 @@ def positive(text):
     if value < 1:
         raise argparse.ArgumentTypeError("must be at least 1")
     return value
+
+
+def expires_days(text):
+    value = int(text)
+    if not 1 <= value <= signing.MOST_EXPIRES_DAYS:
+        raise argparse.ArgumentTypeError("must be 1 to %d" % signing.MOST_EXPIRES_DAYS)
+    return value
+
+
+def trusted_key(text):
+    try:
+        return signing.parse_deployment(text)
+    except (ValueError, FeedError) as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def add_signing(p, what, required=False):
+    p.add_argument("--key", metavar="KEYFILE", required=required,
+                   help="sign %s with this private key (made by keygen)" % what)
+    p.add_argument("--expires-days", type=expires_days, metavar="N",
+                   help="the signature expires N days from now: 1 to %d (default %d)" % (
+                       signing.MOST_EXPIRES_DAYS, signing.DEFAULT_EXPIRES_DAYS))
 
 
 def parser():
@@ -71,6 +98,7 @@ def parser():
     p.add_argument("--exclude", action="append", default=[], metavar="PATTERN",
                    help="leave out paths matching this pattern (e.g. 'element/logs/*'); "
                    "may be repeated")
+    add_signing(p, "the manifest (upd/manifest.json.sig)")
     p.add_argument("--quiet", action="store_true", help="print nothing but errors")
 
     p = commands.add_parser(
@@ -88,6 +116,7 @@ def parser():
     p.add_argument("--updater-url", help="where the updater is served (default: beside the "
                    "launcher, VornellUpdater.exe)")
     p.add_argument("--updater-build", help="the updater's build (default: --build)")
+    add_signing(p, "the descriptor (OUT.sig, written before OUT)")
     p.add_argument("--quiet", action="store_true", help="print nothing but errors")
 
     p = commands.add_parser(
@@ -111,6 +140,13 @@ def parser():
         "to its digest, the delta manifest, its coverage and its payloads. Exit code 1 when "
         "anything is wrong.", epilog=EPILOG)
     p.add_argument("feed", metavar="FEED", help="feed folder or site address")
+    p.add_argument("--trust", type=trusted_key, action="append", default=[],
+                   metavar="ID:HEX", help="a public key (as keygen prints it) the manifest "
+                   "may be signed with; with any, the signature must be there and check; "
+                   "may be repeated")
+    p.add_argument("--release", action="append", default=[], metavar="FILE",
+                   help="also check the signature (FILE.sig) of this release descriptor; "
+                   "may be repeated")
     p.add_argument("--jobs", type=positive, default=1, help="blobs checked at once")
     p.add_argument("--quiet", action="store_true", help="print only the problems")
 
@@ -124,25 +160,67 @@ def parser():
                    help="published manifests whose files stay (the live one always stays)")
     p.add_argument("--dry-run", action="store_true", help="list what would go, remove nothing")
     p.add_argument("--quiet", action="store_true", help="print nothing but errors")
+
+    p = commands.add_parser(
+        "keygen", help="make a signing key",
+        description="Writes a new ECDSA P-256 private key to KEYFILE (PEM, readable by its "
+        "owner only; an existing file is never overwritten) and prints the public key as "
+        "ID:HEX, the value launcher builds are configured with (VORN_FEED_KEYS).",
+        epilog=EPILOG)
+    p.add_argument("keyfile", metavar="KEYFILE")
+
+    p = commands.add_parser(
+        "resign", help="renew the signatures of the live documents",
+        description="Signs FEED/upd/manifest.json and each release descriptor again with a "
+        "higher sequence and a new expiry; the documents themselves stay as they are. Run "
+        "it on a schedule well inside the expiry.", epilog=EPILOG)
+    add_signing(p, "the documents", required=True)
+    p.add_argument("--feed", metavar="FEED", help="the feed folder whose manifest is signed")
+    p.add_argument("--release", action="append", default=[], metavar="FILE",
+                   help="a release descriptor to sign (FILE.sig); may be repeated")
+    p.add_argument("--quiet", action="store_true", help="print nothing but errors")
     return top
 
 
+def usage_problem(args):
+    if getattr(args, "expires_days", None) is not None and not args.key:
+        return "--expires-days needs --key"
+    if args.command == "resign" and not args.feed and not args.release:
+        return "resign needs --feed FEED, --release FILE, or both"
+    return None
+
+
+def signing_key(args):
+    """(private key, expiry in days) of the command line; the key is None without --key."""
+    key = signing.load_private_key(args.key) if args.key else None
+    return key, args.expires_days or signing.DEFAULT_EXPIRES_DAYS
+
+
+def signature_line(path, signature):
+    return "signed %s: key %s, sequence %d, expires %s" % (
+        signing.signature_path(path), signature.key, signature.sequence, signature.expires)
+
+
 def run_publish(args, progress):
+    key, days = signing_key(args)
     outcome = publish.publish(args.client, args.feed, args.version, args.executable,
                               args.base, args.jobs, args.delta_min_size, args.compression,
-                              args.level, args.exclude, progress, args.delta_level)
+                              args.level, args.exclude, progress, args.delta_level, key, days)
     if not args.quiet:
         print(publish.summary(outcome))
     return errors.EXIT_OK
 
 
 def run_release(args, progress):
+    key, days = signing_key(args)
     text = release.descriptor(args.launcher, args.build, args.url, args.updater,
                               args.updater_url, args.updater_build)
-    release.write_release(args.out, text)
+    signature = release.write_release(args.out, text, key, days)
     if not args.quiet:
         print("wrote %s (schema %d, build %s)" % (args.out, 2 if args.updater else 1,
                                                   args.build))
+        if signature is not None:
+            print(signature_line(args.out, signature))
     return errors.EXIT_OK
 
 
@@ -154,7 +232,10 @@ def run_guild(args, progress):
 
 
 def run_verify(args, progress):
-    problems, document = verify.verify(args.feed, progress, args.jobs)
+    trusted = dict(args.trust) if args.trust else None
+    problems, document = verify.verify(args.feed, progress, args.jobs, trusted)
+    for path in args.release:
+        problems += verify.verify_release(path, trusted, progress)
     for problem in problems:
         print("problem: %s" % problem)
     if problems:
@@ -178,12 +259,35 @@ def run_prune(args, progress):
     return errors.EXIT_OK
 
 
+def run_keygen(args, progress):
+    # Only the public key goes to stdout, so that a script can capture it whole.
+    print(signing.deployment_form(signing.keygen(args.keyfile)))
+    return errors.EXIT_OK
+
+
+def run_resign(args, progress):
+    key, days = signing_key(args)
+    signed = []
+    if args.feed:
+        signed.append((Path(args.feed) / MANIFEST, publish.resign(args.feed, key, days)))
+    for path in args.release:
+        signed.append((path, signing.sign_file(key, "release", path, days)))
+    if not args.quiet:
+        for path, signature in signed:
+            print(signature_line(path, signature))
+    return errors.EXIT_OK
+
+
 def main(argv=None):
-    args = parser().parse_args(argv)
-    progress = Progress(quiet=args.quiet)
+    top = parser()
+    args = top.parse_args(argv)
+    problem = usage_problem(args)
+    if problem:
+        top.error(problem)
+    progress = Progress(quiet=getattr(args, "quiet", False))
     command = {"publish": run_publish, "release": run_release, "guild": run_guild,
-               "verify": run_verify,
-               "prune": run_prune}[args.command]
+               "verify": run_verify, "prune": run_prune, "keygen": run_keygen,
+               "resign": run_resign}[args.command]
     try:
         return command(args, progress)
     except FeedError as error:

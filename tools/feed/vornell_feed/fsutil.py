@@ -13,6 +13,7 @@ from .errors import FeedError
 UPDATE_FOLDER = "upd"
 MANIFEST = UPDATE_FOLDER + "/manifest.json"
 COMPRESSED_MANIFEST = MANIFEST + ".gz"
+MANIFEST_SIGNATURE = MANIFEST + ".sig"  # covers manifest.json, and the .gz once inflated
 DELTA_FOLDER = "delta"  # under the update folder, as the descriptor's relative location
 PAYLOAD_FOLDER = "payload"  # beside the delta manifest, as the launcher resolves it
 

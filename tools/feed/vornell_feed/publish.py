@@ -1,9 +1,10 @@
 """publish: a client folder becomes the feed's blobs, delta package and manifest.
 
 Publication order is what keeps every reader safe: blobs and payloads first, then the
-delta manifest, then manifest.json.gz, then manifest.json, each renamed into place once
-complete. A launcher reading the feed at any moment, or a publish killed at any moment,
-leaves the live manifest naming only files that are there.
+delta manifest, then manifest.json.gz, then (with a key) manifest.json.sig, then
+manifest.json, each renamed into place once complete. A launcher reading the feed at any
+moment, or a publish killed at any moment, leaves the live manifest naming only files that
+are there.
 """
 
 import fnmatch
@@ -16,11 +17,11 @@ from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from . import blobs, delta, manifest, rules
+from . import blobs, delta, manifest, rules, signing
 from .errors import FeedError, Refused
-from .fsutil import (COMPRESSED_MANIFEST, DELTA_FOLDER, MANIFEST, STATE_FOLDER,
-                     UPDATE_FOLDER, FeedLock, blob_path, clear_work_folder, delta_location,
-                     fsync_folder, move_into_place, write_atomic)
+from .fsutil import (COMPRESSED_MANIFEST, DELTA_FOLDER, MANIFEST, MANIFEST_SIGNATURE,
+                     STATE_FOLDER, UPDATE_FOLDER, FeedLock, blob_path, clear_work_folder,
+                     delta_location, fsync_folder, move_into_place, write_atomic)
 from .progress import size_text
 
 DEFAULT_DELTA_MIN_SIZE = 64 << 20
@@ -52,6 +53,8 @@ class Outcome:
     delta_location: str = ""
     key: str = ""
     changed: bool = True
+    signature: object = None  # the live manifest's signing.Signature, when signed
+    signed: bool = False  # a signature was written (not found valid)
 
 
 # Reading the client folder.
@@ -367,10 +370,31 @@ def publication_time(plain):
         return now
 
 
-def write_manifests(feed, body, progress):
+class ManifestSigner:
+    """manifest.json.sig by the operator's key; what it did stays here for the summary."""
+
+    def __init__(self, feed, key, expires_days):
+        self.path = Path(feed) / MANIFEST_SIGNATURE
+        self.key, self.expires_days = key, expires_days
+        self.signature, self.written = None, False
+
+    def sign(self, body):
+        self.signature = signing.sign_bytes(self.key, "manifest", body, self.path,
+                                            self.expires_days)
+        self.written = True
+
+    def keep_valid(self, body):
+        """An unchanged manifest is signed again only when its signature fails the check
+        (another key, other bytes, expired, damaged or missing)."""
+        self.signature, self.written = signing.ensure_signed(self.key, "manifest", body,
+                                                             self.path, self.expires_days)
+
+
+def write_manifests(feed, body, progress, signer=None):
     """manifest.json.gz, then manifest.json, both with the same Last-Modified, so that the
-    launcher's freshness proof of the compressed copy holds. Returns False when the live
-    manifest already has this content (its validators are then left alone)."""
+    launcher's freshness proof of the compressed copy holds; with a signer, the signature
+    of the live bytes. Returns False when the live manifest already has this content (its
+    validators are then left alone)."""
     plain = Path(feed) / MANIFEST
     packed_path = Path(feed) / COMPRESSED_MANIFEST
     packed = gzip.compress(body, compresslevel=9, mtime=0)
@@ -380,6 +404,8 @@ def write_manifests(feed, body, progress):
             gzip.decompress(packed_path.read_bytes()) == body
         if not fresh and len(packed) <= rules.LARGEST_COMPRESSED_MANIFEST:
             write_atomic(packed_path, packed, stamp)
+        if signer is not None:
+            signer.keep_valid(body)
         return False
     stamp = publication_time(plain)
     if len(packed) <= rules.LARGEST_COMPRESSED_MANIFEST:
@@ -389,6 +415,12 @@ def write_manifests(feed, body, progress):
                       "launchers will fetch the plain one" % (
                           len(packed), rules.LARGEST_COMPRESSED_MANIFEST))
         packed_path.unlink(missing_ok=True)
+    if signer is not None:
+        # The signature goes live first, just before the manifest it covers: a launcher
+        # that has the new manifest finds its signature already there. The reverse
+        # mismatch (old manifest, new .sig) lasts one rename, or until a publish killed
+        # in between is run again, and reads as a failed check that a retry passes.
+        signer.sign(body)
     write_atomic(plain, body, stamp)
     return True
 
@@ -401,9 +433,11 @@ def record_history(feed, body):
 
 def publish(client, feed, version, executable=None, base=None, jobs=1,
             delta_min_size=DEFAULT_DELTA_MIN_SIZE, compression="zlib", level=DEFAULT_LEVEL,
-            excludes=(), progress=None, delta_level=DEFAULT_DELTA_LEVEL):
-    """Publishes CLIENT into FEED. Raises Refused for input the launcher would refuse
-    (nothing is written then) and FeedError when the work cannot be done."""
+            excludes=(), progress=None, delta_level=DEFAULT_DELTA_LEVEL, key=None,
+            expires_days=signing.DEFAULT_EXPIRES_DAYS):
+    """Publishes CLIENT into FEED, signing the manifest with KEY (a private key of
+    signing.load_private_key) when given. Raises Refused for input the launcher would
+    refuse (nothing is written then) and FeedError when the work cannot be done."""
     problem = rules.version_problem(version)
     if problem:
         raise Refused("the version %r %s" % (version, problem))
@@ -465,10 +499,26 @@ def publish(client, feed, version, executable=None, base=None, jobs=1,
         if problem:
             raise FeedError("internal check failed: " + problem)
         outcome.key = written.key
-        outcome.changed = write_manifests(feed, body, progress)
+        signer = ManifestSigner(feed, key, expires_days) if key is not None else None
+        outcome.changed = write_manifests(feed, body, progress, signer)
+        if signer is not None:
+            outcome.signature, outcome.signed = signer.signature, signer.written
+        elif outcome.changed and (feed / MANIFEST_SIGNATURE).exists():
+            progress.note("%s now names other bytes than the manifest: publish with --key "
+                          "or run resign" % MANIFEST_SIGNATURE)
         if outcome.changed:
             record_history(feed, body)
     return outcome
+
+
+def resign(feed, key, expires_days=signing.DEFAULT_EXPIRES_DAYS):
+    """A new sequence and expiry for the live manifest's signature; the manifest stays as
+    it is. Takes the feed's lock so that it never signs a manifest being replaced."""
+    plain = Path(feed) / MANIFEST
+    if not plain.is_file():
+        raise FeedError("there is no %s in %s: publish first" % (MANIFEST, feed))
+    with FeedLock(feed):
+        return signing.sign_file(key, "manifest", plain, expires_days)
 
 
 def summary(outcome):
@@ -481,4 +531,9 @@ def summary(outcome):
         lines.append("delta package upd/%s: %d append, %d full" % (
             outcome.delta_location, kinds.count("append"), kinds.count("full")))
     lines.append("manifest key %s" % outcome.key)
+    signature = outcome.signature
+    if signature is not None:
+        lines.append("%s: key %s, sequence %d, expires %s%s" % (
+            MANIFEST_SIGNATURE, signature.key, signature.sequence, signature.expires,
+            "" if outcome.signed else " (valid, kept)"))
     return "\n".join(lines)

@@ -2,14 +2,15 @@
 
 Schema 1 names the launcher executable; schema 2 adds the updater component. Everything a
 launcher would refuse (build text, sizes, the program image, the addresses) is refused
-here first, so a descriptor that is written is one that launchers take.
+here first, so a descriptor that is written is one that launchers take. With a key, OUT.sig
+signs it.
 """
 
 import hashlib
 import json
 from pathlib import Path
 
-from . import rules
+from . import rules, signing
 from .errors import Refused
 from .fsutil import write_atomic
 
@@ -56,5 +57,12 @@ def descriptor(launcher, build, url, updater=None, updater_url=None, updater_bui
     return text
 
 
-def write_release(out, text):
+def write_release(out, text, key=None, expires_days=signing.DEFAULT_EXPIRES_DAYS):
+    """Writes OUT, and OUT.sig before it when a key is given (as for the manifest: whoever
+    has the new descriptor finds its signature there). Returns the Signature or None."""
+    signature = None
+    if key is not None:
+        signature = signing.sign_bytes(key, "release", text, signing.signature_path(out),
+                                       expires_days)
     write_atomic(out, text)
+    return signature

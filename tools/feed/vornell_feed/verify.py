@@ -10,13 +10,14 @@ import gzip
 import hashlib
 import posixpath
 import threading
+import time
 import urllib.error
 import urllib.request
 import zlib
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
-from . import blobs, delta, manifest, rules
+from . import blobs, delta, manifest, rules, signing
 from .fsutil import BLOCK, COMPRESSED_MANIFEST, MANIFEST, UPDATE_FOLDER, blob_path
 
 
@@ -273,8 +274,54 @@ def check_delta(source, document, report, progress, jobs):
     progress.end()
 
 
-def verify(place, progress, jobs=1):
-    """Returns (problems, the manifest when it could be read)."""
+def check_signature_file(source, relative, data, kind, trusted, report):
+    """The document's .sig as launchers check it. trusted maps key ids to public keys;
+    without it everything but the signature itself is checked."""
+    relative += signing.SUFFIX
+    name = source.name(relative)
+    try:
+        text = read_limited(source, relative, signing.LARGEST_SIGNATURE)
+    except Missing:
+        if trusted is not None:
+            report.problem("there is no %s: the %s is not signed" % (name, kind))
+        else:
+            report.note("no %s: the %s is not signed" % (name, kind))
+        return
+    except ValueError:
+        report.problem("%s is over %d bytes" % (name, signing.LARGEST_SIGNATURE))
+        return
+    except OSError as error:
+        report.problem("%s: %s" % (name, error))
+        return
+    problems = signing.check_signature(text, data, kind, trusted, time.time())
+    for problem in problems:
+        report.problem("%s: %s" % (name, problem))
+    if trusted is None:
+        report.note("%s: the signature itself was not checked (no --trust given)" % name)
+    elif not problems:
+        signature = signing.read_signature(text)
+        report.note("%s: signed by the key %s, sequence %d, expires %s" % (
+            name, signature.key, signature.sequence, signature.expires))
+
+
+def verify_release(path, trusted, progress):
+    """The problems of a release descriptor's signature."""
+    path = Path(path)
+    source = FolderSource(path.parent)
+    report = Report(progress)
+    try:
+        data = read_limited(source, path.name, rules.LARGEST_DESCRIPTOR)
+    except Missing:
+        return ["there is no %s" % path]
+    except (ValueError, OSError) as error:
+        return ["%s: %s" % (path, error)]
+    check_signature_file(source, path.name, data, "release", trusted, report)
+    return report.problems
+
+
+def verify(place, progress, jobs=1, trusted=None):
+    """Returns (problems, the manifest when it could be read). trusted: the key ids and
+    public keys the manifest's signature must be made with (None: not checked)."""
     source = source_of(place)
     report = Report(progress)
     try:
@@ -287,6 +334,7 @@ def verify(place, progress, jobs=1):
         return ["%s: %s" % (source.name(MANIFEST), error)], None
     check_metadata(head, body, report)
     check_compressed_copy(source, head, body, report)
+    check_signature_file(source, MANIFEST, body, "manifest", trusted, report)
 
     listed = [f for f in document.files if f.size <= rules.LARGEST_BLOB_FILE]
     progress.begin("checking blobs", len(listed))
