@@ -1,5 +1,6 @@
 // The delta package's state on disk: the journal that recovery reads (with recovery run on
 // a scratch client), and the rebase state whose receipt verification trusts.
+#include <functional>
 #include <optional>
 #include <set>
 
@@ -132,6 +133,35 @@ class DeltaJournalTarget {
     bool changed_ = true;
 };
 
+// Re-seals half of the mutated documents at their gates, so that the logic behind them is
+// fuzzed too: `seal` repairs what a mutation almost never keeps whole.
+void reseal_json(std::string& input, Prng& rng, const std::function<void(json&)>& seal) {
+    if (rng.one_in(2)) {
+        return;
+    }
+    json document = json::parse(input, nullptr, false);
+    if (!document.is_object()) {
+        return;
+    }
+    try {
+        seal(document);
+        input = document.dump(rng.one_in(2) ? 2 : -1);
+    } catch (const std::exception&) {
+        // Text that cannot be written again stays as the mutation made it.
+    }
+}
+
+// The journal: its manifest digest follows its manifest text, and its root is the client's.
+void reseal_journal(std::string& input, Prng& rng, const std::string& root) {
+    reseal_json(input, rng, [&](json& journal) {
+        const auto text = journal.find("manifest_text");
+        if (text != journal.end() && text->is_string()) {
+            journal["manifest_sha256"] = sha256_string(text->get<std::string>());
+        }
+        journal["root"] = root;
+    });
+}
+
 // --- the rebase state ------------------------------------------------------------------------
 
 constexpr const char* state_key =
@@ -171,21 +201,41 @@ std::string read_rebase_state(ScratchClient& scratch, const std::string& input) 
     return receipt.empty() ? "ignored" : std::string();
 }
 
+// The state: its checksum, and mostly the root, manifest key and package it is read for.
+void reseal_rebase_state(std::string& input, Prng& rng, const std::string& root) {
+    const bool ours = !rng.one_in(4);
+    reseal_json(input, rng, [&](json& state) {
+        state.erase("checksum");
+        if (ours) {
+            state["root"] = root;
+            state["manifest_key"] = state_key;
+            state["delta_sha256"] = delta_sha;
+        }
+        state["checksum"] = sha256_string(compact_json(state));
+    });
+}
+
 }  // namespace
 
 void add_delta_state_targets(std::vector<Target>& targets, ScratchClient& scratch) {
     auto journal = std::make_shared<DeltaJournalTarget>(scratch);
-    targets.push_back({.name = "delta_journal",
-                       .seeds = journal->seeds(),
-                       .read = [journal](const std::string& input, Prng& rng) {
-                           return (*journal)(input, rng);
-                       }});
-    targets.push_back({.name = "rebase_state",
-                       .seeds = rebase_seeds(scratch),
-                       .policy = {.never_throws = true},
-                       .read = [&scratch](const std::string& input, Prng&) {
-                           return read_rebase_state(scratch, input);
-                       }});
+    const std::string journal_root = to_utf8((scratch.base() / L"delta-client").native());
+    targets.push_back(
+        {.name = "delta_journal",
+         .seeds = journal->seeds(),
+         .finish = [journal_root](std::string& input,
+                                  Prng& rng) { reseal_journal(input, rng, journal_root); },
+         .read = [journal](const std::string& input,
+                           Prng& rng) { return (*journal)(input, rng); }});
+    const std::string state_root = to_utf8(scratch.engine().root.native());
+    targets.push_back(
+        {.name = "rebase_state",
+         .seeds = rebase_seeds(scratch),
+         .policy = {.never_throws = true},
+         .finish = [state_root](std::string& input,
+                                Prng& rng) { reseal_rebase_state(input, rng, state_root); },
+         .read = [&scratch](const std::string& input,
+                            Prng&) { return read_rebase_state(scratch, input); }});
 }
 
 }  // namespace vorn::fuzz

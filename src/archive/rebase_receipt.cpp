@@ -8,6 +8,7 @@
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/json_fields.h"
+#include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
@@ -71,7 +72,7 @@ std::vector<RebasedArchive> read_state(const RebaseReceiptInputs& inputs,
     const json& groups = fields.member(state, "groups");
     if (sha256_string(compact_json(state)) != checksum || !schema.is_number_integer() ||
         schema.get<std::int64_t>() != 1 ||
-        fields.text(fields.member(state, "root")) != to_utf8(inputs.root.native()) ||
+        !is_same_client_folder(fields.text(fields.member(state, "root")), inputs.root) ||
         fields.text(fields.member(state, "manifest_key")) != manifest_key ||
         fields.text(fields.member(state, "delta_sha256")) != delta_sha256 || !groups.is_array() ||
         groups.size() > most_groups) {

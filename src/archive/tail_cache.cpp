@@ -1,5 +1,9 @@
 #include "archive/tail_cache.h"
 
+#include <set>
+#include <string>
+#include <vector>
+
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
@@ -39,12 +43,17 @@ fs::path ensure_tail(const DeltaSource& source, const Manifest& manifest,
                      const delta::Payload& payload) {
     // A link where the cache file belongs is refused as a damaged cache, below.
     const fs::path tail = resolve_relative_path(
-        source.state_dir, "archive-tails-v1/" + payload.raw.sha256 + ".bin", LinkCheck::skip);
+        source.state_dir, std::string(tail_cache_folder) + "/" + payload.raw.sha256 + ".bin",
+        LinkCheck::skip);
     require_local_path_length(tail);
     if (file_exists(tail)) {
-        if (!is_plain_file(tail) || client_file_size(tail) != payload.raw.bytes ||
+        if (!is_plain_file(tail)) {
+            fail_cache();
+        }
+        if (client_file_size(tail) != payload.raw.bytes ||
             source.hash_file(tail, tail.filename().native(), checksum_title) !=
                 payload.raw.sha256) {
+            discard_damaged_cache_file(tail);  // the next run inflates it again
             fail_cache();
         }
         return tail;
@@ -62,6 +71,14 @@ fs::path ensure_tail(const DeltaSource& source, const Manifest& manifest,
                             L"Не удалось сохранить данные архива. Проверка остановлена.", error);
     }
     return tail;
+}
+
+void keep_only_package_tails(const fs::path& state_dir, const DeltaManifest* package) noexcept {
+    std::set<std::string> named;
+    for (const DeltaEntry& entry : package ? package->entries : std::vector<DeltaEntry>{}) {
+        named.insert(entry.payload.raw.sha256);
+    }
+    keep_only_named(state_dir / tail_cache_folder, L".bin", named);
 }
 
 }  // namespace vorn

@@ -46,6 +46,15 @@ std::string client_key(const std::filesystem::path& folder) {
     return sha256_bytes(utf16le);
 }
 
+bool is_same_client_folder(const std::string& recorded, const std::filesystem::path& folder) {
+    try {
+        const std::wstring text = to_utf16(recorded);
+        return text == folder.native() || (!text.empty() && client_key(text) == client_key(folder));
+    } catch (const std::exception&) {
+        return false;  // not even a path: never this folder
+    }
+}
+
 std::string utc_timestamp() {
     SYSTEMTIME now{};
     GetSystemTime(&now);

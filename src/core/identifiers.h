@@ -16,6 +16,11 @@ std::string random_hex(std::size_t count);
 // A-Z folded, so C:\Games\Client, c:/games/client/ and C:\Games\Client\\ share a key.
 std::string client_key(const std::filesystem::path& folder);
 
+// True when `recorded` (a folder as a state file wrote it, UTF-8) names `folder`: the same
+// text, or the same client key however either was spelled (a short name, another case).
+// False for text that is no path. Never throws.
+bool is_same_client_folder(const std::string& recorded, const std::filesystem::path& folder);
+
 // "YYYY-MM-DDTHH:MM:SSZ" from GetSystemTime.
 std::string utc_timestamp();
 

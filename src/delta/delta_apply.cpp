@@ -226,7 +226,7 @@ fs::path create_run_folder(const DeltaRoots& roots, const std::string& id) {
 // folder, so a failure in between takes the folder away again.
 void begin_run(const DeltaRoots& roots, const fs::path& folder, const DeltaJournal& journal) {
     try {
-        write_text_file_atomic(folder / L"owner.json", owner_text(roots, journal));
+        write_text_file_atomic(folder / L"owner.json", owner_text(journal));
         write_delta_journal(roots, journal);
     } catch (...) {
         if (!fs::exists(roots.journal_path)) {
@@ -255,6 +255,7 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
                std::vector<DeltaPlanItem> items, const ResolvedPayloads& payloads,
                const DeltaProgress& progress) {
     DeltaJournal journal{.id = random_hex(16),
+                         .root = roots.root_utf8,
                          .manifest_sha256 = manifest.manifest_sha256,
                          .manifest_text = manifest.manifest_text,
                          .phase = DeltaPhase::staging,

@@ -149,6 +149,9 @@ fs::path resolve_delta_path(const fs::path& folder, const std::string& entry_pat
 void move_delta_file(const fs::path& from, const fs::path& to, bool replace) {
     std::error_code ignored;
     fs::create_directories(to.parent_path(), ignored);
+    if (replace) {
+        clear_read_only(to);  // a read-only file is replaced like any other
+    }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExW(long_path(from).c_str(), long_path(to).c_str(), flags)) {
         fail_delta_io("delta_replace", GetLastError());
@@ -156,6 +159,9 @@ void move_delta_file(const fs::path& from, const fs::path& to, bool replace) {
 }
 
 void delete_delta_file(const fs::path& path) {
+    // A backup keeps the attributes of the live file it was: a read-only one must still go,
+    // or cleanup would stop on it in this run and in every recovery after it.
+    clear_read_only(path);
     if (!DeleteFileW(long_path(path).c_str())) {
         fail_delta_io("delta_delete", GetLastError());
     }

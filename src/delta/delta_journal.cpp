@@ -5,6 +5,7 @@
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/json_fields.h"
+#include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
@@ -89,10 +90,10 @@ fs::path run_folder(const DeltaRoots& roots, const std::string& id) {
     return resolve_relative_path(roots.root, to_utf8(delta_work_name) + "/" + id, LinkCheck::skip);
 }
 
-std::string owner_text(const DeltaRoots& roots, const DeltaJournal& journal) {
+std::string owner_text(const DeltaJournal& journal) {
     const Json owner = {
         {"id", journal.id},
-        {"root", roots.root_utf8},
+        {"root", journal.root},
         {"manifest_sha256", journal.manifest_sha256},
         {"entries_sha256", sha256_string(compact_json(entries_json(journal.items)))}};
     return owner.dump(2, ' ', false, Json::error_handler_t::strict) + "\n";
@@ -100,7 +101,7 @@ std::string owner_text(const DeltaRoots& roots, const DeltaJournal& journal) {
 
 void write_delta_journal(const DeltaRoots& roots, const DeltaJournal& journal) {
     write_json_file(roots.journal_path, {{"schema", delta_journal_schema},
-                                         {"root", roots.root_utf8},
+                                         {"root", journal.root},
                                          {"id", journal.id},
                                          {"manifest_sha256", journal.manifest_sha256},
                                          {"manifest_text", journal.manifest_text},
@@ -120,12 +121,13 @@ StoredJournal parse_delta_journal(const DeltaRoots& roots, ByteView bytes) {
     const Json document = parse_json_bytes(bytes, "parse_json");
     schema_fields.expect_keys(
         document, {"schema", "root", "id", "manifest_sha256", "manifest_text", "phase", "entries"});
-    if (journal_fields.text(journal_fields.member(document, "schema")) != delta_journal_schema ||
-        journal_fields.text(journal_fields.member(document, "root")) != roots.root_utf8) {
-        fail_delta("delta_journal");
-    }
     StoredJournal stored;
     DeltaJournal& journal = stored.journal;
+    journal.root = journal_fields.text(journal_fields.member(document, "root"));
+    if (journal_fields.text(journal_fields.member(document, "schema")) != delta_journal_schema ||
+        !is_same_client_folder(journal.root, roots.root)) {
+        fail_delta("delta_journal");
+    }
     journal.id = journal_fields.text(journal_fields.member(document, "id"), 32);
     if (journal.id.size() != 32 || !is_lower_hex(journal.id)) {
         fail_delta("delta_journal");
@@ -146,7 +148,7 @@ StoredJournal parse_delta_journal(const DeltaRoots& roots, ByteView bytes) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         journal.items.push_back(read_item(entries[i], stored.manifest.entries[i]));
     }
-    stored.owner_text = owner_text(roots, journal);
+    stored.owner_text = owner_text(journal);
     journal.phase = read_phase(document);
     return stored;
 }

@@ -42,6 +42,9 @@ struct DeltaPlanItem {
 
 struct DeltaJournal {
     std::string id;  // 32 lower-case hex digits
+    // The client folder as the run first wrote it: a later run may name the same folder
+    // another way (a short name, another case), and the owner file keeps this spelling.
+    std::string root;
     std::string manifest_sha256;
     std::string manifest_text;
     DeltaPhase phase = DeltaPhase::staging;
@@ -61,7 +64,7 @@ struct StoredJournal {
 std::filesystem::path run_folder(const DeltaRoots& roots, const std::string& id);
 
 // The owner file's text: id, root, manifest digest and the digest of the compact entries.
-std::string owner_text(const DeltaRoots& roots, const DeltaJournal& journal);
+std::string owner_text(const DeltaJournal& journal);
 
 // Rewrites the whole journal atomically.
 void write_delta_journal(const DeltaRoots& roots, const DeltaJournal& journal);

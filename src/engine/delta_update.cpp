@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "archive/tail_cache.h"
 #include "core/text.h"
 #include "delta/delta_apply.h"
 #include "delta/delta_recovery.h"
@@ -10,6 +11,7 @@
 #include "engine/delta_progress_view.h"
 #include "engine/subsystem_inputs.h"
 #include "engine/update_engine.h"
+#include "engine/verification.h"
 
 namespace vorn {
 namespace {
@@ -33,8 +35,9 @@ void recover_interrupted_delta(UpdateEngine& engine) {
 
 void apply_delta_package(UpdateEngine& engine, const Manifest& manifest,
                          const DeltaManifest& delta) {
-    const Overrides overrides =
-        load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta.manifest_sha256);
+    // What verification accepts, the package keeps: a rebuilt archive, the pinned updater,
+    // and a surfaces.pck that carries the player's installed icons.
+    const Overrides overrides = updater_overrides(engine, manifest, delta);
     const DeltaRootInputs inputs = delta_root_inputs(engine);
     if (plan_delta(inputs, delta, overrides, delta_progress(engine)).up_to_date) {
         return;
@@ -44,6 +47,11 @@ void apply_delta_package(UpdateEngine& engine, const Manifest& manifest,
         return cached_payload(source, manifest, payload);
     };
     apply_delta(inputs, delta, payloads, delta_progress(engine), overrides);
+}
+
+void keep_only_package_caches(const UpdateEngine& engine, const DeltaManifest* package) noexcept {
+    keep_only_package_payloads(engine.cache_dir, package);
+    keep_only_package_tails(engine.cache_dir, package);
 }
 
 std::vector<ManifestFile> files_outside_package(const std::vector<ManifestFile>& mismatches,

@@ -25,8 +25,9 @@ const JsonFields layout_fields("transaction_state",
                                L"Неизвестное размещение временных файлов обновления.");
 
 TransactionLayout read_layout(const json& journal) {
+    // Older builds wrote no layout, and some an empty one: both mean the legacy folder.
     const json* layout = layout_fields.find(journal, "layout");
-    if (layout == nullptr) {
+    if (layout == nullptr || layout_fields.text(*layout).empty()) {
         return TransactionLayout::legacy;
     }
     if (layout_fields.text(*layout) != transaction_layout) {

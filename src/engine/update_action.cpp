@@ -97,6 +97,7 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     // The receipt's write also removes the marker and sets clean once nothing is left to
     // repair.
     write_installed_receipt(engine, plan.manifest);
+    keep_only_package_caches(engine, plan.delta ? &*plan.delta : nullptr);
     if (const auto failure = refresh_guild_icons(engine)) {
         return icons_unavailable_view(engine, *failure);
     }

@@ -29,15 +29,45 @@ std::string icon_name(const PckIndex& index, const char* folded, const char* fre
 // Everything after the copied data: the kept records as they were, the two new records,
 // the footer. Known before the first byte is written, so the header's size is final.
 struct Tail {
+    std::uint64_t data_end = 0;  // the copied data stop here; the new icons follow
     Bytes index;
     Bytes footer;
     std::uint64_t total = 0;
     std::vector<const PckEntry*> kept;
 };
 
+// Where the new icon data may start. The launcher writes the icons last, right before the
+// index: when the old icon data lie there, one after the other up to the index, and no
+// other entry's data reach into them, the new icons take their place and the archive does
+// not grow with every icon version. Otherwise they follow everything, as before.
+std::uint64_t icon_data_start(const PckIndex& index) {
+    std::vector<const PckEntry*> icons;
+    for (const PckEntry& entry : index.entries) {
+        if (is_guild_icon_entry(entry.raw_name)) {
+            icons.push_back(&entry);
+        }
+    }
+    std::sort(icons.begin(), icons.end(),
+              [](const PckEntry* a, const PckEntry* b) { return a->data_offset < b->data_offset; });
+    std::uint64_t end = index.index_offset;
+    for (auto icon = icons.rbegin(); icon != icons.rend(); ++icon) {
+        if ((*icon)->data_offset + (*icon)->stored_size != end ||
+            (*icon)->data_offset < pck_header_size) {
+            return index.index_offset;
+        }
+        end = (*icon)->data_offset;
+    }
+    for (const PckEntry& entry : index.entries) {
+        if (!is_guild_icon_entry(entry.raw_name) && entry.data_offset + entry.stored_size > end) {
+            return index.index_offset;
+        }
+    }
+    return end;
+}
+
 Tail plan_tail(const GuildArchive& source, ByteView dds, ByteView text) {
     const PckIndex& index = source.index;
-    const std::uint64_t dds_at = index.index_offset;
+    const std::uint64_t dds_at = icon_data_start(index);
     const std::uint64_t new_index_at = dds_at + dds.size() + text.size();
     if (new_index_at > largest_guild_archive) {
         fail_limit();
@@ -45,6 +75,7 @@ Tail plan_tail(const GuildArchive& source, ByteView dds, ByteView text) {
     const std::uint64_t footer_at = source.reader.size() - pck_footer_size;
     const Bytes records = source.reader.read(index.index_offset, footer_at - index.index_offset);
     Tail tail;
+    tail.data_end = dds_at;
     for (const PckEntry& entry : index.entries) {
         if (!is_guild_icon_entry(entry.raw_name)) {
             const auto from = records.begin() +
@@ -97,10 +128,10 @@ class HashedOutput {
     Sha256 hash_;
 };
 
-void copy_data(const GuildArchive& source, HashedOutput& output) {
+void copy_data(const GuildArchive& source, std::uint64_t end, HashedOutput& output) {
     Bytes block(copy_block);
-    for (std::uint64_t at = pck_header_size; at < source.index.index_offset;) {
-        const std::uint64_t chunk = std::min(source.index.index_offset - at, copy_block);
+    for (std::uint64_t at = pck_header_size; at < end;) {
+        const std::uint64_t chunk = std::min(end - at, copy_block);
         try {
             source.reader.read(at, block.data(), chunk);
         } catch (const LauncherError& error) {
@@ -118,7 +149,7 @@ std::string write_staged(const GuildArchive& source, const Tail& tail, ByteView 
     Bytes header = source.reader.read(0, pck_header_size);
     put_u32_le(header, 4, tail.total);
     output.write(header);
-    copy_data(source, output);
+    copy_data(source, tail.data_end, output);
     output.write(dds);
     output.write(text);
     output.write(tail.index);

@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -156,6 +158,51 @@ TEST(DeltaApply, AStopAtAnyStepIsUndoneOrFinishedByRecovery) {
     }
     EXPECT_EQ(phases, (std::set<std::string>{"", "STAGING", "STAGED", "PUBLISHING", "COMMITTED",
                                              "CLEANING_COMMITTED"}));
+}
+
+// A read-only live archive is replaced, its backup is cleaned away, and a rollback puts the
+// read-only file back.
+TEST(DeltaApply, AReadOnlyArchiveIsBroughtToItsTargetAndNothingIsLeft) {
+    for (const char* stop : {"", "published"}) {
+        SCOPED_TRACE(stop);
+        DeltaScene scene(package());
+        const fs::path archive = scene.root() / L"element" / L"models.pck";
+        ASSERT_TRUE(SetFileAttributesW(archive.c_str(), FILE_ATTRIBUTE_READONLY));
+        Events events;
+        events.crash_at = stop;
+        try {
+            apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), events.sink(), {});
+        } catch (const std::runtime_error&) {
+            recover_delta(scene.inputs(), {});
+        }
+        EXPECT_TRUE(scene.all_at(*stop != '\0'));
+        EXPECT_TRUE(scene.nothing_left());
+    }
+}
+
+// A launcher started under another spelling of the client folder (here another letter
+// case) takes up the waiting journal, and the first spelling finishes what it began.
+TEST(DeltaApply, AJournalWrittenUnderOneSpellingRecoversUnderAnother) {
+    DeltaScene scene(package());
+    Events crash;
+    crash.crash_at = "published";
+    EXPECT_THROW(apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), crash.sink(), {}),
+                 std::runtime_error);
+    DeltaRootInputs respelled = scene.inputs();
+    std::wstring upper = respelled.root.native();
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](wchar_t c) {
+        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+    });
+    ASSERT_NE(upper, respelled.root.native());
+    respelled.root = upper;
+
+    Events stop;
+    stop.crash_at = "rollback_restored";
+    EXPECT_THROW(recover_delta(respelled, stop.sink()), std::runtime_error);
+    EXPECT_EQ(stop.crash_count, 0) << "the journal was refused before any rollback";
+    recover_delta(scene.inputs(), {});
+    EXPECT_TRUE(scene.all_at(true));
+    EXPECT_TRUE(scene.nothing_left());
 }
 
 // Recovery itself stopped at each of its steps, then run again, until it ends.

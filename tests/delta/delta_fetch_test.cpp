@@ -201,18 +201,25 @@ TEST(PayloadCache, DownloadsOnceThenServesFromCache) {
     EXPECT_EQ(server.requests(fixture.prefix()).size(), first.size());
 }
 
-TEST(PayloadCache, DamagedCacheFileStopsAndStays) {
+// A damaged cache file stops this run with its stage and goes, so the next run fetches it
+// again instead of stopping on it for good.
+TEST(PayloadCache, DamagedCacheFileStopsThisRunOnly) {
     VORN_REQUIRE_LOOPBACK(server);
     EngineFixture fixture(&server);
     serve(fixture);
     const std::string damaged(blob.size(), 'x');
     test::write_raw_file(cache_file(fixture.engine()), damaged);
+    const Manifest& manifest = load(fixture, {listed});
 
-    VORN_EXPECT_ERROR(
-        cached_payload(delta_source(fixture.engine()), load(fixture, {listed}), payload),
-        "delta_payload_cache", L"Сохранённый файл дельты повреждён. Проверка остановлена.");
-    EXPECT_EQ(test::read_raw_file(cache_file(fixture.engine())), damaged);
+    VORN_EXPECT_ERROR(cached_payload(delta_source(fixture.engine()), manifest, payload),
+                      "delta_payload_cache",
+                      L"Сохранённый файл дельты повреждён. Проверка остановлена.");
     EXPECT_TRUE(server.requests(fixture.prefix()).empty());
+    EXPECT_FALSE(std::filesystem::exists(cache_file(fixture.engine())));
+
+    EXPECT_EQ(
+        test::read_raw_file(cached_payload(delta_source(fixture.engine()), manifest, payload)),
+        blob);
 }
 
 }  // namespace

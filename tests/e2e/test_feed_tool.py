@@ -5,6 +5,7 @@ accepted by the check action, and brings an old client to the new version by its
     VORN_BUILD_DIR=build python3 tests/e2e/test_feed_tool.py
 """
 
+import json
 import os
 import random
 import re
@@ -151,6 +152,47 @@ class FeedToolRoundTrip(unittest.TestCase):
         self.assertFalse((root / ".vorn-delta-journal-v1.json").exists())
         self.assertEqual(self.run_ok("check")["title"], "Проверка завершена")
         self.assertEqual(self.run_ok("update")["detail"], "Все файлы уже актуальны.")
+
+    def publish_version(self, files, version, base):
+        """Publishes a client folder of its own (the player's stays as it is) against the
+        previous version's folder; returns (the new folder, the manifest)."""
+        folder = self.scene.dir / ("client-" + version)
+        for path, data in dict(files, **self.scene.client.game_files()).items():
+            (folder / path).parent.mkdir(parents=True, exist_ok=True)
+            (folder / path).write_bytes(data)
+        return folder, self.scene.feed.publish_folder(folder, version, "--base", base,
+                                                      "--delta-min-size", "64K")
+
+    def test_a_player_with_icons_gets_a_grown_surfaces_archive(self):
+        self.run_ok("update")  # version 1, and the icons patched into surfaces.pck
+        icons = harness.pck_images.dds_of(8, 4, harness.guild_pixels(0))
+        self.assertEqual(self.scene.surfaces_entries()[b"surfaces\\iconset\\iconlist_guild.dds"],
+                         icons)
+        grown_surfaces = harness.FOREIGN_SURFACES + [(b"surfaces\\bulk.dds", noise(200000, 11))]
+        files = dict(self.scene.files)
+        files[harness.SURFACES] = harness.pck_images.write_pck(grown_surfaces,
+                                                               LAUNCHER.pck_keys())
+        self.publish_version(files, "2", self.scene.feed.source)
+
+        result = self.run_ok("update")
+        self.assertEqual((result["title"], result["client_version"]), ("Клиент готов к игре", "2"))
+        entries = self.scene.surfaces_entries()
+        self.assertEqual(entries[b"surfaces\\bulk.dds"], grown_surfaces[-1][1])
+        self.assertEqual(entries[b"surfaces\\iconset\\iconlist_guild.dds"], icons)
+
+    def test_the_caches_keep_only_the_current_package(self):
+        files = {"element/models.pck": archive(noise(300000, 20))}
+        self.use(files, version="1")
+        base = self.scene.feed.source
+        for version in range(2, 7):
+            files = {"element/models.pck": grown(files["element/models.pck"],
+                                                 noise(70000, 20 + version))}
+            base, document = self.publish_version(files, str(version), base)
+            self.assertEqual(self.run_ok("update")["client_version"], str(version))
+        package = json.loads((self.scene.feed.root / "upd" / document["delta"]["url"]).read_text())
+        named = {e["payload"]["compressed"]["sha256"] + ".zlib" for e in package["files"]}
+        cached = {p.name for p in (self.scene.cache / "delta-payloads-v1").iterdir()}
+        self.assertEqual(cached, named | {name + ".download.lock" for name in named})
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 #include "guild/guild_state.h"
 #include "guild/png_to_dds.h"
 #include "guild_set.h"
+#include "support/delta_document.h"
 #include "support/launcher_error_assert.h"
 
 namespace vorn {
@@ -114,6 +115,25 @@ TEST_F(GuildIcons, UpdateInstallsTheSetAndEveryLaterCheckAcceptsIt) {
     EXPECT_EQ(run_engine_action(fixture.engine(), Action::check).title, L"Проверка завершена");
 }
 
+// Each new set takes the place of the icons the launcher wrote last, right before the index:
+// twenty versions leave the archive at the size of the first.
+TEST_F(GuildIcons, TwentyIconVersionsDoNotGrowTheArchive) {
+    VORN_REQUIRE_LOOPBACK(server);
+    test::EngineFixture fixture(&server);
+    set_up(fixture);
+    run_engine_action(fixture.engine(), Action::icons);
+    const std::size_t first = surfaces(fixture).size();
+    for (int version = 2; version <= 20; ++version) {
+        const std::string stamp = std::to_string(version);
+        fixture.serve_guild("klan/", stamp, test::guild_list, test::guild_png(version));
+        run_engine_action(fixture.engine(), Action::icons);
+        ASSERT_EQ(state(fixture)->version, stamp);
+        ASSERT_EQ(surfaces(fixture).size(), first) << version;
+    }
+    expect_icons(surfaces(fixture), test::guild_png(20));
+    EXPECT_EQ(run_engine_action(fixture.engine(), Action::check).title, L"Проверка завершена");
+}
+
 TEST_F(GuildIcons, AnArchiveChangedByAnotherProgramBecomesTheNewBase) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
@@ -192,6 +212,34 @@ TEST_F(GuildIcons, RefusalsChangeNothing) {
     fs::remove(fixture.root() / L"element" / L"surfaces.pck");
     VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::icons), "guild_pck_missing",
                       L"Не найден архив surfaces.pck. Обновите полный клиент.");
+}
+
+// A current client whose package replaces surfaces.pck whole keeps its icons: the apply
+// accepts the patched archive as verification does, even when the icon host is down.
+TEST_F(GuildIcons, APackagedSurfacesArchiveKeepsTheInstalledIcons) {
+    VORN_REQUIRE_LOOPBACK(server);
+    test::EngineFixture fixture(&server);
+    set_up(fixture);
+    const test::DeltaDocument package =
+        test::delta_document({{"element/surfaces.pck", original_surfaces, original_surfaces}});
+    for (const auto& [name, stored] : package.payloads) {
+        test::write_raw_file(fixture.feed_dir() / L"blobs" / fs::path(name).make_preferred(),
+                             stored);
+    }
+    test::write_raw_file(fixture.feed_dir() / L"blobs" / L"delta.json", package.text);
+    json manifest = test::manifest_of(
+        {{"element/a.pck", "alpha"}, {"element/surfaces.pck", original_surfaces}});
+    manifest["delta"] = {{"url", "delta.json"},
+                         {"sha256", sha256_string(package.text)},
+                         {"size", package.text.size()}};
+    fixture.publish(manifest);
+
+    EXPECT_EQ(run_engine_action(fixture.engine(), Action::update).title, L"Клиент готов к игре");
+    const std::string patched = surfaces(fixture);
+    ASSERT_NE(patched, original_surfaces);
+    fs::remove_all(fixture.feed_dir() / L"klan");
+    run_engine_action(fixture.engine(), Action::update);
+    EXPECT_EQ(surfaces(fixture), patched);
 }
 
 TEST_F(GuildIcons, AnUpdateWhoseIconsFailStillEndsVerified) {

@@ -171,18 +171,27 @@ TEST(Recovery, DeletesNewFilesThatArrivedAndKeepsTheirFolders) {
     EXPECT_TRUE(file_exists(client.engine().marker_path));  // the update clears it
 }
 
+// Older builds wrote no layout, or an empty one.
 TEST(Recovery, RollsBackTheOlderLayout) {
-    CrashedClient client(pair, "all_published", 1);
-    const fs::path legacy_parent = client.fixture.root() / L".vornell-transactions";
-    fs::create_directories(legacy_parent);
-    fs::rename(client.folder, legacy_parent / to_utf16(client.id));
-    client.edit_journal([](json& journal) { journal.erase("layout"); });
+    for (const bool empty : {false, true}) {
+        CrashedClient client(pair, "all_published", 1);
+        const fs::path legacy_parent = client.fixture.root() / L".vornell-transactions";
+        fs::create_directories(legacy_parent);
+        fs::rename(client.folder, legacy_parent / to_utf16(client.id));
+        client.edit_journal([&](json& journal) {
+            if (empty) {
+                journal["layout"] = "";
+            } else {
+                journal.erase("layout");
+            }
+        });
 
-    recover_transaction(client.engine());
-    EXPECT_EQ(client.fixture.content_of("element/a.pck"), "a old");
-    EXPECT_EQ(client.fixture.content_of("element/b.pck"), "b old");
-    EXPECT_FALSE(file_exists(client.engine().transaction_path));
-    EXPECT_FALSE(fs::exists(legacy_parent));
+        recover_transaction(client.engine());
+        EXPECT_EQ(client.fixture.content_of("element/a.pck"), "a old") << empty;
+        EXPECT_EQ(client.fixture.content_of("element/b.pck"), "b old");
+        EXPECT_FALSE(file_exists(client.engine().transaction_path));
+        EXPECT_FALSE(fs::exists(legacy_parent));
+    }
 }
 
 TEST(Recovery, EmptyEntriesRemoveJournalAndFolder) {

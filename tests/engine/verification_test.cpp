@@ -291,6 +291,19 @@ TEST(VerificationRebaseReceipt, OnlyAnIntactStateForThisManifestCounts) {
     EXPECT_EQ(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta),
               (Overrides{{"element/gfx.pck", digest_of("gfx rebuilt")}}));
 
+    // Written by a launcher started under another spelling of the same folder.
+    json respelled = read_json_file(state, largest_rebase_state);
+    std::string root = respelled["root"];
+    std::transform(root.begin(), root.end(), root.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    ASSERT_NE(root, respelled["root"]);
+    respelled["root"] = root;
+    respelled.erase("checksum");
+    respelled["checksum"] = sha256_string(compact_json(respelled));
+    write_json_file(state, respelled);
+    EXPECT_EQ(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta).size(), 1u)
+        << "the same folder, spelled otherwise";
+
     json edited = read_json_file(state, largest_rebase_state);
     edited["groups"][0]["changed_members"] = 2;
     write_json_file(state, edited);

@@ -7,9 +7,12 @@ import json
 import struct
 import unittest
 import zlib
+from pathlib import Path
+from unittest import mock
 
 from feedtest import FeedCase, compressible, noise
-from vornell_feed import delta, rules
+from vornell_feed import blobs, delta, publish, rules
+from vornell_feed.errors import Refused
 from vornell_feed.fsutil import UPDATE_FOLDER
 from vornell_feed.progress import Progress
 
@@ -156,6 +159,52 @@ class PublishedPackage(FeedCase):
         code, _, err = self.tool("publish", client, self.feed, "--version", "3", "--base", base)
         self.assertEqual(code, 3, err)
         self.assertIn("only as an append", err)
+
+    def test_grown_guild_icon_archive_gets_a_full_entry(self):
+        # Launchers patch guild icons into it, so an append would find no player's base;
+        # the archive grown beside it still gets one.
+        old, new, icons = self.old, self.new, archive(noise(150000, 5))
+        for name in ("element/surfaces.pck", "element/Surfaces.PCK"):
+            with self.subTest(name):
+                self.feed = self.dir / ("feed-" + name[8:])
+                self.old = {**old, name: icons}
+                self.new = {**new, name: grown(icons, compressible(70000, 1))}
+                _, entries, raw = self.publish_pair()
+                entry = entries[name]
+                self.assertEqual((entry["operation"], entry["base"], entry["patch_header"]),
+                                 ("full", None, None))
+                self.assertEqual(self.payload(entry), self.new[name])
+                self.assertEqual(entries["element/models.pck"]["operation"], "append")
+                self.assertEqual([p["path"] for p in raw["required_base_profile"]],
+                                 ["element/models.pck"])
+                self.assert_verified()
+
+    def test_guild_icon_archive_over_512_mib_is_refused(self):
+        size = rules.LARGEST_BLOB_FILE + 1
+        base = self.client("old", {})
+        client = self.client("new", {})
+        for root, length in ((base, size - 100), (client, size)):
+            with open(root / "element/Surfaces.pck", "wb") as out:
+                out.write(archive(b"", length))
+                out.truncate(length)  # sparse, so nothing large is written
+        # Refused from its size alone: neither copy is read, with or without the base.
+        with mock.patch.object(blobs, "hash_file", side_effect=AssertionError("hashed")), \
+                mock.patch.object(delta, "compare", side_effect=AssertionError("compared")):
+            for extra in ((), ("--base", base)):
+                with self.subTest(extra=extra):
+                    code, _, err = self.tool("publish", client, self.feed, "--version", "2",
+                                             *extra)
+                    self.assertEqual(code, 3, err)
+                    self.assertIn("element/Surfaces.pck holds %d bytes" % size, err)
+                    self.assertIn("guild icons", err)
+                    self.assertFalse(self.feed.exists())
+
+        game = publish.ClientFile("element/elementclient.exe", Path(), 4096)
+        at_limit = publish.ClientFile("element/surfaces.pck", Path(), rules.LARGEST_BLOB_FILE)
+        publish.check_client([game, at_limit], rules.DEFAULT_EXECUTABLE, True, QUIET)
+        at_limit.size += 1
+        with self.assertRaisesRegex(Refused, "at most 512 MiB"):
+            publish.check_client([game, at_limit], rules.DEFAULT_EXECUTABLE, True, QUIET)
 
 
 class PackageLimits(unittest.TestCase):

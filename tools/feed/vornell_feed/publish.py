@@ -125,6 +125,11 @@ def check_client(files, executable, has_base, progress):
         if file.size > rules.LARGEST_DELTA_FILE:
             raise Refused("%s holds %d bytes; the launcher takes files up to %d bytes" % (
                 file.path, file.size, rules.LARGEST_DELTA_FILE))
+        if file.size > rules.LARGEST_BLOB_FILE and rules.is_guild_icon_archive(file.path):
+            raise Refused("%s holds %d bytes; it can reach players only whole (launchers "
+                          "patch guild icons into it, so no player's copy can be the base of "
+                          "an append), and a whole file holds at most 512 MiB" % (
+                              file.path, file.size))
         if file.size > rules.LARGEST_BLOB_FILE and not has_base:
             raise Refused("%s is over 512 MiB: such files reach players only through a delta "
                           "package; publish with --base OLD_CLIENT" % file.path)
@@ -279,13 +284,16 @@ def _delta_task(file, target, base_root, workdir, level, progress):
                 progress.add(files=1)
                 return None
             start = file.size  # unchanged, but it must be covered: an empty tail
-        elif change is not None and change.kind == "append":
+        elif change is not None and change.kind == "append" and \
+                not rules.is_guild_icon_archive(file.path):
             start = change.base_size
         else:
             if file.size > rules.LARGEST_BLOB_FILE:
                 raise Refused("%s is over 512 MiB and is not the base's copy with bytes "
                               "appended: the launcher can deliver it only as an append" %
                               file.path)
+            # A grown guild icon archive comes here too: launchers refuse an append to
+            # their copy, which holds the guild icons and so is never the base.
             change, start, prefix = None, 0, None
         if file.size - start > rules.LARGEST_PAYLOAD:
             raise Refused("%s grew by %d bytes since the base; a delta payload holds at most "

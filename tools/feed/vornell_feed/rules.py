@@ -19,6 +19,9 @@ LONGEST_VERSION = 31
 DEFAULT_EXECUTABLE = "element/elementclient.exe"
 GUILD_ICON_LISTS = ("element/userdata/usericon/iconlist_guild.txt",
                     "element/userdata/usericon/iconlist_guild.png")
+# Launchers rebuild this archive with the guild icons after every update, so no player's
+# copy equals the published one: it can never be the base of an append.
+GUILD_ICON_ARCHIVE = "element/surfaces.pck"
 UPDATER_PATH = "element/vornellupdater.exe"
 LAUNCHER_WORK_FOLDER = "element/.vornell-transactions"
 
@@ -67,6 +70,10 @@ def normalize_path(path):
 def path_identity(path):
     """Two paths with one identity are one file on the player's (case-insensitive) disk."""
     return path.replace("\\", "/").upper()
+
+
+def is_guild_icon_archive(path):
+    return path_identity(path) == path_identity(GUILD_ICON_ARCHIVE)
 
 
 def utf16_length(text):
