@@ -80,6 +80,9 @@ class DeltaJournalTarget {
             changed_ = false;
         }
         ScratchClient::put(root_ / L".vorn-delta-journal-v1.json", input);
+        if (rng.one_in(2)) {
+            own_work_folder(input);
+        }
         changed_ = true;  // recovery may change the client from here on
         try {
             recover_delta(inputs(), {});
@@ -100,6 +103,29 @@ class DeltaJournalTarget {
 
   private:
     fs::path state() const { return scratch_.base() / L"delta-state"; }
+
+    // The laid-out run folder takes the journal's id and an owner file naming the journal:
+    // re-sealed so, a mutated journal that still reads reaches the recovery behind the
+    // owner check (the seeds name runs whose folders later layouts replaced).
+    void own_work_folder(const std::string& input) {
+        try {
+            const StoredJournal stored = parse_delta_journal(
+                resolve_delta_roots(inputs()),
+                ByteView(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
+            const fs::path work = root_ / delta_work_name;
+            for (const auto& run : fs::directory_iterator(work)) {
+                if (run.is_directory() && run.path() != stored.work_folder) {
+                    fs::rename(run.path(), stored.work_folder);
+                    break;
+                }
+            }
+            if (fs::is_directory(stored.work_folder)) {
+                ScratchClient::put(stored.work_folder / L"owner.json", stored.owner_text);
+            }
+        } catch (const std::exception&) {
+            // Refused as it reads: recovery refuses it the same way.
+        }
+    }
     DeltaRootInputs inputs() const { return {root_, state(), std::nullopt}; }
 
     void lay_out(const char* stop_at) {
