@@ -1,6 +1,9 @@
 // Lower-case hexadecimal text of bytes, and the digest text check.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,6 +16,15 @@ std::string to_hex(ByteView bytes);
 
 // The bytes of lower-case hex text of even length (callers check the text first).
 Bytes from_hex(std::string_view text);
+
+// The same into a fixed-size array: exactly 2 * N digits (callers check the text first).
+template <std::size_t N>
+std::array<std::uint8_t, N> hex_array(std::string_view text) {
+    const Bytes bytes = from_hex(text);
+    std::array<std::uint8_t, N> result{};
+    std::copy_n(bytes.begin(), std::min(N, bytes.size()), result.begin());
+    return result;
+}
 
 // Only the digits 0-9 and a-f, upper case refused; an empty text passes.
 bool is_lower_hex(std::string_view text) noexcept;

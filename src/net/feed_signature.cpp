@@ -36,14 +36,6 @@ std::int64_t seconds_of(const FILETIME& time) {
     return (ticks - filetime_of_1970) / filetime_per_second;
 }
 
-template <typename Array>
-Array hex_array(const std::string& text) {
-    const Bytes bytes = from_hex(text);
-    Array result{};
-    std::copy(bytes.begin(), bytes.end(), result.begin());
-    return result;
-}
-
 std::string hex_field(const json& document, const char* key, std::size_t length) {
     const std::string& text = form_fields().text(form_fields().member(document, key));
     if (text.size() != length || !is_lower_hex(text)) {
@@ -140,7 +132,7 @@ FeedSignature parse_feed_signature(ByteView bytes) {
     signature.sha256 = hex_field(document, "sha256", 64);
     signature.size = whole_field(document, "size", largest_signed_document);
     signature.sequence = whole_field(document, "sequence", largest_sequence);
-    signature.signature = hex_array<P256Signature>(hex_field(document, "signature", 128));
+    signature.signature = hex_array<64>(hex_field(document, "signature", 128));
     return signature;
 }
 

@@ -9,19 +9,11 @@
 namespace vorn {
 namespace {
 
-template <typename Array>
-Array array_of(const std::string& hex) {
-    const Bytes bytes = from_hex(hex);
-    Array result{};
-    std::copy(bytes.begin(), bytes.end(), result.begin());
-    return result;
-}
-
 // Made with Python's cryptography package, which signs in DER: r and s written out here.
-const P256PublicKey key = array_of<P256PublicKey>(
+const P256PublicKey key = hex_array<64>(
     "c12e401f0e09a03d447a591f6c566ff60348175b60f743af8da52ce2654273a9"
     "c3dd7ce36a1d9f3489413c6666823a8ff159e891414daf896d216727f39fd406");
-const P256Signature signature = array_of<P256Signature>(
+const P256Signature signature = hex_array<64>(
     "2c3f7bc672e9046fe666641108e9dc328586c46564d5251ae896184d93f96b24"
     "6eafc0bcdc2d749cfdd25d2f72c41d126a51bd2b5fe29d144e130a72d4ae7498");
 const std::string message = "vornell signed message";

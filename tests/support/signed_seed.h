@@ -22,12 +22,9 @@ inline constexpr const char* seed_signature =
     R"(f5613409849a61ed52e05a9d24d4bd65cd844d3217499daafdca7f55b72213f4"})";
 
 inline FeedKey seed_key() {
-    const Bytes point = from_hex(
-        "7de8d3ca48456c1a8f983f4b9bb9a10abd3d3437a22e9255214cb5407806927f"
-        "fb0e9296a1526e1ff15fff31476561fa73e3f1d95a2ecb952c1e49b74cdeb6df");
-    FeedKey key{seed_key_id, {}};
-    std::copy(point.begin(), point.end(), key.key.begin());
-    return key;
+    return {seed_key_id,
+            hex_array<64>("7de8d3ca48456c1a8f983f4b9bb9a10abd3d3437a22e9255214cb5407806927f"
+                          "fb0e9296a1526e1ff15fff31476561fa73e3f1d95a2ecb952c1e49b74cdeb6df")};
 }
 
 inline ByteView bytes_of(const char* text) {
