@@ -41,7 +41,29 @@ set(VORN_PCK_KEYS_B "{${VORN_PCK_KEY_B1}u, ${VORN_PCK_KEY_B2}u}")
 # The feed's public keys (zero to three, "ID:HEX;ID:HEX" as `vornell-feed keygen` prints
 # them). Empty: the launcher reads the feed unsigned, as before signing existed.
 set(VORN_FEED_KEYS "" CACHE STRING "public keys of the signed feed")
-include(${CMAKE_CURRENT_LIST_DIR}/feed_keys.cmake)
+# The code signer's pins (zero to two SHA-256 of its certificate's SubjectPublicKeyInfo,
+# "HEX;HEX"). Empty: downloaded programs pass the plain signature check, as before.
+set(VORN_SIGNER_PINS "" CACHE STRING "SHA-256 pins of the code-signing public keys")
+include(${CMAKE_CURRENT_LIST_DIR}/trust_values.cmake)
+# The code-signing certificate and key (PEM files). When both are set, the build signs both
+# programs as it links them, so the updater digest the launcher pins is that of the signed
+# file: signing afterwards would change the bytes under the pin.
+set(VORN_CODE_SIGN_CERT "" CACHE FILEPATH "code-signing certificate (PEM)")
+set(VORN_CODE_SIGN_KEY "" CACHE FILEPATH "code-signing private key (PEM)")
+if((VORN_CODE_SIGN_CERT AND NOT VORN_CODE_SIGN_KEY) OR (VORN_CODE_SIGN_KEY AND NOT VORN_CODE_SIGN_CERT))
+  message(FATAL_ERROR "VORN_CODE_SIGN_CERT and VORN_CODE_SIGN_KEY go together")
+endif()
+# vorn_sign_program(target): signs the target's file in place after each link, when a
+# certificate is configured.
+function(vorn_sign_program target)
+  if(VORN_CODE_SIGN_CERT)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${PROJECT_SOURCE_DIR}/cmake/sign_program.sh $<TARGET_FILE:${target}>
+              $<TARGET_FILE:${target}> ${VORN_CODE_SIGN_CERT} ${VORN_CODE_SIGN_KEY}
+      COMMENT "Signing ${target}"
+      VERBATIM)
+  endif()
+endfunction()
 
 set(VORN_GENERATED_INCLUDE ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment_config.h.in

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/feed_keys.h"
+#include "app/trust_values.h"
 #include "app/instance_mutex.h"
 #include "app/launch_options.h"
 #include "app/launcher_worker.h"
@@ -53,6 +53,7 @@ int run(HINSTANCE instance, const LaunchOptions& options) {
                                 : load_local_test_config(options.qa_config_path);
     config.health_token = options.health_token;
     config.feed_keys = deployed_feed_keys();
+    config.signer_pins = deployed_signer_pins();
 
     const InstanceLock lock = acquire_instance_lock(config.root);
     if (lock.already_running) {

@@ -31,7 +31,8 @@ SelfUpdateRun self_update_run(const LauncherConfig& config,
                    .updater_path = config.updater_path,
                    .state_dir = config.cache_dir,
                    // The first accepted build is the updater built with this launcher.
-                   .pinned_updater_sha256 = std::string(accepted_updater_build_list().front())};
+                   .pinned_updater_sha256 = std::string(accepted_updater_build_list().front()),
+                   .signer_pins = config.signer_pins};
     if (config.local_test) {
         run.context.local_test_config = config.local_test_config_path;
     }

@@ -11,7 +11,7 @@ namespace vorn {
 namespace {
 
 // The closed vocabulary of stage codes that a diagnostic report may carry.
-constexpr std::array<std::string_view, 164> known_stage_list = {
+constexpr std::array<std::string_view, 165> known_stage_list = {
     "unknown",
     "winhttp_open",
     "set_timeouts",
@@ -67,6 +67,7 @@ constexpr std::array<std::string_view, 164> known_stage_list = {
     "self_update_version",
     "self_update_missing_component",
     "self_update_signature",
+    "self_update_untrusted_component",
     "self_update_spawn",
     "startup_health",
     "qa_spawn_blocked",

@@ -20,6 +20,9 @@ struct LauncherConfig {
     std::string health_token;   // UTF-8
     // The project's feed keys as the build carries them; none: documents are read unsigned.
     std::vector<FeedKey> feed_keys;
+    // SHA-256 of the project's code-signing public keys as the build carries them; none:
+    // downloaded programs pass the plain signature check.
+    std::vector<std::string> signer_pins;
 
     // The local test mode talks to loopback servers only.
     UrlTrust url_trust() const {

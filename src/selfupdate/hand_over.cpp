@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/identifiers.h"
@@ -10,7 +11,7 @@
 #include "core/sha256.h"
 #include "core/text.h"
 #include "core/unique_handle.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/handover_protocol.h"
 
 namespace vorn {
 namespace {
@@ -55,36 +56,59 @@ std::wstring image_of(HANDLE process) {
                         code);
 }
 
-UniqueKernelHandle start_updater(const fs::path& updater, std::wstring command_line,
-                                 const fs::path& blocked) {
+// The blocked digest and its holder record, taken back on every path that does not end in
+// a confirmed hand-over, a throw included: a digest left blocked would keep the build away.
+class BlockedDigest {
+  public:
+    BlockedDigest(const fs::path& state_dir, const std::string& sha256) : state_dir_(state_dir) {
+        ensure_service_directory(state_dir);
+        record_run_holder(state_dir, GetCurrentProcess());
+        try {
+            write_text_file_atomic(state_dir / blocked_digest_file_name, sha256 + "\r\n");
+        } catch (...) {
+            forget_run_holder(state_dir);
+            throw;
+        }
+    }
+    ~BlockedDigest() {
+        if (!handed_over_) {
+            DeleteFileW(long_path(state_dir_ / blocked_digest_file_name).c_str());
+            forget_run_holder(state_dir_);
+        }
+    }
+    BlockedDigest(const BlockedDigest&) = delete;
+    BlockedDigest& operator=(const BlockedDigest&) = delete;
+    void hand_over() { handed_over_ = true; }  // the updater holds it from now on
+
+  private:
+    fs::path state_dir_;
+    bool handed_over_ = false;
+};
+
+UniqueKernelHandle start_updater(const fs::path& updater, std::wstring command_line) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(updater.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         updater.parent_path().c_str(), &startup, &process)) {
-        const DWORD error = GetLastError();
-        DeleteFileW(long_path(blocked).c_str());
         throw LauncherError("self_update_spawn",
-                            L"Не удалось запустить отдельный компонент обновления.", error);
+                            L"Не удалось запустить отдельный компонент обновления.",
+                            GetLastError());
     }
     CloseHandle(process.hThread);
     return UniqueKernelHandle(process.hProcess);
 }
 
-// Signalled, still running, from the expected image, which still has the expected digest.
+// Signalled, still running, from the expected image (the same file, however its path is
+// spelled: a substituted or mapped drive), which still has the expected digest.
 bool confirmed(DWORD waited, const ProcessGuard& process, const fs::path& updater,
                const std::string& digest) {
     return waited == WAIT_OBJECT_0 && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
-           lower_wide(image_of(process.get())) == lower_wide(updater.native()) &&
+           is_same_file(image_of(process.get()), updater) &&
            sha256_file(updater) == digest;
 }
 
 }  // namespace
-
-std::wstring ready_event_name(DWORD process_id, const std::string& ready_id) {
-    return L"Local\\VornellUpdaterReadyV1-" + std::to_wstring(process_id) + L"-" +
-           to_utf16(ready_id);
-}
 
 std::wstring updater_command_line(const SelfUpdateContext& context,
                                   const ReleaseDescriptor& descriptor, const fs::path& running,
@@ -129,9 +153,8 @@ bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descri
         throw LauncherError("self_update_hash", L"Компонент обновления изменился перед запуском.",
                             ERROR_CRC);
     }
-    const fs::path blocked = context.state_dir / blocked_digest_file_name;
-    write_text_file_atomic(blocked, descriptor.launcher.sha256 + "\r\n");
-    ProcessGuard process(start_updater(updater, command_line, blocked).release());
+    BlockedDigest blocked(context.state_dir, descriptor.launcher.sha256);
+    ProcessGuard process(start_updater(updater, command_line).release());
     const HANDLE waits[2] = {ready.get(), process.get()};
     const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, updater_ready_timeout_ms);
     if (!confirmed(waited, process, updater, digest)) {
@@ -139,9 +162,9 @@ bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descri
             TerminateProcess(process.get(), refused_exit_code);
             WaitForSingleObject(process.get(), stop_wait_ms);
         }
-        DeleteFileW(long_path(blocked).c_str());
         fail_ready(waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : refused_exit_code);
     }
+    blocked.hand_over();
     process.release();
     return true;
 }

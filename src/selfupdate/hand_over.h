@@ -6,16 +6,11 @@
 #include <filesystem>
 #include <string>
 
+#include "selfupdate/handover_protocol.h"
 #include "selfupdate/release_descriptor.h"
 #include "selfupdate/updater_component.h"
 
 namespace vorn {
-
-inline constexpr DWORD updater_ready_timeout_ms = 15000;
-
-// "Local\VornellUpdaterReadyV1-<launcher process id>-<32 hex id>": the event the updater
-// sets to confirm it runs from the client's element folder.
-std::wstring ready_event_name(DWORD process_id, const std::string& ready_id);
 
 // The updater's command line: its path, --apply and this process id, the running and the
 // staged launcher, the new digest, the ready event's identifier, the new build, and in the

@@ -1,6 +1,5 @@
 #include "selfupdate/release_descriptor.h"
 
-#include <array>
 #include <set>
 
 #include "core/hex.h"
@@ -15,30 +14,6 @@ using Json = nlohmann::json;
 
 [[noreturn]] void fail_descriptor(const wchar_t* message) {
     throw LauncherError("self_update_descriptor", message);
-}
-
-std::optional<std::array<std::uint32_t, 4>> build_numbers(const std::string& text) {
-    std::array<std::uint32_t, 4> numbers{};
-    std::size_t part = 0;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find('.', start);
-        const std::string number = text.substr(start, end == std::string::npos ? end : end - start);
-        if (part == 4 || number.empty() || number.size() > 5 ||
-            (number.size() > 1 && number[0] == '0') ||
-            number.find_first_not_of("0123456789") != std::string::npos) {
-            return std::nullopt;
-        }
-        numbers[part++] = static_cast<std::uint32_t>(std::stoul(number));
-        if (numbers[part - 1] > 65535) {
-            return std::nullopt;
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    return part == 4 ? std::optional(numbers) : std::nullopt;
 }
 
 void check_keys(const Json& value, const std::set<std::string>& allowed) {
@@ -73,7 +48,10 @@ std::uint64_t size_of(const Json& object) {
     if (!value.is_number()) {
         fail_descriptor(L"Описание или файлы обновления лаунчера не прошли проверку.");
     }
-    if (value.is_number_integer() && value.get<std::int64_t>() < 0) {
+    // Only a signed number can be negative: an unsigned one above the largest signed value
+    // would wrap if read as signed, and is refused below as a wrong size.
+    if (value.is_number_integer() && !value.is_number_unsigned() &&
+        value.get<std::int64_t>() < 0) {
         fail_descriptor(L"Некорректный размер обновления лаунчера.");
     }
     if (!value.is_number_unsigned()) {
@@ -84,16 +62,6 @@ std::uint64_t size_of(const Json& object) {
 }
 
 }  // namespace
-
-bool is_build_text(const std::string& text) {
-    return build_numbers(text).has_value();
-}
-
-bool is_newer_build(const std::string& candidate, const std::string& current) {
-    const auto a = build_numbers(candidate);
-    const auto b = build_numbers(current);
-    return a && b && *a > *b;
-}
 
 ReleaseEntry parse_release_entry(const Json& value, const ReleaseRules& rules, bool is_updater) {
     ReleaseEntry entry;

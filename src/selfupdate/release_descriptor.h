@@ -10,13 +10,9 @@
 
 #include "net/http.h"
 #include "net/url_policy.h"
+#include "selfupdate/release_build.h"
 
 namespace vorn {
-
-inline constexpr std::uint64_t largest_release_descriptor = 4096;
-inline constexpr std::uint64_t smallest_release_file = 1024;
-inline constexpr std::uint64_t largest_launcher_file = 33554432;
-inline constexpr std::uint64_t largest_updater_file = 16777216;
 
 struct ReleaseEntry {
     std::string build;
@@ -38,13 +34,6 @@ struct ReleaseRules {
     std::wstring launcher_url;
     std::wstring updater_url;
 };
-
-// Four dot-separated numbers of 0 ... 65535, no leading zero in a number of two or more
-// digits.
-bool is_build_text(const std::string& text);
-
-// True when both are builds and the candidate is greater, number by number.
-bool is_newer_build(const std::string& candidate, const std::string& current);
 
 // Status, parse and every rule of the descriptor. Throws LauncherError
 // ("self_update_descriptor").

@@ -1,5 +1,7 @@
 #include "selfupdate/self_update.h"
 
+#include <windows.h>
+
 #include <mutex>
 #include <optional>
 
@@ -9,7 +11,8 @@
 #include "net/fetch.h"
 #include "selfupdate/hand_over.h"
 #include "selfupdate/release_file.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/code_signature.h"
+#include "selfupdate/handover_protocol.h"
 
 namespace vorn {
 namespace {
@@ -68,10 +71,28 @@ std::optional<PublishedDescriptor> fetch_descriptor(const SelfUpdateRun& run) {
     return std::nullopt;
 }
 
+// A blocked digest left by a hand-over whose holder was killed (the launcher during the
+// hand-over, the updater during its run) is stale: the build never got its chance, so it is
+// offered again. One kept on purpose, or held by a live run, still counts.
+bool blocked(const fs::path& state_dir, const std::string& sha256) {
+    const fs::path file = state_dir / blocked_digest_file_name;
+    if (read_digest_file(file) != sha256) {
+        return false;
+    }
+    if (run_holder(state_dir) != RunHolder::ended) {
+        return true;
+    }
+    if (!DeleteFileW(long_path(file).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return true;  // still there: offering the build again could start a second hand-over
+    }
+    forget_run_holder(state_dir);
+    return false;
+}
+
 bool already_refused(const SelfUpdateRun& run, const std::string& sha256) {
     ensure_service_directory(run.context.state_dir);
     return read_digest_file(run.context.state_dir / failed_digest_file_name) == sha256 ||
-           read_digest_file(run.context.state_dir / blocked_digest_file_name) == sha256;
+           blocked(run.context.state_dir, sha256);
 }
 
 fs::path stage_new_launcher(const SelfUpdateRun& run, const ReleaseDescriptor& descriptor) {
@@ -81,7 +102,8 @@ fs::path stage_new_launcher(const SelfUpdateRun& run, const ReleaseDescriptor& d
                                                   descriptor.launcher, false);
         write_file_atomic(staged, bytes);
     }
-    if (sha256_file(staged) != descriptor.launcher.sha256 || !verify_signature(staged)) {
+    if (sha256_file(staged) != descriptor.launcher.sha256 ||
+        !is_trusted_program(staged, run.context.signer_pins)) {
         throw LauncherError("self_update_signature",
                             L"Сохранённое обновление или его цифровая подпись не прошли проверку.");
     }
@@ -116,6 +138,7 @@ bool update_to_published_build(const SelfUpdateRun& run) {
     if (already_refused(run, descriptor.launcher.sha256)) {
         return false;
     }
+    require_trusted_updater_entry(run.context, descriptor, !run.feed_trust.keys.empty());
     show(run, Phase::checking, 5, L"Проверяем отдельный компонент обновления…");
     ensure_updater_component(run.context, descriptor);
     show(run, Phase::downloading, 15, L"Загружаем и проверяем новую версию…");

@@ -8,16 +8,17 @@
 #include "core/sha256.h"
 #include "core/text.h"
 #include "selfupdate/release_file.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/code_signature.h"
 
 namespace vorn {
 namespace {
 
 namespace fs = std::filesystem;
 
-bool holds(const fs::path& path, const std::string& digest) {
+bool holds(const fs::path& path, const std::string& digest, const std::vector<std::string>& pins) {
     try {
-        return is_plain_file(path) && sha256_file(path) == digest && verify_signature(path);
+        return is_plain_file(path) && sha256_file(path) == digest &&
+               is_trusted_program(path, pins);
     } catch (const LauncherError&) {
         return false;  // unreadable: replaced below like a wrong one
     }
@@ -41,6 +42,16 @@ std::string expected_updater_digest(const SelfUpdateContext& context,
     return descriptor.updater ? descriptor.updater->sha256 : context.pinned_updater_sha256;
 }
 
+void require_trusted_updater_entry(const SelfUpdateContext& context,
+                                   const ReleaseDescriptor& descriptor, bool descriptor_signed) {
+    if (descriptor.updater && descriptor.updater->sha256 != context.pinned_updater_sha256 &&
+        !descriptor_signed && context.signer_pins.empty()) {
+        throw LauncherError("self_update_untrusted_component",
+                            L"Описание обновления называет другой компонент обновления, но ничем "
+                            L"не подтверждено: ни подписью описания, ни подписью программы.");
+    }
+}
+
 void ensure_updater_component(const SelfUpdateContext& context,
                               const ReleaseDescriptor& descriptor) {
     const fs::path updater = updater_location(context);
@@ -50,7 +61,7 @@ void ensure_updater_component(const SelfUpdateContext& context,
             "self_update_missing_component",
             L"Для этой версии требуется отдельный VornellUpdater.exe из полного архива лаунчера.");
     }
-    if (holds(updater, expected)) {
+    if (holds(updater, expected, context.signer_pins)) {
         return;
     }
     if (!descriptor.updater) {
@@ -65,7 +76,7 @@ void ensure_updater_component(const SelfUpdateContext& context,
         context.client_root, "element/VornellUpdater.update." + expected + ".exe",
         LinkCheck::refuse_links);
     write_file_atomic(staged, bytes);
-    if (!verify_signature(staged)) {
+    if (!is_trusted_program(staged, context.signer_pins)) {
         DeleteFileW(long_path(staged).c_str());
         throw LauncherError("self_update_signature",
                             L"Подпись компонента обновления не прошла проверку.");

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "net/http.h"
 #include "selfupdate/release_descriptor.h"
@@ -19,6 +20,9 @@ struct SelfUpdateContext {
     std::filesystem::path updater_path;  // as configured
     std::filesystem::path state_dir;
     std::string pinned_updater_sha256;  // of the updater released with this build; may be ""
+    // SHA-256 of the project's code-signing public keys, a build value: with any, a program
+    // the launcher downloads or starts must be signed by one of them.
+    std::vector<std::string> signer_pins;
     std::optional<std::filesystem::path> local_test_config;
 };
 
@@ -30,8 +34,14 @@ std::filesystem::path updater_location(const SelfUpdateContext& context);
 std::string expected_updater_digest(const SelfUpdateContext& context,
                                     const ReleaseDescriptor& descriptor);
 
+// Refuses ("self_update_untrusted_component") a descriptor that names an updater other than
+// the pinned one unless something vouches for it: the descriptor's own signature was checked
+// (`descriptor_signed`), or signer pins make every updater prove its signer.
+void require_trusted_updater_entry(const SelfUpdateContext& context,
+                                   const ReleaseDescriptor& descriptor, bool descriptor_signed);
+
 // Returns when the updater path holds a component of the expected digest that passes the
-// signature check, downloading and installing the published one when needed. Throws
+// signature check (is_trusted_program with the context's pins), downloading and installing the published one when needed. Throws
 // LauncherError ("self_update_staging", "self_update_missing_component",
 // "self_update_signature", "self_update_hash", or the download's).
 void ensure_updater_component(const SelfUpdateContext& context,

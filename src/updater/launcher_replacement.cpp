@@ -6,17 +6,35 @@
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "selfupdate/release_descriptor.h"
+#include "selfupdate/release_build.h"
 
 namespace vorn {
 namespace {
 
-constexpr int restore_attempts = 50;
-constexpr DWORD restore_pause_ms = 200;
+// The launcher that just ended, or a scanner looking at the new file, may hold the launcher's
+// path for a moment: a move is tried for up to ten seconds before it counts as failed.
+constexpr int move_attempts = 50;
+constexpr DWORD move_pause_ms = 200;
 
 bool move_over(const std::filesystem::path& from, const std::filesystem::path& to) {
     return MoveFileExW(long_path(from).c_str(), long_path(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// Moves `from` over `to` until it works or `done` says nothing is left to do. Returns
+// ERROR_SUCCESS, or the last move's error.
+template <typename Done>
+DWORD move_patiently(const std::filesystem::path& from, const std::filesystem::path& to,
+                     Done done) {
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < move_attempts; ++attempt) {
+        if (done() || move_over(from, to)) {
+            return ERROR_SUCCESS;
+        }
+        error = GetLastError();
+        Sleep(move_pause_ms);
+    }
+    return error;
 }
 
 }  // namespace
@@ -46,9 +64,9 @@ void install_staged_launcher(const UpdaterClient& client, const std::string& sha
         throw LauncherError("self_update_hash",
                             L"Загруженная версия лаунчера изменилась после проверки.", ERROR_CRC);
     }
-    if (!move_over(client.staged, client.launcher)) {
-        throw LauncherError("self_update_staging", L"Не удалось заменить файл лаунчера.",
-                            GetLastError());
+    const DWORD error = move_patiently(client.staged, client.launcher, [] { return false; });
+    if (error != ERROR_SUCCESS) {
+        throw LauncherError("self_update_staging", L"Не удалось заменить файл лаунчера.", error);
     }
     if (sha256_file(client.launcher) != sha256) {
         throw LauncherError("self_update_hash",
@@ -57,25 +75,20 @@ void install_staged_launcher(const UpdaterClient& client, const std::string& sha
 }
 
 void restore_launcher(const UpdaterClient& client, const std::string& old_sha256) {
-    DWORD error = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < restore_attempts; ++attempt) {
+    const auto restored = [&] {
         try {
-            if (sha256_file(client.launcher) == old_sha256) {
-                return;
-            }
+            return sha256_file(client.launcher) == old_sha256;
         } catch (const LauncherError&) {
-            // unreadable for now: the move below says whether it can be replaced
+            return false;  // unreadable for now: the move says whether it can be replaced
         }
-        if (move_over(client.backup, client.launcher)) {
-            return;
-        }
-        error = GetLastError();
-        Sleep(restore_pause_ms);
+    };
+    const DWORD error = move_patiently(client.backup, client.launcher, restored);
+    if (error != ERROR_SUCCESS) {
+        throw LauncherError("self_update_staging",
+                            L"Не удалось вернуть прежнюю версию лаунчера. Она сохранена рядом с "
+                            L"ним как резервная копия.",
+                            error);
     }
-    throw LauncherError("self_update_staging",
-                        L"Не удалось вернуть прежнюю версию лаунчера. Она сохранена рядом с "
-                        L"ним как резервная копия.",
-                        error);
 }
 
 void remove_backup_temporaries(const UpdaterClient& client) {

@@ -13,7 +13,8 @@ namespace vorn {
 // old launcher's digest. Throws LauncherError ("self_update_staging").
 std::string back_up_launcher(const UpdaterClient& client);
 
-// The staged build must have `sha256`; it is moved over the launcher and checked there.
+// The staged build must have `sha256`; it is moved over the launcher (retried for a while,
+// like the restore) and checked there.
 // Throws LauncherError ("self_update_hash" before the move, "self_update_staging" for the
 // move, "self_update_hash" when the file at the launcher's path is not the new build).
 void install_staged_launcher(const UpdaterClient& client, const std::string& sha256);

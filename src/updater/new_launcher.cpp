@@ -2,7 +2,7 @@
 
 #include "core/launcher_error.h"
 #include "core/text.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/handover_protocol.h"
 
 namespace vorn {
 namespace {

@@ -11,12 +11,12 @@
 namespace vorn {
 namespace {
 
-UpdaterExit run_guarded(const StatusSink& status) {
+UpdaterExit run_guarded(const UpdaterHooks& hooks) {
     try {
-        return run_updater(command_line_arguments(), running_program_path(), status);
+        return run_updater(command_line_arguments(), running_program_path(), hooks);
     } catch (const std::exception&) {
         // Whatever stopped the run, the launcher's path holds a complete launcher.
-        status(L"Обновление лаунчера прервано.");
+        hooks.status(L"Обновление лаунчера прервано.");
         return UpdaterExit::refused;
     }
 }
@@ -26,11 +26,12 @@ UpdaterExit run_guarded(const StatusSink& status) {
 int updater_main(HINSTANCE instance) {
     const auto window = UpdaterWindow::create(instance);
     if (!window) {
-        return static_cast<int>(run_guarded([](const std::wstring&) {}));
+        return static_cast<int>(run_guarded({.status = [](const std::wstring&) {}}));
     }
     UpdaterExit exit = UpdaterExit::refused;
     std::thread work([&] {
-        exit = run_guarded([&](const std::wstring& text) { window->show_status(text); });
+        exit = run_guarded({.status = [&](const std::wstring& text) { window->show_status(text); },
+                            .hold_session = [&](bool held) { window->hold_session(held); }});
         window->finish();
     });
     window->run_message_loop();

@@ -5,7 +5,7 @@
 #include "core/hex.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
-#include "selfupdate/release_descriptor.h"
+#include "selfupdate/release_build.h"
 
 namespace vorn {
 namespace {

@@ -8,8 +8,7 @@
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
-#include "selfupdate/hand_over.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/handover_protocol.h"
 #include "updater/client_location.h"
 #include "updater/launcher_replacement.h"
 #include "updater/new_launcher.h"
@@ -18,6 +17,25 @@ namespace vorn {
 namespace {
 
 constexpr DWORD launcher_exit_timeout_ms = 60000;
+
+class SessionHold {
+  public:
+    explicit SessionHold(const UpdaterHooks& hooks) : hooks_(hooks) {
+        if (hooks_.hold_session) {
+            hooks_.hold_session(true);
+        }
+    }
+    ~SessionHold() {
+        if (hooks_.hold_session) {
+            hooks_.hold_session(false);
+        }
+    }
+    SessionHold(const SessionHold&) = delete;
+    SessionHold& operator=(const SessionHold&) = delete;
+
+  private:
+    const UpdaterHooks& hooks_;
+};
 
 // Opened before the signal, so the process id cannot name another process by the time
 // the wait starts.
@@ -39,31 +57,41 @@ void signal_ready(const UpdaterOptions& options) {
     }
 }
 
-void forget_blocked_digest(const UpdaterClient& client) {
+// The hand-over ended on purpose and blocks nothing: the next start may offer the build.
+void end_hand_over(const UpdaterClient& client) {
     DeleteFileW(long_path(client.state_dir / blocked_digest_file_name).c_str());
+    forget_run_holder(client.state_dir);
 }
 
-// The new build is never offered again; the attempt is over.
+// The new build ran and failed: it is never offered again. When that cannot be recorded,
+// the blocked digest stays, with no holder, so that it keeps counting: the old launcher
+// started next must not hand over to the same build again and again.
 void mark_failed(const UpdaterClient& client, const std::string& sha256) {
     try {
         ensure_service_directory(client.state_dir);
         write_text_file_atomic(client.state_dir / failed_digest_file_name, sha256 + "\r\n");
+        DeleteFileW(long_path(client.state_dir / blocked_digest_file_name).c_str());
     } catch (const LauncherError&) {
-        // The old build runs either way; only a later retry of this build is not ruled out.
+        // The blocked digest says the same for as long as it stands.
     }
-    forget_blocked_digest(client);
+    forget_run_holder(client.state_dir);
 }
 
-// Replaces the launcher and waits for the new build's health file. Throws LauncherError;
-// `replaced` says whether the launcher's path already holds the new build.
-void install_new_build(const UpdaterClient& client, const UpdaterOptions& options, bool& replaced,
-                       const StatusSink& status) {
-    status(L"Устанавливаем новую версию лаунчера…");
-    replaced = true;  // from the move on, the old build must come back on failure
+// How far the new build got; decides what a failure leaves behind.
+enum class Progress { nothing_moved, moved, started };
+
+// Replaces the launcher and waits for the new build's health file. Throws LauncherError.
+void install_new_build(const UpdaterClient& client, const UpdaterOptions& options,
+                       Progress& progress, const UpdaterHooks& hooks) {
+    hooks.status(L"Устанавливаем новую версию лаунчера…");
+    progress = Progress::moved;  // from the move on, the old build must come back on failure
     install_staged_launcher(client, options.sha256);
-    status(L"Запускаем новую версию и ждём её готовности…");
+    hooks.status(L"Запускаем новую версию и ждём её готовности…");
     const HealthRecord expected{options.sha256, random_hex(16), options.build};
+    // Until the new build proves itself, a logoff would leave it unproven: hold the session.
+    const SessionHold hold(hooks);
     const UniqueKernelHandle launcher = start_launcher(client, expected.token);
+    progress = Progress::started;
     if (!wait_for_health(client, launcher.get(), expected, health_timeout_ms)) {
         stop_launcher(launcher.get());
         throw LauncherError("self_update_version", L"Новая версия лаунчера не подтвердила запуск.",
@@ -71,46 +99,63 @@ void install_new_build(const UpdaterClient& client, const UpdaterOptions& option
     }
 }
 
+// A build that never ran is not judged: its digest stays blocked while the launcher started
+// here runs, and the player's next start offers it again.
+void hold_until_next_start(const UpdaterClient& client, const UpdaterHooks& hooks) {
+    try {
+        const UniqueKernelHandle launcher = start_launcher(client, std::nullopt);
+        record_run_holder(client.state_dir, launcher.get());
+    } catch (const LauncherError& error) {
+        hooks.status(error.message);
+        end_hand_over(client);
+    }
+}
+
 UpdaterExit roll_back(const UpdaterClient& client, const UpdaterOptions& options,
-                      const std::optional<std::string>& old_sha256, bool replaced,
-                      const LauncherError& failure, const StatusSink& status) {
-    status(failure.message + L" Возвращаем прежнюю версию…");
-    if (replaced && old_sha256) {
+                      const std::optional<std::string>& old_sha256, Progress progress,
+                      const LauncherError& failure, const UpdaterHooks& hooks) {
+    hooks.status(failure.message + L" Возвращаем прежнюю версию…");
+    if (progress != Progress::nothing_moved && old_sha256) {
         try {
             restore_launcher(client, *old_sha256);
         } catch (const LauncherError& error) {
-            status(error.message);
+            hooks.status(error.message);
         }
+    }
+    if (progress != Progress::started) {
+        hold_until_next_start(client, hooks);
+        return UpdaterExit::rolled_back;
     }
     mark_failed(client, options.sha256);
     try {
         start_launcher(client, std::nullopt);
     } catch (const LauncherError& error) {
-        status(error.message);
+        hooks.status(error.message);
     }
     return UpdaterExit::rolled_back;
 }
 
 UpdaterExit replace_launcher(const UpdaterClient& client, const UpdaterOptions& options,
-                             const StatusSink& status) {
+                             const UpdaterHooks& hooks) {
     std::optional<std::string> old_sha256;
-    bool replaced = false;
+    Progress progress = Progress::nothing_moved;
     try {
-        status(L"Сохраняем резервную копию лаунчера…");
+        hooks.status(L"Сохраняем резервную копию лаунчера…");
         remove_backup_temporaries(client);
         old_sha256 = back_up_launcher(client);
-        install_new_build(client, options, replaced, status);
+        install_new_build(client, options, progress, hooks);
     } catch (const LauncherError& failure) {
-        return roll_back(client, options, old_sha256, replaced, failure, status);
+        return roll_back(client, options, old_sha256, progress, failure, hooks);
     }
-    status(L"Лаунчер обновлён.");
+    forget_run_holder(client.state_dir);
+    hooks.status(L"Лаунчер обновлён.");
     return UpdaterExit::replaced;
 }
 
 }  // namespace
 
 UpdaterExit run_updater(const std::vector<std::wstring>& args,
-                        const std::filesystem::path& own_path, const StatusSink& status) {
+                        const std::filesystem::path& own_path, const UpdaterHooks& hooks) {
     UpdaterOptions options;
     UpdaterClient client;
     UniqueKernelHandle launcher;
@@ -118,19 +163,21 @@ UpdaterExit run_updater(const std::vector<std::wstring>& args,
         options = parse_updater_options(args);
         client = locate_client(options, own_path);
         launcher = open_launcher_process(options.launcher_process_id);
+        // Before the signal: from the launcher's end on, this run holds the blocked digest.
+        record_run_holder(client.state_dir, GetCurrentProcess());
         signal_ready(options);
     } catch (const LauncherError& error) {
-        status(error.message);
+        hooks.status(error.message);
         return UpdaterExit::refused;  // the launcher stops this process and carries on
     }
-    status(L"Ждём завершения лаунчера…");
+    hooks.status(L"Ждём завершения лаунчера…");
     if (WaitForSingleObject(launcher.get(), launcher_exit_timeout_ms) != WAIT_OBJECT_0) {
         // Nothing was touched: the next start may offer the same build again.
-        forget_blocked_digest(client);
-        status(L"Лаунчер не завершил работу. Обновление отменено.");
+        end_hand_over(client);
+        hooks.status(L"Лаунчер не завершил работу. Обновление отменено.");
         return UpdaterExit::left_as_is;
     }
-    return replace_launcher(client, options, status);
+    return replace_launcher(client, options, hooks);
 }
 
 }  // namespace vorn

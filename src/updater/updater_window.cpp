@@ -6,6 +6,7 @@ namespace {
 constexpr const wchar_t* class_name = L"VornellUpdaterWindow";
 constexpr UINT status_changed = WM_APP + 1;
 constexpr UINT work_finished = WM_APP + 2;
+constexpr UINT session_hold_changed = WM_APP + 3;  // wparam: held or not
 constexpr int window_width = 440;
 constexpr int window_height = 130;
 constexpr int margin = 16;
@@ -76,6 +77,12 @@ void UpdaterWindow::finish() {
     PostMessageW(window_, work_finished, 0, 0);
 }
 
+void UpdaterWindow::hold_session(bool held) {
+    // Sent, not posted: the hold stands before the caller goes on. The reason must be set
+    // by the window's own thread.
+    SendMessageW(window_, session_hold_changed, held, 0);
+}
+
 void UpdaterWindow::run_message_loop() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -94,6 +101,19 @@ LRESULT CALLBACK UpdaterWindow::window_procedure(HWND window, UINT message, WPAR
         const std::lock_guard lock(self->mutex_);
         SetWindowTextW(self->label_, self->status_.c_str());
         return 0;
+    }
+    if (self && message == session_hold_changed) {
+        self->session_held_ = wparam != 0;
+        if (self->session_held_) {
+            ShutdownBlockReasonCreate(window, L"Проверяем новую версию лаунчера. Это займёт не "
+                                              L"больше минуты.");
+        } else {
+            ShutdownBlockReasonDestroy(window);
+        }
+        return 0;
+    }
+    if (self && message == WM_QUERYENDSESSION) {
+        return self->session_held_ ? FALSE : TRUE;
     }
     if (message == WM_CLOSE) {
         return 0;  // the run ends the window, never a click

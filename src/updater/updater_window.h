@@ -21,6 +21,9 @@ class UpdaterWindow {
     // Both may be called from any thread.
     void show_status(const std::wstring& text);
     void finish();
+    // While held, the window asks Windows to keep the session (logoff, shutdown) from
+    // ending, and answers the question whether it may end with no.
+    void hold_session(bool held);
 
     // Runs the window until finish() or the window is destroyed.
     void run_message_loop();
@@ -35,6 +38,7 @@ class UpdaterWindow {
     HFONT font_ = nullptr;
     std::mutex mutex_;
     std::wstring status_;
+    bool session_held_ = false;  // the window's thread only
 };
 
 }  // namespace vorn

@@ -24,6 +24,11 @@ UPDATER = BUILD / "src" / "updater" / "VornellUpdater.exe"
 NEXT_LAUNCHER = BUILD / "tests" / "VornellLauncherNext.exe"
 NEXT_BUILD = "2026.10.26.5"
 SILENT_LAUNCHER = BUILD / "tests" / "fake_launcher.exe"
+# A release signed by the build itself: the launcher that pins the test signer and embeds
+# the signed updater's digest, that updater, and the next build signed by the same signer.
+PINNED_LAUNCHER = harness.Launcher(BUILD, "VornellLauncherPinned")
+SIGNED_UPDATER = BUILD / "tests" / "signed" / "VornellUpdater.exe"
+SIGNED_NEXT_LAUNCHER = BUILD / "tests" / "signed" / "VornellLauncherNext.exe"
 wait_until = test_window.wait_until
 
 
@@ -41,15 +46,16 @@ class Display(test_window.Display):
 
 
 class SelfUpdateScene:
-    def __init__(self, display, new_launcher, build=NEXT_BUILD):
+    def __init__(self, display, new_launcher, build=NEXT_BUILD, launcher=LAUNCHER,
+                 updater=UPDATER):
         self.display = display
-        self.scene = harness.Scene(LAUNCHER)
+        self.scene = harness.Scene(launcher)
         self.root = self.scene.client.root
         self.cache = self.scene.cache
         self.launcher = self.root / "VornellLauncher.exe"
         self.backup = self.root / "VornellLauncher.backup.exe"
-        shutil.copyfile(LAUNCHER.exe, self.launcher)
-        shutil.copyfile(UPDATER, self.root / "element" / "VornellUpdater.exe")
+        shutil.copyfile(launcher.exe, self.launcher)
+        shutil.copyfile(updater, self.root / "element" / "VornellUpdater.exe")
         self.old = self.launcher.read_bytes()
         self.new = Path(new_launcher).read_bytes()
         self.new_sha = digest(self.new)

@@ -6,23 +6,43 @@ healthy is undone: N is back, runs, and is never offered that build again.
     VORN_BUILD_DIR=build python3 tests/e2e/test_self_update.py
 """
 
+import json
 import unittest
 
-from self_update_scene import (NEXT_BUILD, NEXT_LAUNCHER, SILENT_LAUNCHER, Display,
-                               SelfUpdateScene, digest, wait_until)
+from self_update_scene import (NEXT_BUILD, NEXT_LAUNCHER, PINNED_LAUNCHER, SIGNED_NEXT_LAUNCHER,
+                               SIGNED_UPDATER, SILENT_LAUNCHER, Display, SelfUpdateScene,
+                               digest, wait_until)
 from test_window import OnDisplay
 
 
 class SelfUpdateTest(OnDisplay):
     display_class = Display
 
-    def scene(self, new_launcher):
-        scene = SelfUpdateScene(self.display, new_launcher)
+    def scene(self, new_launcher, **kwargs):
+        scene = SelfUpdateScene(self.display, new_launcher, **kwargs)
         self.addCleanup(scene.close)
         return scene
 
     def test_build_n_is_replaced_by_a_healthy_n_plus_1(self):
-        scene = self.scene(NEXT_LAUNCHER)
+        self.replaced(self.scene(NEXT_LAUNCHER))
+
+    def test_a_release_signed_by_the_build_replaces_itself_with_a_schema_1_descriptor(self):
+        # The launcher pins the test signer and the digest of the updater the build signed;
+        # the descriptor names no updater, so that pinned digest must match the signed file.
+        self.replaced(self.scene(SIGNED_NEXT_LAUNCHER, launcher=PINNED_LAUNCHER,
+                                 updater=SIGNED_UPDATER))
+
+    def test_a_pinned_launcher_refuses_an_unsigned_new_build(self):
+        scene = self.scene(NEXT_LAUNCHER, launcher=PINNED_LAUNCHER, updater=SIGNED_UPDATER)
+        code, result = scene.run("startup")
+        self.assertEqual(code, 0, result)
+        self.assertNotIn("self_update_started", result)
+        self.assertEqual(scene.launcher_bytes(), scene.old)
+        self.assertIsNone(scene.state("self-update-blocked-sha-v2.txt"))
+        self.assertIn("self_update_signature", json.dumps(scene.scene.receiver.reports),
+                      "no report of the refused signature")
+
+    def replaced(self, scene):
         code, result = scene.run("startup")
         self.assertEqual(code, 0)
         self.assertTrue(result.get("self_update_started"), result)

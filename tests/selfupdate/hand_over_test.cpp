@@ -8,7 +8,7 @@
 #include "core/sha256.h"
 #include "selfupdate/hand_over.h"
 #include "selfupdate/health_file.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/handover_protocol.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"
 

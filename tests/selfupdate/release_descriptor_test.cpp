@@ -93,6 +93,8 @@ TEST(ReleaseDescriptor, EveryRuleRefusesWithItsSentence) {
         {"a number past 65535", [](Json& d) { d["build"] = "2026.10.26.65536"; }, values},
         {"an upper-case digest", [](Json& d) { d["sha256"] = std::string(64, 'A'); }, values},
         {"a launcher of 1023 bytes", [](Json& d) { d["size"] = 1023; }, values},
+        {"a size past the largest signed number",
+         [](Json& d) { d["size"] = std::uint64_t{9223372036854775808u}; }, values},
         {"a launcher of 32 MiB + 1", [](Json& d) { d["size"] = 33554433; }, values},
         {"an updater of 16 MiB + 1", [](Json& d) { d["updater"]["size"] = 16777217; }, values},
         {"another address",

@@ -10,7 +10,8 @@
 #include "core/sha256.h"
 #include "net/winhttp_transport.h"
 #include "selfupdate/release_file.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/code_signature.h"
+#include "selfupdate/handover_protocol.h"
 #include "support/launcher_error_assert.h"
 #include "support/loopback_control.h"
 #include "support/temp_dir.h"
@@ -131,15 +132,33 @@ TEST(ReleaseState, DigestFilesSignaturesAndQuotes) {
                       L"Путь компонента обновления содержит недопустимый символ.");
 }
 
-TEST(ReleaseState, ASignatureBrokenAfterSigningIsRefused) {
-    const fs::path signed_program(VORN_SIGNED_UPDATER);
-    const fs::path altered(VORN_ALTERED_UPDATER);
-    // The signed copy carries a signature the check reads (a signer nobody trusts here);
-    // one byte changed after signing breaks its digest, and the check refuses the file.
-    EXPECT_NE(signature_trust_result(signed_program), static_cast<long>(TRUST_E_NOSIGNATURE));
-    EXPECT_EQ(signature_trust_result(altered), static_cast<long>(TRUST_E_BAD_DIGEST));
-    EXPECT_FALSE(verify_signature(altered));
-    EXPECT_EQ(fs::file_size(signed_program), fs::file_size(altered));
+TEST(CodeSignature, OnlyThePinnedSignerPassesWhenPinsAreSet) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::vector<std::string> pins = {std::string(64, 'a'), VORN_TEST_SIGNER_PIN};
+    struct Row {
+        const char* what;
+        fs::path program;
+        bool without_pins;  // the plain check
+        bool with_pins;
+    };
+    const Row rows[] = {
+        {"unsigned", self, true, false},
+        {"signed by another signer", VORN_OTHER_SIGNER_UPDATER, true, false},
+        {"signed, then altered", VORN_ALTERED_UPDATER, false, false},
+        {"signed by the pinned signer", VORN_SIGNED_UPDATER, true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(is_trusted_program(row.program, {}), row.without_pins);
+        EXPECT_EQ(is_trusted_program(row.program, pins), row.with_pins);
+    }
+    // The pin is read from the signature itself: each signer has its own.
+    EXPECT_EQ(signer_key_digest(VORN_SIGNED_UPDATER), std::optional<std::string>(VORN_TEST_SIGNER_PIN));
+    const auto other = signer_key_digest(VORN_OTHER_SIGNER_UPDATER);
+    ASSERT_TRUE(other);
+    EXPECT_NE(*other, VORN_TEST_SIGNER_PIN);
+    EXPECT_EQ(signature_trust_result(VORN_ALTERED_UPDATER), static_cast<long>(TRUST_E_BAD_DIGEST));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "core/sha256.h"
 #include "core/text.h"
 #include "net/winhttp_transport.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/handover_protocol.h"
 #include "selfupdate/self_update.h"
 #include "support/loopback_control.h"
 #include "support/temp_dir.h"
@@ -52,6 +52,7 @@ struct Release {
                        .client_root = root.path(),
                        .updater_path = updater,
                        .state_dir = state.path(),
+                       .pinned_updater_sha256 = sha256_string(test::read_raw_file(updater)),
                        .local_test_config = root / L"qa.json"};
         run.release_url = server.url(prefix + "primary.json");
         run.release_fallback_url = server.url(prefix + "fallback.json");
@@ -167,21 +168,79 @@ TEST(SelfUpdate, AFailureIsReportedAndShownWithItsCode) {
     EXPECT_EQ(unconfigured.reports[0].stage, "qa_spawn_blocked");
 }
 
-TEST(SelfUpdate, ADownloadedUpdaterWhoseSignatureWasBrokenIsRefused) {
+TEST(SelfUpdate, AnotherUpdaterIsTakenOnlyFromThePinnedSigner) {
     VORN_REQUIRE_LOOPBACK(server);
-    Release release(server, "signal");
-    const std::string altered = test::read_raw_file(fs::path(VORN_ALTERED_UPDATER));
-    release.publish("primary.json", "2026.10.26.10", altered);
-    EXPECT_FALSE(run_self_update(release.run));
-    ASSERT_EQ(release.reports.size(), 1u);
-    EXPECT_EQ(release.reports[0].stage, "self_update_signature");
-    EXPECT_EQ(release.reports[0].message, L"Подпись компонента обновления не прошла проверку.");
-    // Neither the refused download nor its staging copy is left; the old component stays.
-    EXPECT_EQ(test::read_raw_file(release.run.context.updater_path),
-              test::read_raw_file(fs::path(VORN_FAKE_UPDATER)));
-    EXPECT_FALSE(
-        fs::exists(release.root / L"element" /
-                   (L"VornellUpdater.update." + to_utf16(sha256_string(altered)) + L".exe")));
+    const std::string pinned = test::read_raw_file(fs::path(VORN_SIGNED_UPDATER));
+    struct Row {
+        const char* what;
+        const char* published;  // the updater the descriptor names
+        bool pins;
+        const char* stage;  // "" when handed over
+    };
+    const Row rows[] = {
+        {"no pins, no signed descriptor", VORN_SIGNED_UPDATER, false,
+         "self_update_untrusted_component"},
+        {"signed, then altered", VORN_ALTERED_UPDATER, true, "self_update_signature"},
+        {"signed by another signer", VORN_OTHER_SIGNER_UPDATER, true, "self_update_signature"},
+        {"signed by the pinned signer", VORN_SIGNED_UPDATER, true, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Release release(server, "signal");
+        release.new_launcher = pinned;  // a signed program: the pins hold for it too
+        test::write_raw_file(release.served / L"VornellLauncher.exe", pinned);
+        const std::string published = test::read_raw_file(fs::path(row.published));
+        release.publish("primary.json", "2026.10.26.10", published);
+        if (row.pins) {
+            release.run.context.signer_pins = {VORN_TEST_SIGNER_PIN};
+        }
+        EXPECT_EQ(run_self_update(release.run), *row.stage == '\0');
+        if (*row.stage == '\0') {
+            EXPECT_EQ(test::read_raw_file(release.run.context.updater_path), published);
+            continue;
+        }
+        ASSERT_EQ(release.reports.size(), 1u);
+        EXPECT_EQ(release.reports[0].stage, row.stage);
+        // The refused download leaves no staging copy, and the old component stays.
+        EXPECT_EQ(test::read_raw_file(release.run.context.updater_path),
+                  test::read_raw_file(fs::path(VORN_FAKE_UPDATER)));
+        EXPECT_FALSE(fs::exists(release.root / L"element" /
+                                (L"VornellUpdater.update." +
+                                 to_utf16(sha256_string(published)) + L".exe")));
+    }
+}
+
+TEST(SelfUpdate, ABlockedDigestCountsOnlyWhileItsHandOverIsHeld) {
+    VORN_REQUIRE_LOOPBACK(server);
+    struct Row {
+        const char* what;
+        const char* holder;  // the run record, or nullptr for none
+        bool offered;
+    };
+    const Row rows[] = {
+        {"kept on purpose: no holder", nullptr, false},
+        {"held by a process that was killed", "pid=4000000000\r\nstarted=1\r\n", true},
+        {"a damaged record holds nothing", "pid=\r\n", true},
+        {"held by this live process", "", false},  // "": recorded below
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Release release(server, "signal");
+        release.publish("primary.json", "2026.10.26.10");
+        test::write_raw_file(release.state / blocked_digest_file_name,
+                             sha256_string(release.new_launcher) + "\r\n");
+        if (row.holder && *row.holder) {
+            test::write_raw_file(release.state / run_holder_file_name, row.holder);
+        } else if (row.holder) {
+            record_run_holder(release.state.path(), GetCurrentProcess());
+        }
+        EXPECT_EQ(run_self_update(release.run), row.offered);
+        EXPECT_TRUE(release.reports.empty());
+        if (!row.offered) {
+            EXPECT_EQ(read_digest_file(release.state / blocked_digest_file_name),
+                      sha256_string(release.new_launcher));
+        }
+    }
 }
 
 }  // namespace

@@ -4,13 +4,14 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/sha256.h"
 #include "core/unique_handle.h"
 #include "fixture_client.h"
 #include "selfupdate/health_file.h"
-#include "selfupdate/release_state.h"
+#include "selfupdate/handover_protocol.h"
 #include "support/temp_dir.h"
 #include "updater/updater_run.h"
 
@@ -28,6 +29,7 @@ struct HandedOver {
     UniqueKernelHandle launcher;
     UniqueKernelHandle ready;
     std::vector<std::wstring> statuses;
+    std::vector<bool> holds;  // the session holds asked for, in order
 
     HandedOver() {
         client.expect_build(sha256_bytes(as_bytes(new_build)));
@@ -72,7 +74,8 @@ struct HandedOver {
     }
     UpdaterExit run(const fs::path& own_path) {
         return run_updater(arguments(), own_path,
-                           [this](const std::wstring& text) { statuses.push_back(text); });
+                           {.status = [this](const std::wstring& text) { statuses.push_back(text); },
+                            .hold_session = [this](bool held) { holds.push_back(held); }});
     }
     bool signalled() const { return WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0; }
     // The stand-in's log: one line per start, "<its digest> <token or ->". A launcher the
@@ -97,13 +100,19 @@ TEST(UpdaterRun, AHealthyNewBuildReplacesTheLauncherAndAnUnhealthyOneIsUndone) {
         const char* mode;          // of the new build's stand-in
         const char* health_build;  // the build it reports
         bool alter_staged;         // the staged file changes after its digest was taken
+        bool failed_unwritable;    // the failed-digest file cannot be written
         UpdaterExit exit;
     };
     const Row rows[] = {
-        {"healthy", "healthy", "2026.10.26.5", false, UpdaterExit::replaced},
-        {"never writes its health file", "silent", "2026.10.26.5", false, UpdaterExit::rolled_back},
-        {"reports another build", "healthy", "2026.10.26.6", false, UpdaterExit::rolled_back},
-        {"staged file altered", "healthy", "2026.10.26.5", true, UpdaterExit::rolled_back},
+        {"healthy", "healthy", "2026.10.26.5", false, false, UpdaterExit::replaced},
+        {"never writes its health file", "silent", "2026.10.26.5", false, false,
+         UpdaterExit::rolled_back},
+        {"reports another build", "healthy", "2026.10.26.6", false, false,
+         UpdaterExit::rolled_back},
+        {"fails where its failure cannot be recorded", "silent", "2026.10.26.5", false, true,
+         UpdaterExit::rolled_back},
+        {"staged file altered: never ran", "healthy", "2026.10.26.5", true, false,
+         UpdaterExit::rolled_back},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -115,13 +124,20 @@ TEST(UpdaterRun, AHealthyNewBuildReplacesTheLauncherAndAnUnhealthyOneIsUndone) {
         if (row.alter_staged) {
             test::write_raw_file(run.client.options.staged, run.new_build + "!");
         }
+        const fs::path failed = run.client.state / failed_digest_file_name;
+        const fs::path blocked = run.client.state / blocked_digest_file_name;
+        if (row.failed_unwritable) {
+            fs::create_directories(failed);  // a folder where the file would go
+        }
         EXPECT_EQ(run.run(run.client.updater()), row.exit);
         EXPECT_TRUE(run.signalled());
         EXPECT_EQ(WaitForSingleObject(run.launcher.get(), 0), WAIT_OBJECT_0);  // waited for
         ASSERT_FALSE(run.statuses.empty());
-        const fs::path failed = run.client.state / failed_digest_file_name;
-        const fs::path blocked = run.client.state / blocked_digest_file_name;
+        // The session is held exactly while a new build stands unproven.
+        const std::vector<bool> held_while_unproven = {true, false};
+        EXPECT_EQ(run.holds, row.alter_staged ? std::vector<bool>() : held_while_unproven);
         if (row.exit == UpdaterExit::replaced) {
+            EXPECT_EQ(run_holder(run.client.state.path()), RunHolder::none);
             EXPECT_EQ(test::read_raw_file(run.client.root / L"VornellLauncher.backup.exe"),
                       run.old_build);
             EXPECT_EQ(test::read_raw_file(run.client.options.launcher), run.new_build);
@@ -137,14 +153,57 @@ TEST(UpdaterRun, AHealthyNewBuildReplacesTheLauncherAndAnUnhealthyOneIsUndone) {
             continue;
         }
         // Undone: the old build is back (its backup moved back in) and started without a
-        // token, the new digest is never offered again, and no attempt is left blocked.
+        // token.
         EXPECT_EQ(test::read_raw_file(run.client.options.launcher), run.old_build);
-        EXPECT_EQ(test::read_raw_file(failed), new_sha + "\r\n");
-        EXPECT_FALSE(fs::exists(blocked));
         const std::string log = run.log_after(row.alter_staged ? 1 : 2);
         EXPECT_TRUE(log.ends_with(old_sha + " -\n")) << log;
         EXPECT_EQ(log.find(new_sha) == std::string::npos, row.alter_staged) << log;
+        if (row.alter_staged) {
+            // Never ran, so never judged: blocked only while the launcher started here runs.
+            EXPECT_FALSE(fs::exists(failed));
+            EXPECT_EQ(read_digest_file(blocked), new_sha);
+            EXPECT_NE(run_holder(run.client.state.path()), RunHolder::none);
+        } else if (row.failed_unwritable) {
+            // Not recorded as failed: the blocked digest stays, held by nobody, so it counts.
+            EXPECT_EQ(read_digest_file(blocked), new_sha);
+            EXPECT_EQ(run_holder(run.client.state.path()), RunHolder::none);
+        } else {
+            EXPECT_EQ(test::read_raw_file(failed), new_sha + "\r\n");
+            EXPECT_FALSE(fs::exists(blocked));
+            EXPECT_EQ(run_holder(run.client.state.path()), RunHolder::none);
+        }
     }
+}
+
+TEST(UpdaterRun, ALauncherPathHeldForAMomentIsStillReplaced) {
+    HandedOver run;
+    const auto hold = [](const fs::path& path) {
+        return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    const fs::path probe = run.client.root / L"probe.txt";
+    test::write_raw_file(probe, "held");
+    test::write_raw_file(run.client.root / L"probe-new.txt", "new");
+    {
+        const UniqueFile held_probe = hold(probe);
+        if (MoveFileExW((run.client.root / L"probe-new.txt").c_str(), probe.c_str(),
+                        MOVEFILE_REPLACE_EXISTING)) {
+            GTEST_SKIP() << "this system replaces a file that is open without delete sharing";
+        }
+    }
+    // Held without delete sharing, as a launcher that just ended may still hold it, for
+    // three seconds: past the launcher's end and the backup, into the move.
+    UniqueFile held = hold(run.client.options.launcher);
+    ASSERT_TRUE(held);
+    std::thread release([&] {
+        Sleep(3000);
+        held.reset();
+    });
+    test::write_raw_file(run.client.root / L"fake-launcher-mode.txt", "healthy");
+    EXPECT_EQ(run.run(run.client.updater()), UpdaterExit::replaced);
+    release.join();
+    EXPECT_EQ(test::read_raw_file(run.client.options.launcher), run.new_build);
+    EXPECT_FALSE(fs::exists(run.client.state / failed_digest_file_name));
 }
 
 TEST(UpdaterRun, AnUpdaterOutsideTheElementFolderNeverSignalsNorTouchesAnything) {

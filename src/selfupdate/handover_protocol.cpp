@@ -1,0 +1,127 @@
+#include "selfupdate/handover_protocol.h"
+
+#include <charconv>
+#include <optional>
+
+#include "core/file_probes.h"
+#include "core/file_system.h"
+#include "core/launcher_error.h"
+#include "core/text.h"
+#include "core/unique_handle.h"
+
+namespace vorn {
+namespace {
+
+struct HolderRecord {
+    DWORD process_id = 0;
+    std::uint64_t started = 0;  // creation time: a reused process id is another process
+};
+
+std::optional<std::uint64_t> start_time_of(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return std::nullopt;
+    }
+    return size_from_halves(created.dwHighDateTime, created.dwLowDateTime);
+}
+
+std::string holder_text(const HolderRecord& record) {
+    return "pid=" + std::to_string(record.process_id) +
+           "\r\nstarted=" + std::to_string(record.started) + "\r\n";
+}
+
+template <typename Number>
+std::optional<Number> number_after(std::string_view& text, std::string_view key) {
+    Number value{};
+    if (!text.starts_with(key)) {
+        return std::nullopt;
+    }
+    const char* first = text.data() + key.size();
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end == first || std::string_view(end, last - end).substr(0, 2) != "\r\n") {
+        return std::nullopt;
+    }
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 2);
+    return value;
+}
+
+std::optional<HolderRecord> parse_holder(std::string_view text) {
+    const auto process_id = number_after<DWORD>(text, "pid=");
+    const auto started = process_id ? number_after<std::uint64_t>(text, "started=") : std::nullopt;
+    if (!started || !text.empty()) {
+        return std::nullopt;
+    }
+    return HolderRecord{*process_id, *started};
+}
+
+bool runs(const HolderRecord& record) {
+    const UniqueKernelHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, record.process_id));
+    return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
+           start_time_of(process.get()) == record.started;
+}
+
+}  // namespace
+
+std::string read_digest_file(const std::filesystem::path& path) {
+    try {
+        const Bytes bytes = read_file_limited(path, 256);
+        std::string text(bytes.begin(), bytes.end());
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
+            text.pop_back();
+        }
+        return text;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::wstring ready_event_name(DWORD process_id, const std::string& ready_id) {
+    return L"Local\\VornellUpdaterReadyV1-" + std::to_wstring(process_id) + L"-" +
+           to_utf16(ready_id);
+}
+
+std::wstring quote_path(const std::filesystem::path& path) {
+    if (path.native().find(L'"') != std::wstring::npos) {
+        throw LauncherError("self_update_spawn",
+                            L"Путь компонента обновления содержит недопустимый символ.");
+    }
+    return L"\"" + path.native() + L"\"";
+}
+
+void record_run_holder(const std::filesystem::path& state_dir, HANDLE process) {
+    const auto started = start_time_of(process);
+    if (!started) {
+        throw LauncherError("self_update_spawn", L"Не удалось подготовить безопасный запуск обновления.",
+                            GetLastError());
+    }
+    ensure_service_directory(state_dir);
+    write_text_file_atomic(state_dir / run_holder_file_name,
+                           holder_text({GetProcessId(process), *started}));
+}
+
+RunHolder run_holder(const std::filesystem::path& state_dir) {
+    const std::filesystem::path path = state_dir / run_holder_file_name;
+    try {
+        if (!file_exists(path)) {
+            return RunHolder::none;
+        }
+        const Bytes bytes = read_file_limited(path, 256);
+        const auto record = parse_holder(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        return record && runs(*record) ? RunHolder::live : RunHolder::ended;
+    } catch (const LauncherError&) {
+        return RunHolder::ended;
+    }
+}
+
+void forget_run_holder(const std::filesystem::path& state_dir) noexcept {
+    try {
+        remove_file_if_present(state_dir / run_holder_file_name);
+    } catch (...) {
+        // A record left behind names a process that is gone: it holds nothing.
+    }
+}
+
+}  // namespace vorn
