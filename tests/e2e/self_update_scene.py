@@ -85,6 +85,16 @@ class SelfUpdateScene:
         document = json.loads(self.result.read_text()) if self.result.exists() else None
         return code, document
 
+    def ask_session_end(self):
+        """What the updater's window answers when asked whether the session may end:
+        "refused", "allowed", or "no updater window"."""
+        probe = subprocess.run(
+            ["wine", harness.windows_path(BUILD / "tests" / "session_end_probe.exe")],
+            env=self.display.env(), capture_output=True, text=True, timeout=60)
+        answers = {0: "refused", 1: "allowed", 2: "no updater window"}
+        answer = answers.get(probe.returncode, "probe exit %d" % probe.returncode)
+        return answer if probe.returncode in (0, 1) else "%s: %s" % (answer, probe.stdout.strip())
+
     def launcher_bytes(self):
         try:
             return self.launcher.read_bytes()

@@ -62,10 +62,15 @@ class SelfUpdateTest(OnDisplay):
 
     def test_a_new_build_that_never_proves_itself_is_undone(self):
         scene = self.scene(SILENT_LAUNCHER)
-        (scene.root / "fake-launcher-mode.txt").write_text("silent")
+        (scene.root / "fake-launcher-mode.txt").write_text("hang")
         code, result = scene.run("startup")
         self.assertEqual(code, 0)
         self.assertTrue(result.get("self_update_started"), result)
+        # While the new build stands unproven (it hangs for eight seconds), a logoff is
+        # refused.
+        self.assertTrue(wait_until(lambda: scene.launcher_bytes() == scene.new, 60),
+                        "the new build never reached the launcher's path")
+        self.assertEqual(scene.ask_session_end(), "refused")
         failed = "self-update-failed-sha-v2.txt"
         self.assertTrue(wait_until(lambda: scene.state(failed) is not None, 120),
                         "the updater marked nothing as failed")

@@ -1,14 +1,15 @@
-"""Kills the updater at random moments of its run: the launcher's path must always hold a
-complete launcher, build N or build N+1, and the next start of whatever stands there must
-work.
+"""Kills the launcher and the updater at random moments of a self-update: the launcher's
+path must always hold a complete launcher, build N or build N+1, the next start of whatever
+stands there must work, and when build N still stands there, its next start offers N+1
+again: no kill leaves the new build blocked for good.
 
     VORN_BUILD_DIR=build python3 tests/e2e/updater_kill_campaign.py [KILLS] [SEED]
 
 A first round runs to the end and times the updater's run: from the start of build N to
 N's end (the hand-over is done by then) and to N+1's health file. Each round then starts
 build N headless, which hands over to the updater and ends, and at a random moment between
-N's end and N+1's health file (waiting for N, the backup, the move, N+1's start) every
-program of the Wine prefix is killed at once. Then the launcher at the launcher's path runs
+half of N's run (its hand-over included) and N+1's health file (waiting for N, the backup,
+the move, N+1's start and health wait) every program of the Wine prefix is killed at once. Then the launcher at the launcher's path runs
 a check, and the round's phase is told from what is on disk.
 """
 
@@ -23,6 +24,9 @@ from self_update_scene import NEXT_BUILD, NEXT_LAUNCHER, Display, SelfUpdateScen
 def phase_of(scene, launcher, healthy):
     if scene.state("self-update-blocked-sha-v2.txt") is None:
         return "before the hand-over"
+    if launcher == scene.old and scene.state("launcher-health-v2.txt") is None and \
+            not scene.backup.exists():
+        return "hand-over or wait for N, before the backup"
     if launcher == scene.new:
         return "after the move, health written" if healthy else "after the move, before health"
     if scene.backup.exists():
@@ -36,7 +40,7 @@ def reset(scene):
     if scene.backup.exists():
         scene.backup.unlink()
     for name in ("self-update-blocked-sha-v2.txt", "self-update-failed-sha-v2.txt",
-                 "launcher-health-v2.txt"):
+                 "launcher-health-v2.txt", "self-update-run-v1.txt"):
         path = scene.cache / name
         if path.exists():
             path.unlink()
@@ -74,7 +78,20 @@ def one_round(scene, rng, window):
     expected = NEXT_BUILD if launcher == scene.new else result and result.get("build")
     if code != 0 or not result or not result.get("ok") or result.get("build") != expected:
         return phase, "the next start failed: exit %s, %s" % (code, result)
+    if launcher == scene.old:
+        return phase, offered_again(scene)
     return phase, None
+
+
+def offered_again(scene):
+    """Build N's next start hands over to N+1 again, and N+1 proves itself."""
+    code, result = scene.run("startup")
+    if code != 0 or not result or not result.get("self_update_started"):
+        return "N+1 was not offered again: exit %s, %s" % (code, result)
+    if not wait_until(scene.healthy, 120, 0.1):
+        return "N+1 offered again never wrote its health file"
+    scene.stop_wine()
+    return None
 
 
 def main():
@@ -88,7 +105,7 @@ def main():
     failures = []
     try:
         ended, healthy = timeline(scene)
-        window = (ended * 0.8, healthy)
+        window = (ended * 0.5, healthy)
         print("N ends after %.1f s, N+1 is healthy after %.1f s: kills between %.1f and %.1f s"
               % (ended, healthy, window[0], window[1]), flush=True)
         for number in range(1, kills + 1):

@@ -3,7 +3,9 @@
 // launcher that waits for its end). Otherwise it appends "<its own digest> <token or ->"
 // to fake-launcher-log.txt in the client folder of --qa-config, and with a token writes
 // the health file the way the launcher does, with the build named in
-// fake-launcher-build.txt there, unless fake-launcher-mode.txt says "silent".
+// fake-launcher-build.txt there, unless fake-launcher-mode.txt says "silent", or "hang":
+// then, with a token, it stays alive eight seconds without a health file (a new build
+// stuck at its start).
 #include <windows.h>
 
 #include <filesystem>
@@ -46,7 +48,10 @@ int wmain(int argc, wchar_t** argv) {
     std::ofstream(root / "fake-launcher-log.txt", std::ios::app | std::ios::binary)
         << vorn::sha256_file(vorn::running_program_path()) << ' ' << (token.empty() ? "-" : token)
         << '\n';
-    if (!token.empty() && first_word(root / "fake-launcher-mode.txt") != "silent") {
+    const std::string mode = first_word(root / "fake-launcher-mode.txt");
+    if (!token.empty() && mode == "hang") {
+        Sleep(8000);
+    } else if (!token.empty() && mode != "silent") {
         vorn::write_health_file(config.cache_dir, token,
                                 first_word(root / "fake-launcher-build.txt"));
     }
