@@ -32,7 +32,9 @@ SelfUpdateRun self_update_run(const LauncherConfig& config,
                    .state_dir = config.cache_dir,
                    // The first accepted build is the updater built with this launcher.
                    .pinned_updater_sha256 = std::string(accepted_updater_build_list().front()),
-                   .signer_pins = config.signer_pins};
+                   .signer_pins = config.signer_pins,
+                   .accepted_updater_sha256 = {accepted_updater_build_list().begin(),
+                                               accepted_updater_build_list().end()}};
     if (config.local_test) {
         run.context.local_test_config = config.local_test_config_path;
     }

@@ -108,6 +108,62 @@ bool confirmed(DWORD waited, const ProcessGuard& process, const fs::path& update
            sha256_file(updater) == digest;
 }
 
+struct ReadyEvent {
+    std::string id = random_hex(16);
+    DWORD process_id = GetCurrentProcessId();
+    UniqueKernelHandle event;
+};
+
+ReadyEvent make_ready_event() {
+    ReadyEvent ready;
+    ready.event.reset(
+        CreateEventW(nullptr, TRUE, FALSE, ready_event_name(ready.process_id, ready.id).c_str()));
+    if (!ready.event || GetLastError() == ERROR_ALREADY_EXISTS) {
+        throw LauncherError("self_update_ready",
+                            L"Не удалось подготовить безопасный запуск обновления.",
+                            GetLastError());
+    }
+    return ready;
+}
+
+// Held open, shared for reading only, so the verified file cannot be swapped meanwhile.
+UniqueFile pin_updater(const fs::path& updater, const std::string& digest) {
+    UniqueFile pinned(CreateFileW(updater.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!pinned) {
+        throw LauncherError("self_update_spawn",
+                            L"Не удалось открыть проверенный компонент обновления.",
+                            GetLastError());
+    }
+    if (sha256_file(updater) != digest) {
+        throw LauncherError("self_update_hash", L"Компонент обновления изменился перед запуском.",
+                            ERROR_CRC);
+    }
+    return pinned;
+}
+
+// Starts the updater and returns once it confirmed; otherwise stops it and throws.
+void start_and_confirm(const fs::path& updater, const std::string& digest,
+                       const ReadyEvent& ready, const std::wstring& command_line) {
+    ProcessGuard process(start_updater(updater, command_line).release());
+    const HANDLE waits[2] = {ready.event.get(), process.get()};
+    const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, updater_ready_timeout_ms);
+    if (!confirmed(waited, process, updater, digest)) {
+        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process.get(), refused_exit_code);
+            WaitForSingleObject(process.get(), stop_wait_ms);
+        }
+        fail_ready(waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : refused_exit_code);
+    }
+    process.release();
+}
+
+std::wstring local_test_tail(const SelfUpdateContext& context) {
+    return context.local_test_config
+               ? L" --local-test-config " + quote_path(*context.local_test_config)
+               : std::wstring();
+}
+
 }  // namespace
 
 std::wstring updater_command_line(const SelfUpdateContext& context,
@@ -118,54 +174,49 @@ std::wstring updater_command_line(const SelfUpdateContext& context,
                         std::to_wstring(process_id) + L" " + quote_path(running) + L" " +
                         quote_path(staged) + L" " + to_utf16(descriptor.launcher.sha256) + L" " +
                         to_utf16(ready_id) + L" " + to_utf16(descriptor.launcher.build);
-    if (context.local_test_config) {
-        line += L" --local-test-config " + quote_path(*context.local_test_config);
-    }
-    return line;
+    return line + local_test_tail(context);
 }
 
 bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descriptor,
                const fs::path& staged) {
     const fs::path updater = updater_location(context);
     const std::string digest = expected_updater_digest(context, descriptor);
-    const std::string ready_id = random_hex(16);
-    const DWORD process_id = GetCurrentProcessId();
-    UniqueKernelHandle ready(
-        CreateEventW(nullptr, TRUE, FALSE, ready_event_name(process_id, ready_id).c_str()));
-    if (!ready || GetLastError() == ERROR_ALREADY_EXISTS) {
-        throw LauncherError("self_update_ready",
-                            L"Не удалось подготовить безопасный запуск обновления.",
-                            GetLastError());
-    }
+    const ReadyEvent ready = make_ready_event();
     SelfUpdateContext quoted = context;
     quoted.updater_path = updater;
     const std::wstring command_line = updater_command_line(
-        quoted, descriptor, running_program_path(), staged, ready_id, process_id);
-    // Held open, shared for reading only, so the verified file cannot be swapped meanwhile.
-    const UniqueFile pinned(CreateFileW(updater.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!pinned) {
-        throw LauncherError("self_update_spawn",
-                            L"Не удалось открыть проверенный компонент обновления.",
-                            GetLastError());
-    }
-    if (sha256_file(updater) != digest) {
-        throw LauncherError("self_update_hash", L"Компонент обновления изменился перед запуском.",
-                            ERROR_CRC);
-    }
+        quoted, descriptor, running_program_path(), staged, ready.id, ready.process_id);
+    const UniqueFile pinned = pin_updater(updater, digest);
     BlockedDigest blocked(context.state_dir, descriptor.launcher.sha256);
-    ProcessGuard process(start_updater(updater, command_line).release());
-    const HANDLE waits[2] = {ready.get(), process.get()};
-    const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, updater_ready_timeout_ms);
-    if (!confirmed(waited, process, updater, digest)) {
-        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.get(), refused_exit_code);
-            WaitForSingleObject(process.get(), stop_wait_ms);
-        }
-        fail_ready(waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : refused_exit_code);
-    }
+    start_and_confirm(updater, digest, ready, command_line);
     blocked.hand_over();
-    process.release();
+    return true;
+}
+
+std::wstring restore_command_line(const fs::path& updater, DWORD process_id,
+                                  const fs::path& running, const std::string& unproven_sha256,
+                                  const std::string& ready_id,
+                                  const SelfUpdateContext& context) {
+    return quote_path(updater) + L" --restore " + std::to_wstring(process_id) + L" " +
+           quote_path(running) + L" " + to_utf16(unproven_sha256) + L" " + to_utf16(ready_id) +
+           local_test_tail(context);
+}
+
+bool hand_over_restore(const SelfUpdateContext& context, const std::string& updater_sha256,
+                       const std::string& unproven_sha256) {
+    const fs::path updater = updater_location(context);
+    const ReadyEvent ready = make_ready_event();
+    const std::wstring command_line = restore_command_line(
+        updater, ready.process_id, running_program_path(), unproven_sha256, ready.id, context);
+    const UniqueFile pinned = pin_updater(updater, updater_sha256);
+    // This launcher holds the restore until the updater takes it over.
+    record_run_holder(context.state_dir, GetCurrentProcess());
+    try {
+        start_and_confirm(updater, updater_sha256, ready, command_line);
+    } catch (...) {
+        forget_run_holder(context.state_dir);
+        throw;
+    }
     return true;
 }
 

@@ -28,4 +28,18 @@ std::wstring updater_command_line(const SelfUpdateContext& context,
 bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descriptor,
                const std::filesystem::path& staged_launcher);
 
+// The updater's command line that puts back the build a new one replaced: its path,
+// --restore and this process id, the running launcher, the unproven build's digest, the
+// ready event's identifier, and in the local-test mode the configuration.
+std::wstring restore_command_line(const std::filesystem::path& updater, DWORD process_id,
+                                  const std::filesystem::path& running_launcher,
+                                  const std::string& unproven_sha256, const std::string& ready_id,
+                                  const SelfUpdateContext& context);
+
+// Starts the updater (of digest `updater_sha256`) to put the previous build back in place of
+// this unproven one, and waits for its confirmation as hand_over does. True once confirmed;
+// throws LauncherError otherwise.
+bool hand_over_restore(const SelfUpdateContext& context, const std::string& updater_sha256,
+                       const std::string& unproven_sha256);
+
 }  // namespace vorn

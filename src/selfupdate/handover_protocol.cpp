@@ -5,6 +5,7 @@
 
 #include "core/file_probes.h"
 #include "core/file_system.h"
+#include "core/hex.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "core/unique_handle.h"
@@ -44,6 +45,34 @@ std::optional<Number> number_after(std::string_view& text, std::string_view key)
     }
     text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 2);
     return value;
+}
+
+// Takes "<key><value>\r\n" off the front of text.
+std::optional<std::string> text_after(std::string_view& text, std::string_view key) {
+    const std::size_t end = text.find("\r\n");
+    if (!text.starts_with(key) || end == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string value(text.substr(key.size(), end - key.size()));
+    text.remove_prefix(end + 2);
+    return value;
+}
+
+std::optional<std::string> read_small_text(const std::filesystem::path& path) {
+    try {
+        const Bytes bytes = read_file_limited(path, 256);
+        return std::string(bytes.begin(), bytes.end());
+    } catch (const LauncherError&) {
+        return std::nullopt;
+    }
+}
+
+void remove_quietly(const std::filesystem::path& path) noexcept {
+    try {
+        remove_file_if_present(path);
+    } catch (...) {
+        // Left behind, it names what is no longer there: the readers check it against that.
+    }
 }
 
 std::optional<HolderRecord> parse_holder(std::string_view text) {
@@ -117,11 +146,31 @@ RunHolder run_holder(const std::filesystem::path& state_dir) {
 }
 
 void forget_run_holder(const std::filesystem::path& state_dir) noexcept {
-    try {
-        remove_file_if_present(state_dir / run_holder_file_name);
-    } catch (...) {
-        // A record left behind names a process that is gone: it holds nothing.
+    remove_quietly(state_dir / run_holder_file_name);
+}
+
+void record_unproven_build(const std::filesystem::path& state_dir, const UnprovenBuild& build) {
+    ensure_service_directory(state_dir);
+    write_text_file_atomic(state_dir / unproven_build_file_name,
+                           "sha256=" + build.sha256 + "\r\nprevious=" + build.previous + "\r\n");
+}
+
+std::optional<UnprovenBuild> read_unproven_build(const std::filesystem::path& state_dir) {
+    const auto text = read_small_text(state_dir / unproven_build_file_name);
+    if (!text) {
+        return std::nullopt;
     }
+    std::string_view rest = *text;
+    auto sha256 = text_after(rest, "sha256=");
+    auto previous = sha256 ? text_after(rest, "previous=") : std::nullopt;
+    if (!previous || !rest.empty() || !is_sha256_hex(*sha256) || !is_sha256_hex(*previous)) {
+        return std::nullopt;
+    }
+    return UnprovenBuild{std::move(*sha256), std::move(*previous)};
+}
+
+void forget_unproven_build(const std::filesystem::path& state_dir) noexcept {
+    remove_quietly(state_dir / unproven_build_file_name);
 }
 
 }  // namespace vorn

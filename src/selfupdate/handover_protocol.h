@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace vorn {
@@ -15,6 +16,11 @@ inline constexpr const wchar_t* blocked_digest_file_name = L"self-update-blocked
 // starts it, then the updater, then, when a build was put back without having run, the
 // launcher the updater started. Gone when the hand-over ended on purpose.
 inline constexpr const wchar_t* run_holder_file_name = L"self-update-run-v1.txt";
+// A new build in place of the old one that has not proven itself yet: written by the
+// updater before the move, removed once the build proved itself or was put back. Found by
+// a later start with no live holder, it means the proof was cut short (a kill, a logoff):
+// that start puts the previous build back.
+inline constexpr const wchar_t* unproven_build_file_name = L"self-update-unproven-v1.txt";
 inline constexpr DWORD updater_ready_timeout_ms = 15000;
 
 // A digest file of at most 256 bytes without its trailing CR and LF; "" for a missing,
@@ -45,5 +51,19 @@ RunHolder run_holder(const std::filesystem::path& state_dir);
 
 // Removes the record; an absent one is fine. Never throws.
 void forget_run_holder(const std::filesystem::path& state_dir) noexcept;
+
+struct UnprovenBuild {
+    std::string sha256;    // of the new build at the launcher's path
+    std::string previous;  // of the build in the backup
+};
+
+// Writes the record ("sha256=<digest>\r\nprevious=<digest>\r\n"). Throws LauncherError.
+void record_unproven_build(const std::filesystem::path& state_dir, const UnprovenBuild& build);
+
+// The record; none when missing, unreadable or not exactly that form. Never throws.
+std::optional<UnprovenBuild> read_unproven_build(const std::filesystem::path& state_dir);
+
+// Removes the record; an absent one is fine. Never throws.
+void forget_unproven_build(const std::filesystem::path& state_dir) noexcept;
 
 }  // namespace vorn

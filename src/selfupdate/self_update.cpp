@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/file_system.h"
+#include "core/module_path.h"
 #include "core/sha256.h"
 #include "net/feed_trust.h"
 #include "net/fetch.h"
@@ -119,7 +120,29 @@ void require_local_test_config(const SelfUpdateRun& run) {
     }
 }
 
+// A new build whose proof was cut short (the updater killed, the session ended) and that
+// now runs again puts the previous build back through the updater, as a failed proof does.
+bool roll_back_unproven_build(const SelfUpdateRun& run) {
+    const fs::path& state_dir = run.context.state_dir;
+    const auto unproven = read_unproven_build(state_dir);
+    if (!unproven || run_holder(state_dir) == RunHolder::live) {
+        return false;
+    }
+    if (sha256_file(running_program_path()) != unproven->sha256) {
+        forget_unproven_build(state_dir);  // what runs now is not that build: nothing to undo
+        return false;
+    }
+    require_local_test_config(run);
+    show(run, Phase::installing, 35,
+         L"Новая версия лаунчера не подтвердила запуск. Возвращаем прежнюю версию…");
+    return hand_over_restore(run.context, accepted_present_updater(run.context),
+                             unproven->sha256);
+}
+
 bool update_to_published_build(const SelfUpdateRun& run) {
+    if (roll_back_unproven_build(run)) {
+        return true;
+    }
     const std::optional<PublishedDescriptor> published = fetch_descriptor(run);
     if (!published) {
         return false;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/launcher_error.h"
@@ -40,6 +42,24 @@ fs::path updater_location(const SelfUpdateContext& context) {
 std::string expected_updater_digest(const SelfUpdateContext& context,
                                     const ReleaseDescriptor& descriptor) {
     return descriptor.updater ? descriptor.updater->sha256 : context.pinned_updater_sha256;
+}
+
+std::string accepted_present_updater(const SelfUpdateContext& context) {
+    const fs::path updater = updater_location(context);
+    try {
+        const std::string digest = is_plain_file(updater) ? sha256_file(updater) : std::string();
+        const auto& accepted = context.accepted_updater_sha256;
+        if ((digest == context.pinned_updater_sha256 ||
+             std::find(accepted.begin(), accepted.end(), digest) != accepted.end()) &&
+            !digest.empty() && is_trusted_program(updater, context.signer_pins)) {
+            return digest;
+        }
+    } catch (const LauncherError&) {
+        // unreadable: refused below like a wrong one
+    }
+    throw LauncherError("self_update_missing_component",
+                        L"VornellUpdater.exe отсутствует или не прошёл проверку. Установите "
+                        L"оба файла из полного архива лаунчера.");
 }
 
 void require_trusted_updater_entry(const SelfUpdateContext& context,

@@ -23,6 +23,9 @@ struct SelfUpdateContext {
     // SHA-256 of the project's code-signing public keys, a build value: with any, a program
     // the launcher downloads or starts must be signed by one of them.
     std::vector<std::string> signer_pins;
+    // Every updater build this launcher accepts in its client folder (the pinned one and
+    // earlier ones): any of them may put back a build that never proved itself.
+    std::vector<std::string> accepted_updater_sha256;
     std::optional<std::filesystem::path> local_test_config;
 };
 
@@ -33,6 +36,11 @@ std::filesystem::path updater_location(const SelfUpdateContext& context);
 // The digest the component must have: the descriptor's updater, else the pinned one.
 std::string expected_updater_digest(const SelfUpdateContext& context,
                                     const ReleaseDescriptor& descriptor);
+
+// The digest of the updater in the element folder when it is one the launcher accepts (the
+// pinned build or an accepted one) and passes the signature check; throws LauncherError
+// ("self_update_missing_component") otherwise.
+std::string accepted_present_updater(const SelfUpdateContext& context);
 
 // Refuses ("self_update_untrusted_component") a descriptor that names an updater other than
 // the pinned one unless something vouches for it: the descriptor's own signature was checked

@@ -57,13 +57,18 @@ UpdaterClient locate_client(const UpdaterOptions& options, const fs::path& own_p
     UpdaterClient client;
     client.root = client_root_of(own_path);
     client.launcher = absolute_normal(options.launcher);
-    client.staged = absolute_normal(options.staged);
-    const fs::path staged_name = L"VornellLauncher.update." + to_utf16(options.sha256) + L".exe";
     if (!same_path(client.launcher.parent_path(), client.root) ||
-        lower_wide(client.launcher.extension().native()) != L".exe" ||
-        !same_path(client.staged, client.root / staged_name) ||
-        same_path(client.launcher, client.staged)) {
+        lower_wide(client.launcher.extension().native()) != L".exe") {
         refuse_files();
+    }
+    if (!options.restore) {
+        client.staged = absolute_normal(options.staged);
+        const fs::path staged_name =
+            L"VornellLauncher.update." + to_utf16(options.sha256) + L".exe";
+        if (!same_path(client.staged, client.root / staged_name) ||
+            same_path(client.launcher, client.staged)) {
+            refuse_files();
+        }
     }
     client.backup = client.root / (client.launcher.stem().native() + L".backup.exe");
     if (same_path(client.backup, client.launcher) || same_path(client.backup, client.staged)) {

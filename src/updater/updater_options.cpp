@@ -11,7 +11,7 @@ namespace vorn {
 namespace {
 
 constexpr std::size_t apply_arguments = 7;
-constexpr std::size_t with_local_test = 9;
+constexpr std::size_t restore_arguments = 5;
 
 [[noreturn]] void refuse_arguments() {
     throw LauncherError("self_update_spawn", L"Неверные параметры запуска обновления лаунчера.");
@@ -53,30 +53,52 @@ std::string ascii_of(const std::wstring& text) {
     return to_utf8(text);
 }
 
+void check_common(const UpdaterOptions& options) {
+    if (!is_sha256_hex(options.sha256) || options.ready_id.size() != 32 ||
+        !is_lower_hex(options.ready_id)) {
+        refuse_arguments();
+    }
+}
+
+std::optional<std::filesystem::path> local_test_config_of(const std::vector<std::wstring>& args,
+                                                          std::size_t fixed) {
+    if (args.size() == fixed) {
+        return std::nullopt;
+    }
+    if (args.size() != fixed + 2 || args[fixed] != L"--local-test-config") {
+        refuse_arguments();
+    }
+    return path_of(args[fixed + 1]);
+}
+
 }  // namespace
 
 UpdaterOptions parse_updater_options(const std::vector<std::wstring>& args) {
-    if ((args.size() != apply_arguments && args.size() != with_local_test) ||
-        args[0] != L"--apply") {
+    if (args.empty() || (args[0] != L"--apply" && args[0] != L"--restore")) {
         refuse_arguments();
     }
     UpdaterOptions options;
-    options.launcher_process_id = process_id_of(args[1]);
-    options.launcher = path_of(args[2]);
-    options.staged = path_of(args[3]);
-    options.sha256 = ascii_of(args[4]);
-    options.ready_id = ascii_of(args[5]);
-    options.build = ascii_of(args[6]);
-    if (!is_sha256_hex(options.sha256) || options.ready_id.size() != 32 ||
-        !is_lower_hex(options.ready_id) || !is_build_text(options.build)) {
+    options.restore = args[0] == L"--restore";
+    const std::size_t fixed = options.restore ? restore_arguments : apply_arguments;
+    if (args.size() < fixed) {
         refuse_arguments();
     }
-    if (args.size() == with_local_test) {
-        if (args[7] != L"--local-test-config") {
+    options.launcher_process_id = process_id_of(args[1]);
+    options.launcher = path_of(args[2]);
+    std::size_t next = 3;
+    if (!options.restore) {
+        options.staged = path_of(args[next++]);
+    }
+    options.sha256 = ascii_of(args[next++]);
+    options.ready_id = ascii_of(args[next++]);
+    if (!options.restore) {
+        options.build = ascii_of(args[next++]);
+        if (!is_build_text(options.build)) {
             refuse_arguments();
         }
-        options.local_test_config = path_of(args[8]);
     }
+    check_common(options);
+    options.local_test_config = local_test_config_of(args, fixed);
     return options;
 }
 

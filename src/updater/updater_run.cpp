@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/file_system.h"
+#include "core/sha256.h"
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
@@ -77,13 +78,37 @@ void mark_failed(const UpdaterClient& client, const std::string& sha256) {
     forget_run_holder(client.state_dir);
 }
 
+// The unproven record goes once the previous build stands at the launcher's path again.
+void put_back_if_restored(const UpdaterClient& client,
+                          const std::optional<std::string>& old_sha256) {
+    try {
+        if (!old_sha256 || sha256_file(client.launcher) == *old_sha256) {
+            forget_unproven_build(client.state_dir);
+        }
+    } catch (const LauncherError&) {
+        // unreadable: the record stays, and the next start tries the restore again
+    }
+}
+
+// Starts the launcher that now stands at its path, without a token: nothing waits for it.
+void start_launcher_quietly(const UpdaterClient& client, const UpdaterHooks& hooks) {
+    try {
+        start_launcher(client, std::nullopt);
+    } catch (const LauncherError& error) {
+        hooks.status(error.message);
+    }
+}
+
 // How far the new build got; decides what a failure leaves behind.
 enum class Progress { nothing_moved, moved, started };
 
 // Replaces the launcher and waits for the new build's health file. Throws LauncherError.
 void install_new_build(const UpdaterClient& client, const UpdaterOptions& options,
-                       Progress& progress, const UpdaterHooks& hooks) {
+                       const std::string& old_sha256, Progress& progress,
+                       const UpdaterHooks& hooks) {
     hooks.status(L"Устанавливаем новую версию лаунчера…");
+    // Before the move: a proof cut short by a kill or a logoff is undone at the next start.
+    record_unproven_build(client.state_dir, {options.sha256, old_sha256});
     progress = Progress::moved;  // from the move on, the old build must come back on failure
     install_staged_launcher(client, options.sha256);
     hooks.status(L"Запускаем новую версию и ждём её готовности…");
@@ -122,16 +147,13 @@ UpdaterExit roll_back(const UpdaterClient& client, const UpdaterOptions& options
             hooks.status(error.message);
         }
     }
+    put_back_if_restored(client, old_sha256);
     if (progress != Progress::started) {
         hold_until_next_start(client, hooks);
         return UpdaterExit::rolled_back;
     }
     mark_failed(client, options.sha256);
-    try {
-        start_launcher(client, std::nullopt);
-    } catch (const LauncherError& error) {
-        hooks.status(error.message);
-    }
+    start_launcher_quietly(client, hooks);
     return UpdaterExit::rolled_back;
 }
 
@@ -143,16 +165,44 @@ UpdaterExit replace_launcher(const UpdaterClient& client, const UpdaterOptions& 
         hooks.status(L"Сохраняем резервную копию лаунчера…");
         remove_backup_temporaries(client);
         old_sha256 = back_up_launcher(client);
-        install_new_build(client, options, progress, hooks);
+        install_new_build(client, options, *old_sha256, progress, hooks);
     } catch (const LauncherError& failure) {
         return roll_back(client, options, old_sha256, progress, failure, hooks);
     }
+    forget_unproven_build(client.state_dir);  // proven: nothing to undo any more
     forget_run_holder(client.state_dir);
     hooks.status(L"Лаунчер обновлён.");
     return UpdaterExit::replaced;
 }
 
 }  // namespace
+
+// Puts the previous build back in place of one whose proof was cut short, as a failed proof
+// does: the backup must still be that build, the unproven one is marked failed.
+UpdaterExit restore_unproven(const UpdaterClient& client, const UpdaterOptions& options,
+                             const UpdaterHooks& hooks) {
+    hooks.status(L"Новая версия лаунчера не подтвердила запуск. Возвращаем прежнюю версию…");
+    const auto unproven = read_unproven_build(client.state_dir);
+    try {
+        if (!unproven || unproven->sha256 != options.sha256 ||
+            !is_plain_file(client.backup) || sha256_file(client.backup) != unproven->previous) {
+            throw LauncherError("self_update_staging",
+                                L"Резервная копия прежней версии лаунчера не найдена.");
+        }
+        restore_launcher(client, unproven->previous);
+    } catch (const LauncherError& error) {
+        // Nothing to go back to: the build that stands there stays, and is not asked again.
+        hooks.status(error.message);
+        forget_unproven_build(client.state_dir);
+        forget_run_holder(client.state_dir);
+        start_launcher_quietly(client, hooks);
+        return UpdaterExit::left_as_is;
+    }
+    forget_unproven_build(client.state_dir);
+    mark_failed(client, options.sha256);
+    start_launcher_quietly(client, hooks);
+    return UpdaterExit::rolled_back;
+}
 
 UpdaterExit run_updater(const std::vector<std::wstring>& args,
                         const std::filesystem::path& own_path, const UpdaterHooks& hooks) {
@@ -177,7 +227,8 @@ UpdaterExit run_updater(const std::vector<std::wstring>& args,
         hooks.status(L"Лаунчер не завершил работу. Обновление отменено.");
         return UpdaterExit::left_as_is;
     }
-    return replace_launcher(client, options, hooks);
+    return options.restore ? restore_unproven(client, options, hooks)
+                           : replace_launcher(client, options, hooks);
 }
 
 }  // namespace vorn
