@@ -69,7 +69,7 @@ class SelfUpdateScene:
                           "--url", self.scene.nginx.url("downloads/VornellLauncher.exe"),
                           "--quiet")
 
-    def start(self, action="startup"):
+    def start(self, action="startup", cwd=None, stderr=subprocess.DEVNULL):
         """The launcher at the client's launcher path, headless, with the given action."""
         if self.result.exists():
             self.result.unlink()
@@ -77,7 +77,7 @@ class SelfUpdateScene:
             ["wine", harness.windows_path(self.launcher), "--qa-config",
              harness.windows_path(self.scene.config), "--qa-action", action, "--qa-result",
              harness.windows_path(self.result)],
-            env=self.display.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            env=self.display.env(), cwd=cwd, stdout=subprocess.DEVNULL, stderr=stderr)
 
     def run(self, action="startup", timeout=180):
         """(exit code, result document or None)."""
