@@ -37,10 +37,15 @@ SEARCHED = re.compile(r'^[0-9a-f]+:\w+:trace:module:load_dll looking for L"(.+?)
 
 def must_reach():
     """What each program's run must load of what it delay-loads: all of it for the
-    launcher; the updater links the self-update library's WinHTTP and WinTrust calls, but
-    its run only hashes."""
+    launcher; the updater only hashes."""
     return {"vornelllauncher.exe": set(pe_imports.delay_imports(LAUNCHER.exe)),
             "vornellupdater.exe": {"bcrypt.dll"}}
+
+
+# Wine 8's own winhttp and wintrust load crypt32 through the program's folder whatever the
+# program restricted (Windows does not): a planted crypt32 would only show that. The runs
+# here never reach the programs' own crypt32 calls (the code-signer pin), so it is left out.
+LOADED_BY_WINE_ITSELF = {"crypt32.dll"}
 
 
 def planted_names():
@@ -48,7 +53,7 @@ def planted_names():
     names = set()
     for program in (LAUNCHER.exe, UPDATER):
         names |= set(pe_imports.delay_imports(program)) | pe_imports.static_imports(program)
-    return sorted(names - pe_imports.KNOWN_DLLS)
+    return sorted(names - pe_imports.KNOWN_DLLS - LOADED_BY_WINE_ITSELF)
 
 
 def unescape(text):
@@ -156,7 +161,8 @@ class DllPlantingTest(OnDisplay):
         by_wine = {m for m in markers if "(null)" in found.get(m.split(".dll.")[0] + ".dll", ())}
         self.assertEqual(set(markers) - by_wine, set(), "planted copies loaded: %s" % markers)
         for name, paths in found.items():
-            self.assertEqual(paths - {"(null)"}, {SYSTEM32}, "%s looked for there" % name)
+            # A name only Wine's builtins asked for has no search of the programs' own.
+            self.assertLessEqual(paths - {"(null)"}, {SYSTEM32}, "%s looked for there" % name)
         if by_wine:
             self.skipTest("Wine's own builtin DLLs loaded planted copies, which Windows would "
                           "not: %s" % sorted(by_wine))
