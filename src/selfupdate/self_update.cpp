@@ -11,6 +11,7 @@
 #include "net/feed_trust.h"
 #include "net/fetch.h"
 #include "selfupdate/hand_over.h"
+#include "selfupdate/health_file.h"
 #include "selfupdate/release_file.h"
 #include "selfupdate/code_signature.h"
 #include "selfupdate/handover_protocol.h"
@@ -128,8 +129,12 @@ bool roll_back_unproven_build(const SelfUpdateRun& run) {
     if (!unproven || run_holder(state_dir) == RunHolder::live) {
         return false;
     }
-    if (sha256_file(running_program_path()) != unproven->sha256) {
-        forget_unproven_build(state_dir);  // what runs now is not that build: nothing to undo
+    const auto health = read_health_file(state_dir);
+    if (sha256_file(running_program_path()) != unproven->sha256 ||
+        (health && health->sha256 == unproven->sha256)) {
+        // What runs now is not that build, or it did prove itself before the updater could
+        // say so: nothing to undo.
+        forget_unproven_build(state_dir);
         return false;
     }
     require_local_test_config(run);

@@ -1,7 +1,8 @@
 """Kills the launcher and the updater at random moments of a self-update: the launcher's
 path must always hold a complete launcher, build N or build N+1, the next start of whatever
 stands there must work, and when build N still stands there, its next start offers N+1
-again: no kill leaves the new build blocked for good.
+again: no kill leaves the new build blocked for good; when an unproven N+1 stands there
+(its health wait cut short, as a logoff or a kill does), its next start puts N back.
 
     VORN_BUILD_DIR=build python3 tests/e2e/updater_kill_campaign.py [KILLS] [SEED]
 
@@ -40,7 +41,8 @@ def reset(scene):
     if scene.backup.exists():
         scene.backup.unlink()
     for name in ("self-update-blocked-sha-v2.txt", "self-update-failed-sha-v2.txt",
-                 "launcher-health-v2.txt", "self-update-run-v1.txt"):
+                 "launcher-health-v2.txt", "self-update-run-v1.txt",
+                 "self-update-unproven-v1.txt"):
         path = scene.cache / name
         if path.exists():
             path.unlink()
@@ -80,7 +82,21 @@ def one_round(scene, rng, window):
         return phase, "the next start failed: exit %s, %s" % (code, result)
     if launcher == scene.old:
         return phase, offered_again(scene)
-    return phase, None
+    return phase, None if healthy else put_back(scene)
+
+
+def put_back(scene):
+    """N+1 stands unproven (its health wait was cut short): its next start puts N back
+    through the updater and marks N+1 failed."""
+    code, result = scene.run("startup")
+    if code != 0 or not result or not result.get("self_update_started"):
+        return "the unproven N+1 was not put back: exit %s, %s" % (code, result)
+    failed = "self-update-failed-sha-v2.txt"
+    if not wait_until(lambda: scene.launcher_bytes() == scene.old and
+                      scene.state(failed) == (scene.new_sha + "\r\n").encode(), 60, 0.1):
+        return "N was not put back in place of the unproven N+1"
+    scene.stop_wine()  # N, started again by the updater
+    return None
 
 
 def offered_again(scene):

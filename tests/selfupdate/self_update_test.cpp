@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/module_path.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "net/winhttp_transport.h"
@@ -240,6 +241,44 @@ TEST(SelfUpdate, ABlockedDigestCountsOnlyWhileItsHandOverIsHeld) {
             EXPECT_EQ(read_digest_file(release.state / blocked_digest_file_name),
                       sha256_string(release.new_launcher));
         }
+    }
+}
+
+TEST(SelfUpdate, AnUnprovenBuildThatRunsAgainIsPutBackThroughTheUpdater) {
+    VORN_REQUIRE_LOOPBACK(server);
+    struct Row {
+        const char* what;
+        bool running_is_unproven;  // the record names this very program
+        bool live_holder;
+        bool restored;
+    };
+    const Row rows[] = {
+        {"its proof was cut short", true, false, true},
+        {"its proof still runs", true, true, false},
+        {"another build runs now", false, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Release release(server, "signal");
+        const std::string running = sha256_file(running_program_path());
+        const UnprovenBuild unproven{row.running_is_unproven ? running : std::string(64, 'd'),
+                                     std::string(64, 'c')};
+        record_unproven_build(release.state.path(), unproven);
+        if (row.live_holder) {
+            record_run_holder(release.state.path(), GetCurrentProcess());
+        }
+        EXPECT_EQ(run_self_update(release.run), row.restored);
+        EXPECT_TRUE(release.reports.empty());
+        const fs::path args = release.root / L"element" / L"fake-updater-args.txt";
+        EXPECT_EQ(fs::exists(args), row.restored);
+        if (row.restored) {
+            const std::string text = test::read_raw_file(args);
+            EXPECT_TRUE(text.starts_with("--restore\n")) << text;
+            EXPECT_NE(text.find(running + "\n"), std::string::npos) << text;
+        }
+        // A record that names another build is dropped; one still proving itself stays.
+        EXPECT_EQ(read_unproven_build(release.state.path()).has_value(),
+                  row.running_is_unproven);
     }
 }
 

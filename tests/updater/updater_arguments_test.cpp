@@ -54,6 +54,22 @@ TEST(UpdaterArguments, TheLaunchersCommandLineReadsBack) {
     ASSERT_TRUE(options.local_test_config);
     EXPECT_EQ(*options.local_test_config, fs::path(L"C:\\Fixture\\qa config.json"));
 
+    // The restore's command line reads back too, and names no staged file nor build.
+    const UpdaterOptions restore = parse_updater_options(split(restore_command_line(
+        context.updater_path, 4242, L"C:\\Games\\Vornell Online\\VornellLauncher.exe", new_sha,
+        ready_id, context)));
+    EXPECT_TRUE(restore.restore);
+    EXPECT_EQ(restore.launcher_process_id, 4242u);
+    EXPECT_EQ(restore.sha256, new_sha);
+    EXPECT_EQ(restore.ready_id, ready_id);
+    EXPECT_TRUE(restore.staged.empty());
+    EXPECT_TRUE(restore.local_test_config);
+    const std::vector<std::wstring> restore_with_build = {
+        L"--restore", L"77", L"C:\\c\\L.exe", std::wstring(new_sha.begin(), new_sha.end()),
+        std::wstring(ready_id.begin(), ready_id.end()), L"2026.10.26.5"};
+    VORN_EXPECT_ERROR(parse_updater_options(restore_with_build), "self_update_spawn",
+                      L"Неверные параметры запуска обновления лаунчера.");
+
     context.local_test_config.reset();
     EXPECT_FALSE(
         parse_updater_options(split(updater_command_line(context, descriptor, L"C:\\a\\L.exe",

@@ -31,7 +31,9 @@ struct HandedOver {
     std::vector<std::wstring> statuses;
     std::vector<bool> holds;  // the session holds asked for, in order
 
-    HandedOver() {
+    // `from_staged`: the waiting launcher runs from the staged copy, so that the launcher's
+    // path is free to hold another build.
+    explicit HandedOver(bool from_staged = false) {
         client.expect_build(sha256_bytes(as_bytes(new_build)));
         client.options.build = "2026.10.26.5";
         test::write_raw_file(client.options.launcher, old_build);
@@ -39,7 +41,8 @@ struct HandedOver {
         test::write_raw_file(client.root / L"fake-launcher-build.txt", "2026.10.26.5");
         test::write_raw_file(client.state / blocked_digest_file_name,
                              client.options.sha256 + "\r\n");
-        launcher = start(client.options.launcher, L" --linger 1000");
+        launcher = start(from_staged ? client.options.staged : client.options.launcher,
+                         L" --linger 1000");
         ready.reset(CreateEventW(nullptr, TRUE, FALSE, event_name().c_str()));
     }
 
@@ -72,8 +75,9 @@ struct HandedOver {
                 L"--local-test-config",
                 o.local_test_config->native()};
     }
-    UpdaterExit run(const fs::path& own_path) {
-        return run_updater(arguments(), own_path,
+    UpdaterExit run(const fs::path& own_path) { return run_with(arguments(), own_path); }
+    UpdaterExit run_with(const std::vector<std::wstring>& args, const fs::path& own_path) {
+        return run_updater(args, own_path,
                            {.status = [this](const std::wstring& text) { statuses.push_back(text); },
                             .hold_session = [this](bool held) { holds.push_back(held); }});
     }
@@ -136,6 +140,7 @@ TEST(UpdaterRun, AHealthyNewBuildReplacesTheLauncherAndAnUnhealthyOneIsUndone) {
         // The session is held exactly while a new build stands unproven.
         const std::vector<bool> held_while_unproven = {true, false};
         EXPECT_EQ(run.holds, row.alter_staged ? std::vector<bool>() : held_while_unproven);
+        EXPECT_FALSE(read_unproven_build(run.client.state.path()));  // proven or put back
         if (row.exit == UpdaterExit::replaced) {
             EXPECT_EQ(run_holder(run.client.state.path()), RunHolder::none);
             EXPECT_EQ(test::read_raw_file(run.client.root / L"VornellLauncher.backup.exe"),
@@ -204,6 +209,42 @@ TEST(UpdaterRun, ALauncherPathHeldForAMomentIsStillReplaced) {
     release.join();
     EXPECT_EQ(test::read_raw_file(run.client.options.launcher), run.new_build);
     EXPECT_FALSE(fs::exists(run.client.state / failed_digest_file_name));
+}
+
+TEST(UpdaterRun, RestorePutsTheCheckedBackupBackInPlaceOfAnUnprovenBuild) {
+    for (const bool backup_intact : {true, false}) {
+        SCOPED_TRACE(backup_intact ? "backup intact" : "backup altered");
+        HandedOver run(true);
+        const UpdaterOptions& o = run.client.options;
+        const std::string old_sha = sha256_bytes(HandedOver::as_bytes(run.old_build));
+        const fs::path backup = run.client.root / L"VornellLauncher.backup.exe";
+        test::write_raw_file(o.launcher, run.new_build);
+        test::write_raw_file(backup, backup_intact ? run.old_build : run.old_build + "!");
+        record_unproven_build(run.client.state.path(), {o.sha256, old_sha});
+        const std::vector<std::wstring> args = {
+            L"--restore",
+            std::to_wstring(GetProcessId(run.launcher.get())),
+            o.launcher.native(),
+            std::wstring(o.sha256.begin(), o.sha256.end()),
+            std::wstring(test::ready_id.begin(), test::ready_id.end()),
+            L"--local-test-config",
+            o.local_test_config->native()};
+        EXPECT_EQ(run.run_with(args, run.client.updater()),
+                  backup_intact ? UpdaterExit::rolled_back : UpdaterExit::left_as_is);
+        EXPECT_TRUE(run.signalled());
+        // Either way the record is gone: the next start is not asked to restore again.
+        EXPECT_FALSE(read_unproven_build(run.client.state.path()));
+        EXPECT_EQ(run_holder(run.client.state.path()), RunHolder::none);
+        const fs::path failed = run.client.state / failed_digest_file_name;
+        if (backup_intact) {
+            EXPECT_EQ(test::read_raw_file(o.launcher), run.old_build);
+            EXPECT_EQ(read_digest_file(failed), o.sha256);
+            EXPECT_TRUE(run.log_after(1).ends_with(old_sha + " -\n"));
+        } else {
+            EXPECT_EQ(test::read_raw_file(o.launcher), run.new_build);
+            EXPECT_FALSE(fs::exists(failed));
+        }
+    }
 }
 
 TEST(UpdaterRun, AnUpdaterOutsideTheElementFolderNeverSignalsNorTouchesAnything) {
