@@ -49,7 +49,9 @@ def reset(scene):
 
 
 def timeline(scene):
-    """(seconds to N's end, seconds to N+1's health file) of an uninterrupted run."""
+    """(seconds to N's end, seconds to N+1's health file) of an uninterrupted run, started
+    the way every round starts: with no Wine program running, so Wine starts first."""
+    scene.stop_wine()
     reset(scene)
     started = time.monotonic()
     process = scene.start("startup")
@@ -72,7 +74,8 @@ def one_round(scene, rng, window):
     scene.stop_wine()
     process.wait(60)
     launcher = scene.launcher_bytes()
-    phase = phase_of(scene, launcher, scene.healthy())
+    healthy = scene.healthy()
+    phase = phase_of(scene, launcher, healthy)
     if launcher not in (scene.old, scene.new):
         return phase, "the launcher's path holds %s bytes of neither build" % (
             "no" if launcher is None else len(launcher))
