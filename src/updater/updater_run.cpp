@@ -12,7 +12,9 @@
 #include "selfupdate/handover_protocol.h"
 #include "updater/client_location.h"
 #include "updater/launcher_replacement.h"
+#include "updater/hand_over_endings.h"
 #include "updater/new_launcher.h"
+#include "updater/unproven_restore.h"
 
 namespace vorn {
 namespace {
@@ -58,47 +60,6 @@ void signal_ready(const UpdaterOptions& options) {
     }
 }
 
-// The hand-over ended on purpose and blocks nothing: the next start may offer the build.
-void end_hand_over(const UpdaterClient& client) {
-    DeleteFileW(long_path(client.state_dir / blocked_digest_file_name).c_str());
-    forget_run_holder(client.state_dir);
-}
-
-// The new build ran and failed: it is never offered again. When that cannot be recorded,
-// the blocked digest stays, with no holder, so that it keeps counting: the old launcher
-// started next must not hand over to the same build again and again.
-void mark_failed(const UpdaterClient& client, const std::string& sha256) {
-    try {
-        ensure_service_directory(client.state_dir);
-        write_text_file_atomic(client.state_dir / failed_digest_file_name, sha256 + "\r\n");
-        DeleteFileW(long_path(client.state_dir / blocked_digest_file_name).c_str());
-    } catch (const LauncherError&) {
-        // The blocked digest says the same for as long as it stands.
-    }
-    forget_run_holder(client.state_dir);
-}
-
-// The unproven record goes once the previous build stands at the launcher's path again.
-void put_back_if_restored(const UpdaterClient& client,
-                          const std::optional<std::string>& old_sha256) {
-    try {
-        if (!old_sha256 || sha256_file(client.launcher) == *old_sha256) {
-            forget_unproven_build(client.state_dir);
-        }
-    } catch (const LauncherError&) {
-        // unreadable: the record stays, and the next start tries the restore again
-    }
-}
-
-// Starts the launcher that now stands at its path, without a token: nothing waits for it.
-void start_launcher_quietly(const UpdaterClient& client, const UpdaterHooks& hooks) {
-    try {
-        start_launcher(client, std::nullopt);
-    } catch (const LauncherError& error) {
-        hooks.status(error.message);
-    }
-}
-
 // How far the new build got; decides what a failure leaves behind.
 enum class Progress { nothing_moved, moved, started };
 
@@ -124,18 +85,6 @@ void install_new_build(const UpdaterClient& client, const UpdaterOptions& option
     }
 }
 
-// A build that never ran is not judged: its digest stays blocked while the launcher started
-// here runs, and the player's next start offers it again.
-void hold_until_next_start(const UpdaterClient& client, const UpdaterHooks& hooks) {
-    try {
-        const UniqueKernelHandle launcher = start_launcher(client, std::nullopt);
-        record_run_holder(client.state_dir, launcher.get());
-    } catch (const LauncherError& error) {
-        hooks.status(error.message);
-        end_hand_over(client);
-    }
-}
-
 UpdaterExit roll_back(const UpdaterClient& client, const UpdaterOptions& options,
                       const std::optional<std::string>& old_sha256, Progress progress,
                       const LauncherError& failure, const UpdaterHooks& hooks) {
@@ -149,11 +98,11 @@ UpdaterExit roll_back(const UpdaterClient& client, const UpdaterOptions& options
     }
     put_back_if_restored(client, old_sha256);
     if (progress != Progress::started) {
-        hold_until_next_start(client, hooks);
+        hold_until_next_start(client, hooks.status);
         return UpdaterExit::rolled_back;
     }
     mark_failed(client, options.sha256);
-    start_launcher_quietly(client, hooks);
+    start_launcher_quietly(client, hooks.status);
     return UpdaterExit::rolled_back;
 }
 
@@ -176,33 +125,6 @@ UpdaterExit replace_launcher(const UpdaterClient& client, const UpdaterOptions& 
 }
 
 }  // namespace
-
-// Puts the previous build back in place of one whose proof was cut short, as a failed proof
-// does: the backup must still be that build, the unproven one is marked failed.
-UpdaterExit restore_unproven(const UpdaterClient& client, const UpdaterOptions& options,
-                             const UpdaterHooks& hooks) {
-    hooks.status(L"Новая версия лаунчера не подтвердила запуск. Возвращаем прежнюю версию…");
-    const auto unproven = read_unproven_build(client.state_dir);
-    try {
-        if (!unproven || unproven->sha256 != options.sha256 ||
-            !is_plain_file(client.backup) || sha256_file(client.backup) != unproven->previous) {
-            throw LauncherError("self_update_staging",
-                                L"Резервная копия прежней версии лаунчера не найдена.");
-        }
-        restore_launcher(client, unproven->previous);
-    } catch (const LauncherError& error) {
-        // Nothing to go back to: the build that stands there stays, and is not asked again.
-        hooks.status(error.message);
-        forget_unproven_build(client.state_dir);
-        forget_run_holder(client.state_dir);
-        start_launcher_quietly(client, hooks);
-        return UpdaterExit::left_as_is;
-    }
-    forget_unproven_build(client.state_dir);
-    mark_failed(client, options.sha256);
-    start_launcher_quietly(client, hooks);
-    return UpdaterExit::rolled_back;
-}
 
 UpdaterExit run_updater(const std::vector<std::wstring>& args,
                         const std::filesystem::path& own_path, const UpdaterHooks& hooks) {
