@@ -84,7 +84,9 @@ std::vector<std::string> argument_seeds() {
         "--apply\n4242\nC:\\Games\\Vornell\\VornellLauncher.exe\n"
         "C:\\Games\\Vornell\\VornellLauncher.update." +
         sha + ".exe\n" + sha + "\n" + id + "\n2026.10.26.5";
-    return {line, line + "\n--local-test-config\nC:\\fixture\\qa.json", "--apply\n1"};
+    const std::string restore =
+        "--restore\n4242\nC:\\Games\\Vornell\\VornellLauncher.exe\n" + sha + "\n" + id;
+    return {line, line + "\n--local-test-config\nC:\\fixture\\qa.json", "--apply\n1", restore};
 }
 
 // One argument per line, as CommandLineToArgvW would hand them over.
@@ -98,10 +100,13 @@ std::string check_arguments(const std::string& input) {
         start = end + 1;
     }
     const UpdaterOptions options = parse_updater_options(args);
+    // A restore names neither a staged file nor a build; an apply names both.
+    const bool apply_parts = options.restore
+                                 ? options.staged.empty() && options.build.empty()
+                                 : options.staged.is_absolute() && is_build_text(options.build);
     if (!is_sha256_hex(options.sha256) || options.ready_id.size() != 32 ||
-        !is_lower_hex(options.ready_id) || !is_build_text(options.build) ||
-        options.launcher_process_id == 0 || !options.launcher.is_absolute() ||
-        !options.staged.is_absolute()) {
+        !is_lower_hex(options.ready_id) || !apply_parts || options.launcher_process_id == 0 ||
+        !options.launcher.is_absolute()) {
         broken("malformed updater arguments were accepted");
     }
     return {};
