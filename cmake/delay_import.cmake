@@ -55,7 +55,10 @@ function(vorn_delay_import name)
     endif()
     list(JOIN functions "\n" exports)
     file(WRITE ${def} "LIBRARY ${name}.dll\nEXPORTS\n${exports}\n")
-    execute_process(COMMAND ${CMAKE_DLLTOOL} -d ${def} -D ${name}.dll -y ${delay_library}
+    # Relative names, run in the folder: dlltool names its symbols after the output path,
+    # the symbols reach the programs, and their bytes must depend on the sources alone.
+    execute_process(COMMAND ${CMAKE_DLLTOOL} -d ${name}.def -D ${name}.dll -y lib${name}_delay.a
+                    WORKING_DIRECTORY ${VORN_DELAY_IMPORT_DIR}
                     RESULT_VARIABLE failed)
     if(failed)
       message(FATAL_ERROR "${CMAKE_DLLTOOL} could not make ${delay_library}")
