@@ -61,8 +61,8 @@ std::optional<std::string> public_key_digest(PCCERT_CONTEXT certificate) {
     BYTE* encoded = nullptr;
     DWORD size = 0;
     if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
-                             &certificate->pCertInfo->SubjectPublicKeyInfo,
-                             CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &size)) {
+                             &certificate->pCertInfo->SubjectPublicKeyInfo, CRYPT_ENCODE_ALLOC_FLAG,
+                             nullptr, &encoded, &size)) {
         return std::nullopt;
     }
     const UniqueLocalMemory owned(encoded);

@@ -104,8 +104,7 @@ UniqueKernelHandle start_updater(const fs::path& updater, std::wstring command_l
 bool confirmed(DWORD waited, const ProcessGuard& process, const fs::path& updater,
                const std::string& digest) {
     return waited == WAIT_OBJECT_0 && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
-           is_same_file(image_of(process.get()), updater) &&
-           sha256_file(updater) == digest;
+           is_same_file(image_of(process.get()), updater) && sha256_file(updater) == digest;
 }
 
 struct ReadyEvent {
@@ -143,8 +142,8 @@ UniqueFile pin_updater(const fs::path& updater, const std::string& digest) {
 }
 
 // Starts the updater and returns once it confirmed; otherwise stops it and throws.
-void start_and_confirm(const fs::path& updater, const std::string& digest,
-                       const ReadyEvent& ready, const std::wstring& command_line) {
+void start_and_confirm(const fs::path& updater, const std::string& digest, const ReadyEvent& ready,
+                       const std::wstring& command_line) {
     ProcessGuard process(start_updater(updater, command_line).release());
     const HANDLE waits[2] = {ready.event.get(), process.get()};
     const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, updater_ready_timeout_ms);
@@ -195,8 +194,7 @@ bool hand_over(const SelfUpdateContext& context, const ReleaseDescriptor& descri
 
 std::wstring restore_command_line(const fs::path& updater, DWORD process_id,
                                   const fs::path& running, const std::string& unproven_sha256,
-                                  const std::string& ready_id,
-                                  const SelfUpdateContext& context) {
+                                  const std::string& ready_id, const SelfUpdateContext& context) {
     return quote_path(updater) + L" --restore " + std::to_wstring(process_id) + L" " +
            quote_path(running) + L" " + to_utf16(unproven_sha256) + L" " + to_utf16(ready_id) +
            local_test_tail(context);

@@ -40,7 +40,8 @@ std::optional<Number> number_after(std::string_view& text, std::string_view key)
     const char* first = text.data() + key.size();
     const char* last = text.data() + text.size();
     const auto [end, error] = std::from_chars(first, last, value);
-    if (error != std::errc() || end == first || std::string_view(end, last - end).substr(0, 2) != "\r\n") {
+    if (error != std::errc() || end == first ||
+        std::string_view(end, last - end).substr(0, 2) != "\r\n") {
         return std::nullopt;
     }
     text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 2);
@@ -122,7 +123,8 @@ std::wstring quote_path(const std::filesystem::path& path) {
 void record_run_holder(const std::filesystem::path& state_dir, HANDLE process) {
     const auto started = start_time_of(process);
     if (!started) {
-        throw LauncherError("self_update_spawn", L"Не удалось подготовить безопасный запуск обновления.",
+        throw LauncherError("self_update_spawn",
+                            L"Не удалось подготовить безопасный запуск обновления.",
                             GetLastError());
     }
     ensure_service_directory(state_dir);

@@ -50,8 +50,7 @@ std::uint64_t size_of(const Json& object) {
     }
     // Only a signed number can be negative: an unsigned one above the largest signed value
     // would wrap if read as signed, and is refused below as a wrong size.
-    if (value.is_number_integer() && !value.is_number_unsigned() &&
-        value.get<std::int64_t>() < 0) {
+    if (value.is_number_integer() && !value.is_number_unsigned() && value.get<std::int64_t>() < 0) {
         fail_descriptor(L"Некорректный размер обновления лаунчера.");
     }
     if (!value.is_number_unsigned()) {

@@ -140,8 +140,7 @@ bool roll_back_unproven_build(const SelfUpdateRun& run) {
     require_local_test_config(run);
     show(run, Phase::installing, 35,
          L"Новая версия лаунчера не подтвердила запуск. Возвращаем прежнюю версию…");
-    return hand_over_restore(run.context, accepted_present_updater(run.context),
-                             unproven->sha256);
+    return hand_over_restore(run.context, accepted_present_updater(run.context), unproven->sha256);
 }
 
 bool update_to_published_build(const SelfUpdateRun& run) {

@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 
 bool holds(const fs::path& path, const std::string& digest, const std::vector<std::string>& pins) {
     try {
-        return is_plain_file(path) && sha256_file(path) == digest &&
-               is_trusted_program(path, pins);
+        return is_plain_file(path) && sha256_file(path) == digest && is_trusted_program(path, pins);
     } catch (const LauncherError&) {
         return false;  // unreadable: replaced below like a wrong one
     }

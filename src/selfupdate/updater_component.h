@@ -49,9 +49,9 @@ void require_trusted_updater_entry(const SelfUpdateContext& context,
                                    const ReleaseDescriptor& descriptor, bool descriptor_signed);
 
 // Returns when the updater path holds a component of the expected digest that passes the
-// signature check (is_trusted_program with the context's pins), downloading and installing the published one when needed. Throws
-// LauncherError ("self_update_staging", "self_update_missing_component",
-// "self_update_signature", "self_update_hash", or the download's).
+// signature check (is_trusted_program with the context's pins), downloading and installing the
+// published one when needed. Throws LauncherError ("self_update_staging",
+// "self_update_missing_component", "self_update_signature", "self_update_hash", or the download's).
 void ensure_updater_component(const SelfUpdateContext& context,
                               const ReleaseDescriptor& descriptor);
 

@@ -16,8 +16,8 @@ UpdaterExit restore_unproven(const UpdaterClient& client, const UpdaterOptions& 
     hooks.status(L"Новая версия лаунчера не подтвердила запуск. Возвращаем прежнюю версию…");
     const auto unproven = read_unproven_build(client.state_dir);
     try {
-        if (!unproven || unproven->sha256 != options.sha256 ||
-            !is_plain_file(client.backup) || sha256_file(client.backup) != unproven->previous) {
+        if (!unproven || unproven->sha256 != options.sha256 || !is_plain_file(client.backup) ||
+            sha256_file(client.backup) != unproven->previous) {
             throw LauncherError("self_update_staging",
                                 L"Резервная копия прежней версии лаунчера не найдена.");
         }

@@ -105,8 +105,9 @@ LRESULT CALLBACK UpdaterWindow::window_procedure(HWND window, UINT message, WPAR
     if (self && message == session_hold_changed) {
         self->session_held_ = wparam != 0;
         if (self->session_held_) {
-            ShutdownBlockReasonCreate(window, L"Проверяем новую версию лаунчера. Это займёт не "
-                                              L"больше минуты.");
+            ShutdownBlockReasonCreate(window,
+                                      L"Проверяем новую версию лаунчера. Это займёт не "
+                                      L"больше минуты.");
         } else {
             ShutdownBlockReasonDestroy(window);
         }

@@ -154,7 +154,8 @@ TEST(CodeSignature, OnlyThePinnedSignerPassesWhenPinsAreSet) {
         EXPECT_EQ(is_trusted_program(row.program, pins), row.with_pins);
     }
     // The pin is read from the signature itself: each signer has its own.
-    EXPECT_EQ(signer_key_digest(VORN_SIGNED_UPDATER), std::optional<std::string>(VORN_TEST_SIGNER_PIN));
+    EXPECT_EQ(signer_key_digest(VORN_SIGNED_UPDATER),
+              std::optional<std::string>(VORN_TEST_SIGNER_PIN));
     const auto other = signer_key_digest(VORN_OTHER_SIGNER_UPDATER);
     ASSERT_TRUE(other);
     EXPECT_NE(*other, VORN_TEST_SIGNER_PIN);

@@ -205,9 +205,9 @@ TEST(SelfUpdate, AnotherUpdaterIsTakenOnlyFromThePinnedSigner) {
         // The refused download leaves no staging copy, and the old component stays.
         EXPECT_EQ(test::read_raw_file(release.run.context.updater_path),
                   test::read_raw_file(fs::path(VORN_FAKE_UPDATER)));
-        EXPECT_FALSE(fs::exists(release.root / L"element" /
-                                (L"VornellUpdater.update." +
-                                 to_utf16(sha256_string(published)) + L".exe")));
+        EXPECT_FALSE(
+            fs::exists(release.root / L"element" /
+                       (L"VornellUpdater.update." + to_utf16(sha256_string(published)) + L".exe")));
     }
 }
 
@@ -277,8 +277,7 @@ TEST(SelfUpdate, AnUnprovenBuildThatRunsAgainIsPutBackThroughTheUpdater) {
             EXPECT_NE(text.find(running + "\n"), std::string::npos) << text;
         }
         // A record that names another build is dropped; one still proving itself stays.
-        EXPECT_EQ(read_unproven_build(release.state.path()).has_value(),
-                  row.running_is_unproven);
+        EXPECT_EQ(read_unproven_build(release.state.path()).has_value(), row.running_is_unproven);
     }
 }
 

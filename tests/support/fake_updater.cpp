@@ -27,8 +27,8 @@ int wmain(int argc, wchar_t** argv) {
     const bool restore = argc >= 2 && std::wstring(argv[1]) == L"--restore";
     if (mode == "signal" && argc >= (restore ? 6 : 8)) {
         // argv: --apply PID RUNNING STAGED SHA256 ID BUILD, or --restore PID RUNNING SHA256 ID
-        const std::wstring name = std::wstring(L"Local\\VornellUpdaterReadyV1-") + argv[2] +
-                                  L"-" + argv[restore ? 5 : 6];
+        const std::wstring name =
+            std::wstring(L"Local\\VornellUpdaterReadyV1-") + argv[2] + L"-" + argv[restore ? 5 : 6];
         const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
         if (ready) {
             SetEvent(ready);

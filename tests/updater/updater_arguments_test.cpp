@@ -65,8 +65,12 @@ TEST(UpdaterArguments, TheLaunchersCommandLineReadsBack) {
     EXPECT_TRUE(restore.staged.empty());
     EXPECT_TRUE(restore.local_test_config);
     const std::vector<std::wstring> restore_with_build = {
-        L"--restore", L"77", L"C:\\c\\L.exe", std::wstring(new_sha.begin(), new_sha.end()),
-        std::wstring(ready_id.begin(), ready_id.end()), L"2026.10.26.5"};
+        L"--restore",
+        L"77",
+        L"C:\\c\\L.exe",
+        std::wstring(new_sha.begin(), new_sha.end()),
+        std::wstring(ready_id.begin(), ready_id.end()),
+        L"2026.10.26.5"};
     VORN_EXPECT_ERROR(parse_updater_options(restore_with_build), "self_update_spawn",
                       L"Неверные параметры запуска обновления лаунчера.");
 

@@ -41,8 +41,8 @@ struct HandedOver {
         test::write_raw_file(client.root / L"fake-launcher-build.txt", "2026.10.26.5");
         test::write_raw_file(client.state / blocked_digest_file_name,
                              client.options.sha256 + "\r\n");
-        launcher = start(from_staged ? client.options.staged : client.options.launcher,
-                         L" --linger 1000");
+        launcher =
+            start(from_staged ? client.options.staged : client.options.launcher, L" --linger 1000");
         ready.reset(CreateEventW(nullptr, TRUE, FALSE, event_name().c_str()));
     }
 
@@ -77,9 +77,10 @@ struct HandedOver {
     }
     UpdaterExit run(const fs::path& own_path) { return run_with(arguments(), own_path); }
     UpdaterExit run_with(const std::vector<std::wstring>& args, const fs::path& own_path) {
-        return run_updater(args, own_path,
-                           {.status = [this](const std::wstring& text) { statuses.push_back(text); },
-                            .hold_session = [this](bool held) { holds.push_back(held); }});
+        return run_updater(
+            args, own_path,
+            {.status = [this](const std::wstring& text) { statuses.push_back(text); },
+             .hold_session = [this](bool held) { holds.push_back(held); }});
     }
     bool signalled() const { return WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0; }
     // The stand-in's log: one line per start, "<its digest> <token or ->". A launcher the
