@@ -33,30 +33,17 @@ std::string holder_text(const HolderRecord& record) {
 
 template <typename Number>
 std::optional<Number> number_after(std::string_view& text, std::string_view key) {
-    Number value{};
-    if (!text.starts_with(key)) {
+    const auto value = take_key_line(text, key);
+    if (!value) {
         return std::nullopt;
     }
-    const char* first = text.data() + key.size();
-    const char* last = text.data() + text.size();
-    const auto [end, error] = std::from_chars(first, last, value);
-    if (error != std::errc() || end == first ||
-        std::string_view(end, last - end).substr(0, 2) != "\r\n") {
+    const char* last = value->data() + value->size();
+    Number number{};
+    const auto [end, error] = std::from_chars(value->data(), last, number);
+    if (error != std::errc() || end != last || value->empty()) {
         return std::nullopt;
     }
-    text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 2);
-    return value;
-}
-
-// Takes "<key><value>\r\n" off the front of text.
-std::optional<std::string> text_after(std::string_view& text, std::string_view key) {
-    const std::size_t end = text.find("\r\n");
-    if (!text.starts_with(key) || end == std::string_view::npos) {
-        return std::nullopt;
-    }
-    std::string value(text.substr(key.size(), end - key.size()));
-    text.remove_prefix(end + 2);
-    return value;
+    return number;
 }
 
 std::optional<std::string> read_small_text(const std::filesystem::path& path) {
@@ -93,6 +80,16 @@ bool runs(const HolderRecord& record) {
 }
 
 }  // namespace
+
+std::optional<std::string> take_key_line(std::string_view& text, std::string_view key) {
+    const std::size_t end = text.find("\r\n");
+    if (!text.starts_with(key) || end == std::string_view::npos || end < key.size()) {
+        return std::nullopt;
+    }
+    std::string value(text.substr(key.size(), end - key.size()));
+    text.remove_prefix(end + 2);
+    return value;
+}
 
 std::string read_digest_file(const std::filesystem::path& path) {
     try {
@@ -138,13 +135,12 @@ RunHolder run_holder(const std::filesystem::path& state_dir) {
         if (!file_exists(path)) {
             return RunHolder::none;
         }
-        const Bytes bytes = read_file_limited(path, 256);
-        const auto record = parse_holder(
-            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-        return record && runs(*record) ? RunHolder::live : RunHolder::ended;
     } catch (const LauncherError&) {
         return RunHolder::ended;
     }
+    const auto text = read_small_text(path);
+    const auto record = text ? parse_holder(*text) : std::nullopt;
+    return record && runs(*record) ? RunHolder::live : RunHolder::ended;
 }
 
 void forget_run_holder(const std::filesystem::path& state_dir) noexcept {
@@ -163,8 +159,8 @@ std::optional<UnprovenBuild> read_unproven_build(const std::filesystem::path& st
         return std::nullopt;
     }
     std::string_view rest = *text;
-    auto sha256 = text_after(rest, "sha256=");
-    auto previous = sha256 ? text_after(rest, "previous=") : std::nullopt;
+    auto sha256 = take_key_line(rest, "sha256=");
+    auto previous = sha256 ? take_key_line(rest, "previous=") : std::nullopt;
     if (!previous || !rest.empty() || !is_sha256_hex(*sha256) || !is_sha256_hex(*previous)) {
         return std::nullopt;
     }

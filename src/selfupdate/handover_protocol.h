@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorn {
 
@@ -22,6 +23,10 @@ inline constexpr const wchar_t* run_holder_file_name = L"self-update-run-v1.txt"
 // that start puts the previous build back.
 inline constexpr const wchar_t* unproven_build_file_name = L"self-update-unproven-v1.txt";
 inline constexpr DWORD updater_ready_timeout_ms = 15000;
+
+// Takes "<key><value>\r\n" off the front of text and returns the value: the line form of
+// every small state file here. None, text untouched, when the text does not start so.
+std::optional<std::string> take_key_line(std::string_view& text, std::string_view key);
 
 // A digest file of at most 256 bytes without its trailing CR and LF; "" for a missing,
 // unreadable or oversized file. Never throws.

@@ -4,26 +4,13 @@
 #include "core/hex.h"
 #include "core/module_path.h"
 #include "core/sha256.h"
+#include "selfupdate/handover_protocol.h"
 
 namespace vorn {
 namespace {
 
 // Three short lines: anything longer is not a health file.
 constexpr std::uint64_t largest_health_file = 256;
-
-// Takes "<key>=<value>\r\n" off the front of text.
-std::optional<std::string> take_line(std::string_view& text, std::string_view key) {
-    if (!text.starts_with(key) || text.substr(key.size()).empty() || text[key.size()] != '=') {
-        return std::nullopt;
-    }
-    const std::size_t end = text.find("\r\n");
-    if (end == std::string_view::npos) {
-        return std::nullopt;
-    }
-    std::string value(text.substr(key.size() + 1, end - key.size() - 1));
-    text.remove_prefix(end + 2);
-    return value;
-}
 
 }  // namespace
 
@@ -42,9 +29,9 @@ std::string health_file_text(const HealthRecord& record) {
 
 std::optional<HealthRecord> parse_health_file(std::string_view text) {
     HealthRecord record;
-    auto sha256 = take_line(text, "sha256");
-    auto token = sha256 ? take_line(text, "token") : std::nullopt;
-    auto build = token ? take_line(text, "build") : std::nullopt;
+    auto sha256 = take_key_line(text, "sha256=");
+    auto token = sha256 ? take_key_line(text, "token=") : std::nullopt;
+    auto build = token ? take_key_line(text, "build=") : std::nullopt;
     if (!build || !text.empty()) {
         return std::nullopt;
     }
