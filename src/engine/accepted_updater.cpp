@@ -2,11 +2,10 @@
 
 #include <set>
 
+#include "engine/client_file_hash.h"
 #include "core/file_probes.h"
 #include "core/file_system.h"
-#include "engine/client_paths.h"
-#include "engine/file_hashing.h"
-#include "engine/update_engine.h"
+#include "engine/client_place.h"
 
 namespace vorn {
 
@@ -21,9 +20,9 @@ bool is_accepted_updater_digest(std::string_view sha256) {
     return earlier.contains(sha256);
 }
 
-std::optional<FileDigest> find_accepted_updater(const UpdateEngine& engine) {
+std::optional<FileDigest> find_accepted_updater(const ClientPlace& client) {
     const std::filesystem::path path =
-        resolve_client_path(engine, updater_relative_path, LinkCheck::refuse_links);
+        resolve_client_path(client, updater_relative_path, LinkCheck::refuse_links);
     if (!is_plain_file(path)) {
         return std::nullopt;
     }

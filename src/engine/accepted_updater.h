@@ -10,7 +10,7 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
 
 inline constexpr const char* updater_relative_path = "element/VornellUpdater.exe";
 
@@ -22,6 +22,6 @@ bool is_accepted_updater_digest(std::string_view sha256);
 
 // The live updater when it is a plain file of an accepted build; none otherwise.
 // Throws LauncherError when the path is unsafe or the file cannot be read.
-std::optional<FileDigest> find_accepted_updater(const UpdateEngine& engine);
+std::optional<FileDigest> find_accepted_updater(const ClientPlace& client);
 
 }  // namespace vorn

@@ -10,17 +10,21 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
+struct EngineServices;
+struct EngineView;
 
 // The archive keys whose installed files match neither the base nor the target of their
 // append entry (nor a rebuild the receipt already vouches for). Throws LauncherError
 // ("file_safety"; "delta_wrong_base" for an archive no rebase may rebuild).
-std::set<std::string> check_archive_compatibility(UpdateEngine& engine, const DeltaManifest& delta,
+std::set<std::string> check_archive_compatibility(const ClientPlace& client, EngineView& view,
+                                                  const DeltaManifest& delta,
                                                   const Manifest& manifest);
 
 // Rebuilds each archive of `keys` from the player's copy and the package's tail, installs
 // the results through the install transaction and records them. Throws LauncherError.
-void rebase_archives(UpdateEngine& engine, const Manifest& manifest, const DeltaManifest& delta,
+void rebase_archives(const ClientPlace& client, const EngineServices& services, EngineView& view,
+                     const Manifest& manifest, const DeltaManifest& delta,
                      const std::set<std::string>& keys);
 
 }  // namespace vorn

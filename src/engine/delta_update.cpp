@@ -10,48 +10,50 @@
 #include "engine/accepted_updater.h"
 #include "engine/delta_progress_view.h"
 #include "engine/subsystem_inputs.h"
-#include "engine/update_engine.h"
+#include "engine/client_place.h"
+#include "engine/engine_services.h"
+#include "engine/engine_view.h"
 #include "engine/verification.h"
 
 namespace vorn {
 namespace {
 
-DeltaRootInputs delta_root_inputs(const UpdateEngine& engine) {
-    return DeltaRootInputs{engine.root, engine.cache_dir, find_accepted_updater(engine)};
+DeltaRootInputs delta_root_inputs(const ClientPlace& client) {
+    return DeltaRootInputs{client.root, client.cache_dir, find_accepted_updater(client)};
 }
 
-DeltaProgress delta_progress(UpdateEngine& engine) {
-    return [&engine](std::string_view event, const std::string& path, std::uint64_t done,
-                     std::uint64_t total) {
-        delta_progress_view(engine, event, to_utf16(path), done, total);
+DeltaProgress delta_progress(const ClientPlace& client, EngineView& view) {
+    return [&client, &view](std::string_view event, const std::string& path, std::uint64_t done,
+                            std::uint64_t total) {
+        delta_progress_view(client, view, event, to_utf16(path), done, total);
     };
 }
 
 }  // namespace
 
-void recover_interrupted_delta(UpdateEngine& engine) {
-    recover_delta(delta_root_inputs(engine), delta_progress(engine));
+void recover_interrupted_delta(const ClientPlace& client, EngineView& view) {
+    recover_delta(delta_root_inputs(client), delta_progress(client, view));
 }
 
-void apply_delta_package(UpdateEngine& engine, const Manifest& manifest,
-                         const DeltaManifest& delta) {
+void apply_delta_package(const ClientPlace& client, const EngineServices& services,
+                         EngineView& view, const Manifest& manifest, const DeltaManifest& delta) {
     // What verification accepts, the package keeps: a rebuilt archive, the pinned updater,
     // and a surfaces.pck that carries the player's installed icons.
-    const Overrides overrides = updater_overrides(engine, manifest, delta);
-    const DeltaRootInputs inputs = delta_root_inputs(engine);
-    if (plan_delta(inputs, delta, overrides, delta_progress(engine)).up_to_date) {
+    const Overrides overrides = updater_overrides(client, view, manifest, delta);
+    const DeltaRootInputs inputs = delta_root_inputs(client);
+    if (plan_delta(inputs, delta, overrides, delta_progress(client, view)).up_to_date) {
         return;
     }
-    const DeltaSource source = delta_source(engine);
+    const DeltaSource source = delta_source(client, services, view);
     const PayloadProvider payloads = [&](const delta::Payload& payload) {
         return cached_payload(source, manifest, payload);
     };
-    apply_delta(inputs, delta, payloads, delta_progress(engine), overrides);
+    apply_delta(inputs, delta, payloads, delta_progress(client, view), overrides);
 }
 
-void keep_only_package_caches(const UpdateEngine& engine, const DeltaManifest* package) noexcept {
-    keep_only_package_payloads(engine.cache_dir, package);
-    keep_only_package_tails(engine.cache_dir, package);
+void keep_only_package_caches(const ClientPlace& client, const DeltaManifest* package) noexcept {
+    keep_only_package_payloads(client.cache_dir, package);
+    keep_only_package_tails(client.cache_dir, package);
 }
 
 std::vector<ManifestFile> files_outside_package(const std::vector<ManifestFile>& mismatches,

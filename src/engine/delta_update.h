@@ -10,20 +10,22 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
+struct EngineServices;
+struct EngineView;
 
 // Finishes or undoes a delta application a crash interrupted. Throws LauncherError.
-void recover_interrupted_delta(UpdateEngine& engine);
+void recover_interrupted_delta(const ClientPlace& client, EngineView& view);
 
 // Plans the package against the client (what verification accepts as overrides: rebuilt
 // archives, the pinned updater, the icons' surfaces.pck) and, when anything needs work,
 // applies it with payloads from the verified cache.
-void apply_delta_package(UpdateEngine& engine, const Manifest& manifest,
-                         const DeltaManifest& delta);
+void apply_delta_package(const ClientPlace& client, const EngineServices& services,
+                         EngineView& view, const Manifest& manifest, const DeltaManifest& delta);
 
 // After a successful update: the payload and tail caches keep only what `package` names
 // (none without a package), so they do not grow with every version. Never throws.
-void keep_only_package_caches(const UpdateEngine& engine, const DeltaManifest* package) noexcept;
+void keep_only_package_caches(const ClientPlace& client, const DeltaManifest* package) noexcept;
 
 // The mismatched files the package does not cover: those are downloaded whole.
 std::vector<ManifestFile> files_outside_package(const std::vector<ManifestFile>& mismatches,

@@ -6,57 +6,51 @@
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "engine/ordered_hashing.h"
-#include "engine/update_engine.h"
+#include "engine/client_file_hash.h"
+#include "engine/engine_view.h"
 #include "model/ui_snapshot.h"
 
 namespace vorn {
-
-std::string hash_client_file(const std::filesystem::path& path, const HashProgress& progress) {
-    if (!is_plain_file(path)) {
-        throw LauncherError("file_safety", L"Файл клиента недоступен или является ссылкой.");
-    }
-    return sha256_file(path, progress);
-}
 
 namespace {
 
 // Publishes the file's views under `title` while `hash` runs with their progress callback.
 template <typename Hash>
-std::string hash_with_view(UpdateEngine& engine, const std::wstring& display,
-                           const std::wstring& title, const Hash& hash) {
+std::string hash_with_view(EngineView& view, const std::wstring& display, const std::wstring& title,
+                           const Hash& hash) {
     const Phase shown_phase =
-        engine.view.phase == Phase::installing ? Phase::installing : Phase::checking;
+        view.snapshot.phase == Phase::installing ? Phase::installing : Phase::checking;
     const std::wstring detail = L"Файл: " + display;
-    publish_view(engine, {.phase = shown_phase,
-                          .title = title,
-                          .detail = detail,
-                          .hint = L"Вычисляем контрольную сумму файла."});
+    publish_view(view, {.phase = shown_phase,
+                        .title = title,
+                        .detail = detail,
+                        .hint = L"Вычисляем контрольную сумму файла."});
     return hash([&](std::uint64_t done, std::uint64_t total) {
-        publish_view(engine, {.phase = shown_phase,
-                              .title = title,
-                              .detail = detail,
-                              .hint = hash_progress_text(done, total)});
+        publish_view(view, {.phase = shown_phase,
+                            .title = title,
+                            .detail = detail,
+                            .hint = hash_progress_text(done, total)});
     });
 }
 
 }  // namespace
 
-std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::path& path,
+std::string hash_file_with_view(EngineView& view, const std::filesystem::path& path,
                                 const std::wstring& display, const std::wstring& title) {
-    return hash_with_view(engine, display, title, [&](const HashProgress& progress) {
+    return hash_with_view(view, display, title, [&](const HashProgress& progress) {
         return hash_client_file(path, progress);
     });
 }
 
-std::string checksum_of(UpdateEngine& engine, const std::filesystem::path& path,
+std::string checksum_of(EngineView& view, const std::filesystem::path& path,
                         const std::string& manifest_path) {
-    return hash_file_with_view(engine, path, to_utf16(manifest_path), checksum_title);
+    return hash_file_with_view(view, path, to_utf16(manifest_path), checksum_title);
 }
 
-std::string checksum_taken(UpdateEngine& engine, OrderedHashing& hashing, std::size_t index,
+std::string checksum_taken(EngineView& view, OrderedHashing& hashing, std::size_t index,
                            const std::string& manifest_path) {
     return hash_with_view(
-        engine, to_utf16(manifest_path), checksum_title,
+        view, to_utf16(manifest_path), checksum_title,
         [&](const HashProgress& progress) { return hashing.take(index, progress); });
 }
 

@@ -10,23 +10,20 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct EngineView;
 class OrderedHashing;
-
-// Refuses anything but a plain file ("file_safety"), then hashes it.
-std::string hash_client_file(const std::filesystem::path& path, const HashProgress& progress = {});
 
 // Hashes while publishing "Файл: " + display under `title`, in the installing phase when
 // an installation is running, else the checking phase.
-std::string hash_file_with_view(UpdateEngine& engine, const std::filesystem::path& path,
+std::string hash_file_with_view(EngineView& view, const std::filesystem::path& path,
                                 const std::wstring& display, const std::wstring& title);
 
 // hash_file_with_view under checksum_title, with the manifest path as display.
-std::string checksum_of(UpdateEngine& engine, const std::filesystem::path& path,
+std::string checksum_of(EngineView& view, const std::filesystem::path& path,
                         const std::string& manifest_path);
 
 // checksum_of for file `index` of `hashing`: the same views, while a worker reads the file.
-std::string checksum_taken(UpdateEngine& engine, OrderedHashing& hashing, std::size_t index,
+std::string checksum_taken(EngineView& view, OrderedHashing& hashing, std::size_t index,
                            const std::string& manifest_path);
 
 // "SHA-256: 1.5 / 3.0 МБ": the unit follows the total.

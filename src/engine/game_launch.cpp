@@ -8,7 +8,7 @@
 #include "core/file_system.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
-#include "engine/client_paths.h"
+#include "engine/client_place.h"
 #include "engine/installed_receipt.h"
 #include "engine/repair_state.h"
 #include "engine/update_engine.h"
@@ -17,9 +17,9 @@
 namespace vorn {
 namespace {
 
-bool game_file_ready(const UpdateEngine& engine, std::filesystem::path& game) {
+bool game_file_ready(const ClientPlace& client, std::filesystem::path& game) {
     try {
-        game = resolve_client_path(engine, default_executable, LinkCheck::refuse_links);
+        game = resolve_client_path(client, default_executable, LinkCheck::refuse_links);
         return is_plain_file(game);
     } catch (const std::exception&) {
         return false;  // an unsafe path is no game to start
@@ -28,20 +28,21 @@ bool game_file_ready(const UpdateEngine& engine, std::filesystem::path& game) {
 
 // Each test runs only when the one before it passed.
 bool may_launch(const UpdateEngine& engine, std::filesystem::path& game) {
-    return engine.clean.load() && !file_exists(engine.marker_path) &&
-           !file_exists(engine.root / legacy_marker_name) && read_installed_receipt(engine).valid &&
-           game_file_ready(engine, game);
+    const ClientPlace& client = engine.client;
+    return engine.state.view.clean.load() && !file_exists(client.marker_path) &&
+           !file_exists(client.root / legacy_marker_name) && read_installed_receipt(client).valid &&
+           game_file_ready(client, game);
 }
 
 }  // namespace
 
 void launch_game(UpdateEngine& engine) {
-    const std::lock_guard hold(engine.lock);
+    const std::lock_guard hold(engine.state.lock);
     std::filesystem::path game;
     if (!may_launch(engine, game)) {
         throw LauncherError("play_blocked", L"Сначала завершите проверку или обновление клиента.");
     }
-    if (engine.config.local_test) {
+    if (engine.client.local_test) {
         throw LauncherError("test_no_game", L"Запуск игры отключён в локальном тесте.");
     }
     std::wstring command = L"\"" + game.native() + L"\"";

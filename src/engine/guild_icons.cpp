@@ -7,8 +7,7 @@
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
-#include "engine/client_paths.h"
-#include "engine/engine_actions.h"
+#include "engine/client_place.h"
 #include "engine/file_hashing.h"
 #include "engine/install_transaction.h"
 #include "engine/installed_receipt.h"
@@ -26,9 +25,9 @@ namespace {
 constexpr const char* surfaces_path = "element/surfaces.pck";
 constexpr std::size_t shortest_icon_list = 8;
 
-std::string fetch_version(UpdateEngine& engine) {
+std::string fetch_version(const EngineServices& services) {
     const std::optional<std::string> stamp = version_stamp(
-        download_guild_file(guild_source(engine), L"version.txt", largest_guild_version));
+        download_guild_file(guild_source(services), L"version.txt", largest_guild_version));
     if (!stamp) {
         throw LauncherError("guild_version", L"Сервер вернул неверную версию иконок.");
     }
@@ -41,8 +40,8 @@ struct IconSet {
     Bytes dds;
 };
 
-IconSet fetch_icon_set(UpdateEngine& engine) {
-    const GuildSource source = guild_source(engine);
+IconSet fetch_icon_set(const EngineServices& services) {
+    const GuildSource source = guild_source(services);
     IconSet icons;
     icons.text = download_guild_file(source, L"iconlist_guild.txt", largest_guild_text);
     icons.png = download_guild_file(source, L"iconlist_guild.png", largest_guild_png);
@@ -56,47 +55,49 @@ IconSet fetch_icon_set(UpdateEngine& engine) {
 
 // Rebuilds, checks for a concurrent change, installs and records; the transaction folder
 // goes with any failure before the journal takes over.
-void install_icons(UpdateEngine& engine, const std::filesystem::path& live,
-                   const std::string& current, const GuildState& state, const IconSet& icons) {
+void install_icons(const ClientPlace& client, const EngineServices& services, EngineView& view,
+                   const std::filesystem::path& live, const std::string& current,
+                   const GuildState& state, const IconSet& icons) {
     const std::string id = random_hex(16);
-    begin_transaction(engine, id);
+    begin_transaction(client, services, id);
     try {
         const std::filesystem::path staged =
-            transaction_folder(engine, id, TransactionLayout::element) / L"staged" /
+            transaction_folder(client, id, TransactionLayout::element) / L"staged" /
             L"surfaces.pck";
         const std::string built = build_guild_archive(live, staged, icons.dds, icons.text);
-        reach(engine, "icons_built");
-        if (checksum_of(engine, live, surfaces_path) != current) {
+        reach(services, "icons_built");
+        if (checksum_of(view, live, surfaces_path) != current) {
             throw LauncherError("guild_conflict",
                                 L"Архив иконок изменился во время подготовки. "
                                 L"Повторите действие.");
         }
-        ensure_client_not_running(engine);
-        commit_transaction(engine, id, {{surfaces_path, staged, built}},
+        ensure_client_not_running(client);
+        commit_transaction(client, services, view, id, {{surfaces_path, staged, built}},
                            {{surfaces_path, current}});
         GuildState installed = state;
         installed.patched_sha256 = built;
-        write_guild_state(guild_state_file(engine), installed);
+        write_guild_state(guild_state_file(client), installed);
     } catch (...) {
-        abandon_transaction(engine, id);
+        abandon_transaction(client, id);
         throw;
     }
 }
 
 }  // namespace
 
-void update_guild_icons(UpdateEngine& engine) {
+void update_guild_icons(const ClientPlace& client, const EngineServices& services,
+                        EngineView& view) {
     const std::filesystem::path live =
-        resolve_client_path(engine, surfaces_path, LinkCheck::refuse_links);
+        resolve_client_path(client, surfaces_path, LinkCheck::refuse_links);
     if (!file_exists(live)) {
         throw LauncherError("guild_pck_missing",
                             L"Не найден архив surfaces.pck. Обновите полный клиент.");
     }
-    publish_view(engine, {.phase = Phase::checking, .title = L"Проверяем иконки кланов"});
-    const std::string version = fetch_version(engine);
-    const std::string current = checksum_of(engine, live, surfaces_path);
+    publish_view(view, {.phase = Phase::checking, .title = L"Проверяем иконки кланов"});
+    const std::string version = fetch_version(services);
+    const std::string current = checksum_of(view, live, surfaces_path);
     GuildState state{.version = version, .base_sha256 = current};
-    if (const auto recorded = read_guild_state(guild_state_file(engine));
+    if (const auto recorded = read_guild_state(guild_state_file(client));
         recorded && recorded->patched_sha256 == current) {
         if (!recorded->base_sha256.empty()) {
             state.base_sha256 = recorded->base_sha256;  // the manifest's archive, patched by us
@@ -105,35 +106,37 @@ void update_guild_icons(UpdateEngine& engine) {
             return;  // the installed set is current
         }
     }
-    const IconSet icons = fetch_icon_set(engine);
-    if (fetch_version(engine) != version) {
+    const IconSet icons = fetch_icon_set(services);
+    if (fetch_version(services) != version) {
         throw LauncherError("guild_version_changed",
                             L"Иконки обновились на сервере во время "
                             L"загрузки. Повторите действие.");
     }
     state.png_sha256 = sha256_bytes(icons.png);
     state.text_sha256 = sha256_bytes(icons.text);
-    install_icons(engine, live, current, state, icons);
+    install_icons(client, services, view, live, current, state, icons);
 }
 
 UiSnapshot run_icons_action(UpdateEngine& engine) {
-    ensure_client_not_running(engine);
-    remove_stale_transactions(engine);
-    const bool was_clean = read_installed_receipt(engine).valid && !is_repair_required(engine) &&
-                           game_executable_present(engine);
-    update_guild_icons(engine);
+    const ClientPlace& client = engine.client;
+    EngineView& view = engine.state.view;
+    ensure_client_not_running(client);
+    remove_stale_transactions(client);
+    const bool was_clean = read_installed_receipt(client).valid && !is_repair_required(client) &&
+                           game_executable_present(client);
+    update_guild_icons(client, engine.services, view);
     if (was_clean) {
         // The install marked the client for repair while it moved the archive; the
         // client was verified before and the archive is vouched for by the guild state.
-        remove_file_if_present(engine.marker_path);
+        remove_file_if_present(client.marker_path);
     }
-    engine.clean.store(was_clean && !is_repair_required(engine));
-    publish_view(engine, {.phase = Phase::ready,
-                          .percent = 100,
-                          .title = L"Иконки кланов обновлены",
-                          .detail = L"Посторонние файлы архива сохранены.",
-                          .busy = Busy::no});
-    return engine.view;
+    view.clean.store(was_clean && !is_repair_required(client));
+    publish_view(view, {.phase = Phase::ready,
+                        .percent = 100,
+                        .title = L"Иконки кланов обновлены",
+                        .detail = L"Посторонние файлы архива сохранены.",
+                        .busy = Busy::no});
+    return view.snapshot;
 }
 
 }  // namespace vorn

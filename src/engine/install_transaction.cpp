@@ -19,13 +19,14 @@
 #include "core/text.h"
 #include "core/unique_handle.h"
 #include "engine/background_check.h"
-#include "engine/client_paths.h"
+#include "engine/client_place.h"
 #include "engine/file_hashing.h"
 #include "engine/install_journal.h"
 #include "engine/ordered_hashing.h"
 #include "engine/repair_state.h"
 #include "engine/running_client.h"
-#include "engine/update_engine.h"
+#include "engine/engine_services.h"
+#include "engine/engine_view.h"
 #include "engine/verification.h"
 #include "net/fetch.h"
 #include "net/inflate.h"
@@ -53,8 +54,8 @@ std::string staged_name(std::size_t index) {
 }
 
 // The live digest, or "" when there is no file.
-std::string live_digest(UpdateEngine& engine, const fs::path& live, const std::string& path) {
-    return file_exists(live) ? checksum_of(engine, live, path) : std::string();
+std::string live_digest(EngineView& view, const fs::path& live, const std::string& path) {
+    return file_exists(live) ? checksum_of(view, live, path) : std::string();
 }
 
 // "<1 to 6 digits>.bin" in any letter case; in "staged" also the guild archive and the
@@ -91,13 +92,13 @@ void delete_folder(const fs::path& path) {
 }
 
 // The verified content of one file, fetched by its digest and decoded by its first bytes.
-Bytes download_blob_file(UpdateEngine& engine, const ManifestFile& file) {
+Bytes download_blob_file(const EngineServices& services, const ManifestFile& file) {
     const std::uint64_t limit =
         file.compressed_size != 0 ? file.compressed_size : largest_manifest_file;
     HttpResponse response;
-    fetch(response, *engine.transport,
-          make_request(blob_url(engine.config.endpoints.update_base_url, file.sha256),
-                       engine.config.url_trust(), limit),
+    fetch(response, *services.transport,
+          make_request(blob_url(services.config.endpoints.update_base_url, file.sha256),
+                       services.config.url_trust(), limit),
           3);
     if (response.status != 200) {
         throw LauncherError("blob_http", L"Не удалось загрузить файл обновления.", 0,
@@ -144,8 +145,8 @@ Bytes download_blob_file(UpdateEngine& engine, const ManifestFile& file) {
 // they are small: a blob is held in memory whole, so only small ones wait ahead of it.
 class BlobPrefetch {
   public:
-    BlobPrefetch(UpdateEngine& engine, const std::vector<ManifestFile>& files)
-        : engine_(engine), files_(files) {}
+    BlobPrefetch(const EngineServices& services, const std::vector<ManifestFile>& files)
+        : services_(services), files_(files) {}
 
     // The verified content of file i; keeps the downloads of the files after it running.
     // Files are taken in order; an error of a prefetched download is raised at its own turn.
@@ -159,11 +160,11 @@ class BlobPrefetch {
         while (ahead_.size() < most_blobs_ahead && next_ < files_.size() &&
                is_small(files_[next_])) {
             ahead_.push_back(std::async(std::launch::async, [this, file = next_] {
-                return download_blob_file(engine_, files_[file]);
+                return download_blob_file(services_, files_[file]);
             }));
             ++next_;
         }
-        return current ? current->get() : download_blob_file(engine_, files_[index]);
+        return current ? current->get() : download_blob_file(services_, files_[index]);
     }
 
   private:
@@ -174,7 +175,7 @@ class BlobPrefetch {
                file.compressed_size <= largest_prefetched_blob;
     }
 
-    UpdateEngine& engine_;
+    const EngineServices& services_;
     const std::vector<ManifestFile>& files_;
     std::size_t next_ = 0;  // the first file no download has been started for
     // Waited for on every path, also when an error leaves early.
@@ -184,10 +185,11 @@ class BlobPrefetch {
 // What every live file holds as the download starts; the commit stops if one changes, so
 // a file another program writes meanwhile is never lost without a word. Workers read the
 // files on every core, a few ahead; the views stay in list order.
-ExpectedStates expected_states(UpdateEngine& engine, const std::vector<ManifestFile>& files) {
+ExpectedStates expected_states(const ClientPlace& client, EngineView& view,
+                               const std::vector<ManifestFile>& files) {
     std::vector<std::optional<fs::path>> jobs;
     for (const ManifestFile& file : files) {
-        const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
+        const fs::path live = resolve_client_path(client, file.path, LinkCheck::refuse_links);
         jobs.push_back(file_exists(live) ? std::optional(live) : std::nullopt);
     }
     ExpectedStates expected;
@@ -195,14 +197,14 @@ ExpectedStates expected_states(UpdateEngine& engine, const std::vector<ManifestF
     for (std::size_t i = 0; i < files.size(); ++i) {
         // An absent file is expected to stay absent: the empty digest.
         expected[files[i].path] =
-            jobs[i] ? checksum_taken(engine, hashing, i, files[i].path) : std::string();
+            jobs[i] ? checksum_taken(view, hashing, i, files[i].path) : std::string();
     }
     return expected;
 }
 
 }  // namespace
 
-fs::path transaction_folder(const UpdateEngine& engine, const std::string& id,
+fs::path transaction_folder(const ClientPlace& client, const std::string& id,
                             TransactionLayout layout) {
     if (!is_transaction_id(id)) {
         fail_state(L"Повреждено описание восстановления.");
@@ -210,33 +212,34 @@ fs::path transaction_folder(const UpdateEngine& engine, const std::string& id,
     const std::string parent = layout == TransactionLayout::legacy
                                    ? std::string(".vornell-transactions")
                                    : std::string(transactions_folder);
-    return resolve_client_path(engine, parent + "/" + id, LinkCheck::refuse_links);
+    return resolve_client_path(client, parent + "/" + id, LinkCheck::refuse_links);
 }
 
-bool read_owner(const UpdateEngine& engine, const std::string& id, const fs::path& folder) {
+bool read_owner(const ClientPlace& client, const std::string& id, const fs::path& folder) {
     try {
         const fs::path owner = folder / owner_file_name;
         return is_plain_file(owner) &&
-               parse_owner(engine, id, read_file_limited(owner, largest_owner_file));
+               parse_owner(client, id, read_file_limited(owner, largest_owner_file));
     } catch (const std::exception&) {
         return false;  // unreadable: never trusted, never deleted
     }
 }
 
-bool parse_owner(const UpdateEngine& engine, const std::string& id, ByteView bytes) noexcept {
+bool parse_owner(const ClientPlace& client, const std::string& id, ByteView bytes) noexcept {
     try {
         const json document = parse_json_bytes(bytes, "parse_json");
         const JsonFields fields("transaction_state", L"Неверный файл владельца папки обновления.");
         return fields.text(fields.member(document, "schema")) == owner_schema &&
-               fields.text(fields.member(document, "root")) == engine.key &&
+               fields.text(fields.member(document, "root")) == client.key &&
                fields.text(fields.member(document, "id")) == id;
     } catch (const std::exception&) {
         return false;  // not ours, or damaged: never trusted, never deleted
     }
 }
 
-fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
-    const fs::path folder = transaction_folder(engine, id, TransactionLayout::element);
+fs::path begin_transaction(const ClientPlace& client, const EngineServices& services,
+                           const std::string& id) {
+    const fs::path folder = transaction_folder(client, id, TransactionLayout::element);
     if (file_exists(folder)) {
         fail_state(L"Служебная папка обновления уже существует.");
     }
@@ -244,8 +247,8 @@ fs::path begin_transaction(UpdateEngine& engine, const std::string& id) {
     // A kill before the owner file is in place leaves the folder empty or holding only the
     // owner's temporary: the stale sweep takes such a folder away.
     write_json_file(folder / owner_file_name,
-                    json{{"schema", owner_schema}, {"root", engine.key}, {"id", id}},
-                    [&] { reach(engine, "owner_temporary_written"); });
+                    json{{"schema", owner_schema}, {"root", client.key}, {"id", id}},
+                    [&] { reach(services, "owner_temporary_written"); });
     ensure_service_directory(folder / L"staged");
     return folder;
 }
@@ -280,12 +283,12 @@ void copy_to_backup(const fs::path& source, const fs::path& target) {
     }
 }
 
-void require_recoverable_paths(const UpdateEngine& engine, const fs::path& folder,
+void require_recoverable_paths(const ClientPlace& client, const fs::path& folder,
                                const std::vector<std::string>& paths) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
         require_local_path_length(
             resolve_relative_path(folder, backup_entry_name(i), LinkCheck::refuse_links));
-        const fs::path live = resolve_client_path(engine, paths[i], LinkCheck::refuse_links);
+        const fs::path live = resolve_client_path(client, paths[i], LinkCheck::refuse_links);
         if (file_exists(live)) {
             fs::path temporary = live;
             temporary += recovery_temporary_suffix;
@@ -294,7 +297,8 @@ void require_recoverable_paths(const UpdateEngine& engine, const fs::path& folde
     }
 }
 
-void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files) {
+void install_files(const ClientPlace& client, const EngineServices& services, EngineView& view,
+                   const std::vector<ManifestFile>& files) {
     for (const ManifestFile& file : files) {
         if (is_updater_path(file.path)) {
             throw LauncherError("self_update_staging",
@@ -317,48 +321,48 @@ void install_files(UpdateEngine& engine, const std::vector<ManifestFile>& files)
         paths.push_back(file.path);
     }
     // Refused before anything is downloaded, and again before the journal is written.
-    require_recoverable_paths(engine, transaction_folder(engine, id, TransactionLayout::element),
+    require_recoverable_paths(client, transaction_folder(client, id, TransactionLayout::element),
                               paths);
-    const fs::path folder = begin_transaction(engine, id);
+    const fs::path folder = begin_transaction(client, services, id);
 
-    const ExpectedStates expected = expected_states(engine, files);
+    const ExpectedStates expected = expected_states(client, view, files);
 
     std::vector<StagedFile> staged;
     const std::size_t count = files.size();
-    BlobPrefetch prefetch(engine, files);
+    BlobPrefetch prefetch(services, files);
     for (std::size_t i = 0; i < count; ++i) {
-        publish_view(engine, {.phase = Phase::downloading,
-                              .percent = static_cast<std::int32_t>(i * 100 / count),
-                              .title = L"Загружаем обновление",
-                              .detail = L"Файл: " + std::to_wstring(i + 1) + L" / " +
-                                        std::to_wstring(count)});
+        publish_view(
+            view, {.phase = Phase::downloading,
+                   .percent = static_cast<std::int32_t>(i * 100 / count),
+                   .title = L"Загружаем обновление",
+                   .detail = L"Файл: " + std::to_wstring(i + 1) + L" / " + std::to_wstring(count)});
         const Bytes content = prefetch.take(i);
-        reach(engine, "downloaded");
+        reach(services, "downloaded");
         const fs::path target = folder / L"staged" / to_utf16(staged_name(i));
         write_file_atomic(target, content);
         staged.push_back({files[i].path, target, files[i].sha256});
-        reach(engine, "staged");
+        reach(services, "staged");
     }
-    ensure_client_not_running(engine);
-    commit_transaction(engine, id, staged, expected);
+    ensure_client_not_running(client);
+    commit_transaction(client, services, view, id, staged, expected);
 }
 
 namespace {
 
 // Backs up entry i's live file after checking that it did not change since the download
 // started. The backup's own check runs on `backup_check` while the next file is read.
-JournalEntry back_up_entry(UpdateEngine& engine, const fs::path& folder, OrderedHashing& staged,
-                           std::size_t i, const StagedFile& file, const ExpectedStates& expected,
-                           BackgroundCheck& backup_check) {
-    const fs::path live = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
+JournalEntry back_up_entry(const ClientPlace& client, EngineView& view, const fs::path& folder,
+                           OrderedHashing& staged, std::size_t i, const StagedFile& file,
+                           const ExpectedStates& expected, BackgroundCheck& backup_check) {
+    const fs::path live = resolve_client_path(client, file.path, LinkCheck::refuse_links);
     // Against a staged file damaged on the disk since it was written.
-    if (checksum_taken(engine, staged, i, file.path) != file.new_sha256) {
+    if (checksum_taken(view, staged, i, file.path) != file.new_sha256) {
         throw LauncherError("stage_verify", L"Подготовленный файл не прошёл проверку.");
     }
     const bool existed = file_exists(live);
     // Against another program changing the live file since the download started: read now,
     // at its turn, because nothing kept it from changing.
-    const std::string old = existed ? live_digest(engine, live, file.path) : std::string();
+    const std::string old = existed ? live_digest(view, live, file.path) : std::string();
     if (const auto state = expected.find(file.path);
         state != expected.end() && state->second != old) {
         throw LauncherError("install_conflict",
@@ -382,7 +386,9 @@ JournalEntry back_up_entry(UpdateEngine& engine, const fs::path& folder, Ordered
 
 // Backs up and verifies every live file before the journal says so, and checks that none
 // changed since the download started. Returns the journal's entries.
-std::vector<JournalEntry> back_up_live_files(UpdateEngine& engine, const fs::path& folder,
+std::vector<JournalEntry> back_up_live_files(const ClientPlace& client,
+                                             const EngineServices& services, EngineView& view,
+                                             const fs::path& folder,
                                              const std::vector<StagedFile>& staged,
                                              const ExpectedStates& expected) {
     // The staged files are the launcher's own: workers read them ahead of their turn.
@@ -395,10 +401,10 @@ std::vector<JournalEntry> back_up_live_files(UpdateEngine& engine, const fs::pat
     std::vector<JournalEntry> entries;
     for (std::size_t i = 0; i < staged.size(); ++i) {
         backup_check.guard([&] {
-            entries.push_back(back_up_entry(engine, folder, staged_hashing, i, staged[i], expected,
-                                            backup_check));
+            entries.push_back(back_up_entry(client, view, folder, staged_hashing, i, staged[i],
+                                            expected, backup_check));
         });
-        reach(engine, "backed_up");
+        reach(services, "backed_up");
     }
     backup_check.settle();  // every backup proven before the journal names it
     return entries;
@@ -407,62 +413,63 @@ std::vector<JournalEntry> back_up_live_files(UpdateEngine& engine, const fs::pat
 // The live file is still what the journal recorded before the staged one replaces it.
 // Read again right before the move: between the backup and now another program may have
 // written it, and the move would lose that write without the journal knowing.
-void require_journaled_state(UpdateEngine& engine, const JournalEntry& entry,
-                             const fs::path& live) {
+void require_journaled_state(EngineView& view, const JournalEntry& entry, const fs::path& live) {
     if (!entry.existed) {
         if (file_exists(live)) {
             throw LauncherError("install_conflict",
                                 L"Файл появился во время обновления. Повторите действие.");
         }
-    } else if (live_digest(engine, live, entry.path) != entry.old_sha256) {
+    } else if (live_digest(view, live, entry.path) != entry.old_sha256) {
         throw LauncherError("install_conflict",
                             L"Файл изменился во время обновления. Повторите действие.");
     }
 }
 
-void publish_installed_view(UpdateEngine& engine, std::size_t installed, std::size_t count) {
-    publish_view(engine, {.phase = Phase::installing,
-                          .percent = static_cast<std::int32_t>(installed * 100 / count),
-                          .title = L"Устанавливаем проверенные файлы",
-                          .detail = L"Установлено: " + std::to_wstring(installed) + L" / " +
-                                    std::to_wstring(count)});
+void publish_installed_view(EngineView& view, std::size_t installed, std::size_t count) {
+    publish_view(view, {.phase = Phase::installing,
+                        .percent = static_cast<std::int32_t>(installed * 100 / count),
+                        .title = L"Устанавливаем проверенные файлы",
+                        .detail = L"Установлено: " + std::to_wstring(installed) + L" / " +
+                                  std::to_wstring(count)});
 }
 
 // Moves each staged file over its live file, checked before and after. A moved file is
 // proven while the next live file is checked, and before the next move.
-void publish_staged_files(UpdateEngine& engine, const std::vector<StagedFile>& staged,
+void publish_staged_files(const ClientPlace& client, const EngineServices& services,
+                          EngineView& view, const std::vector<StagedFile>& staged,
                           const std::vector<JournalEntry>& entries) {
     const std::size_t count = staged.size();
     BackgroundCheck installed_check;
     for (std::size_t i = 0; i < count; ++i) {
-        const fs::path live = resolve_client_path(engine, staged[i].path, LinkCheck::refuse_links);
-        installed_check.guard([&] { require_journaled_state(engine, entries[i], live); });
+        const fs::path live = resolve_client_path(client, staged[i].path, LinkCheck::refuse_links);
+        installed_check.guard([&] { require_journaled_state(view, entries[i], live); });
         installed_check.settle();
         if (i > 0) {
-            publish_installed_view(engine, i, count);
+            publish_installed_view(view, i, count);
         }
         ensure_service_directory(live.parent_path());
         move_into_place(staged[i].staged, live);
-        reach(engine, "published");
+        reach(services, "published");
         // Against a move that left other bytes in place than the ones staged and checked.
         installed_check.start(
             live, staged[i].new_sha256,
             LauncherError("install_verify", L"Установленный файл не прошёл проверку."));
     }
     installed_check.settle();
-    publish_installed_view(engine, count, count);
+    publish_installed_view(view, count, count);
 }
 
 }  // namespace
 
-void commit_transaction(UpdateEngine& engine, const std::string& id,
-                        const std::vector<StagedFile>& staged, const ExpectedStates& expected) {
-    if (file_exists(engine.transaction_path)) {
+void commit_transaction(const ClientPlace& client, const EngineServices& services, EngineView& view,
+                        const std::string& id, const std::vector<StagedFile>& staged,
+                        const ExpectedStates& expected) {
+    if (file_exists(client.transaction_path)) {
         throw LauncherError("recovery_required",
                             L"Сначала завершите восстановление предыдущего обновления.");
     }
-    const fs::path folder = transaction_folder(engine, id, TransactionLayout::element);
-    if (!read_owner(engine, id, folder)) {
+    const fs::path folder = transaction_folder(client, id, TransactionLayout::element);
+    if (!read_owner(client, id, folder)) {
         fail_state(L"Неверное состояние временной папки обновления.");
     }
 
@@ -470,31 +477,32 @@ void commit_transaction(UpdateEngine& engine, const std::string& id,
     for (const StagedFile& file : staged) {
         paths.push_back(file.path);
     }
-    require_recoverable_paths(engine, folder, paths);
+    require_recoverable_paths(client, folder, paths);
 
     // Backups first: every replaced file has a verified copy before the journal says so.
-    const InstallJournal journal{.root = engine.key,
-                                 .id = id,
-                                 .layout = TransactionLayout::element,
-                                 .entries = back_up_live_files(engine, folder, staged, expected)};
-    write_install_journal(engine.transaction_path, journal);
-    mark_repair_required(engine);
-    reach(engine, "journal_written");  // from here on a crash is repaired by recovery
+    const InstallJournal journal{
+        .root = client.key,
+        .id = id,
+        .layout = TransactionLayout::element,
+        .entries = back_up_live_files(client, services, view, folder, staged, expected)};
+    write_install_journal(client.transaction_path, journal);
+    mark_repair_required(client, view);
+    reach(services, "journal_written");  // from here on a crash is repaired by recovery
 
-    publish_staged_files(engine, staged, journal.entries);
-    reach(engine, "all_published");
-    remove_file_if_present(engine.transaction_path);
+    publish_staged_files(client, services, view, staged, journal.entries);
+    reach(services, "all_published");
+    remove_file_if_present(client.transaction_path);
     try {
-        remove_transaction_folder(engine, id, TransactionLayout::element);
+        remove_transaction_folder(client, id, TransactionLayout::element);
     } catch (const LauncherError&) {
         // Every file is installed and verified and the journal is gone: a folder held open
         // (an antivirus scanning a fresh backup) only costs space until a later sweep.
     }
 }
 
-void abandon_transaction(UpdateEngine& engine, const std::string& id) noexcept {
+void abandon_transaction(const ClientPlace& client, const std::string& id) noexcept {
     try {
-        remove_transaction_folder(engine, id, TransactionLayout::element);
+        remove_transaction_folder(client, id, TransactionLayout::element);
     } catch (...) {
         // The first failure is the one the user must read.
     }
@@ -527,13 +535,13 @@ bool remove_unowned_leftover(const fs::path& folder) {
 
 }  // namespace
 
-bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
+bool remove_transaction_folder(const ClientPlace& client, const std::string& id,
                                TransactionLayout layout) {
-    if (file_exists(engine.transaction_path)) {
+    if (file_exists(client.transaction_path)) {
         return false;
     }
-    const fs::path folder = transaction_folder(engine, id, layout);
-    if (!read_owner(engine, id, folder)) {
+    const fs::path folder = transaction_folder(client, id, layout);
+    if (!read_owner(client, id, folder)) {
         return remove_unowned_leftover(folder);
     }
     // Everything is checked before anything is deleted: an unexpected entry leaves it all.
@@ -586,13 +594,13 @@ bool remove_transaction_folder(UpdateEngine& engine, const std::string& id,
     return true;
 }
 
-void remove_stale_transactions(UpdateEngine& engine) {
+void remove_stale_transactions(const ClientPlace& client) {
     try {
-        if (file_exists(engine.transaction_path)) {
+        if (file_exists(client.transaction_path)) {
             return;
         }
         const fs::path parent =
-            resolve_client_path(engine, transactions_folder, LinkCheck::refuse_links);
+            resolve_client_path(client, transactions_folder, LinkCheck::refuse_links);
         if (!file_exists(parent)) {
             return;
         }
@@ -604,7 +612,7 @@ void remove_stale_transactions(UpdateEngine& engine) {
             const std::string name = to_utf8(entry.name);
             if (is_transaction_id(name)) {
                 try {
-                    remove_transaction_folder(engine, name, TransactionLayout::element);
+                    remove_transaction_folder(client, name, TransactionLayout::element);
                 } catch (const std::exception&) {
                     // A leftover only costs space; the next action tries again.
                 }

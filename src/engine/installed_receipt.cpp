@@ -13,10 +13,11 @@
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/client_paths.h"
+#include "engine/client_place.h"
 #include "engine/manifest_freshness.h"
 #include "engine/repair_state.h"
-#include "engine/update_engine.h"
+#include "engine/engine_view.h"
+#include "model/manifest.h"
 #include "model/endpoints.h"
 
 namespace vorn {
@@ -44,7 +45,7 @@ std::string string_or_empty(const json& object, const char* key) {
     return found == nullptr ? std::string() : receipt_fields.text(*found);
 }
 
-InstalledReceipt parse_current_receipt(const UpdateEngine& engine, ByteView bytes) {
+InstalledReceipt parse_current_receipt(const ClientPlace& client, ByteView bytes) {
     InstalledReceipt receipt;
     if (bytes.size() > largest_receipt) {
         return receipt;  // what the file reader refuses to read at all
@@ -61,8 +62,8 @@ InstalledReceipt parse_current_receipt(const UpdateEngine& engine, ByteView byte
     const auto schema = document.find("schema");
     if (schema == document.end() || !schema->is_number_integer() ||
         schema->get<std::int64_t>() != receipt_schema ||
-        string_or_empty(document, "root") != engine.key ||
-        string_or_empty(document, "feed") != feed_digest(engine.config.endpoints.manifest_url)) {
+        string_or_empty(document, "root") != client.key ||
+        string_or_empty(document, "feed") != client.feed) {
         return receipt;
     }
     receipt.manifest_key = string_or_empty(document, "manifest_key");
@@ -104,7 +105,7 @@ bool read_legacy_etag(ByteView bytes, std::string& etag) {
     return false;
 }
 
-InstalledReceipt parse_fixed_receipt(const UpdateEngine& engine, ByteView bytes) {
+InstalledReceipt parse_fixed_receipt(const ClientPlace& client, ByteView bytes) {
     InstalledReceipt receipt;
     if (bytes.size() != legacy_receipt_size ||
         std::memcmp(bytes.data() + magic_at, "VNLRCP1", 8) != 0 ||
@@ -116,7 +117,7 @@ InstalledReceipt parse_fixed_receipt(const UpdateEngine& engine, ByteView bytes)
     std::string root, feed, key, checksum, version, etag;
     // Legacy receipts were only ever written for the production feed.
     const std::string production_feed = feed_digest(default_endpoints().manifest_url);
-    if (!read_ascii(bytes, root_at, digest_width, root) || root != engine.key ||
+    if (!read_ascii(bytes, root_at, digest_width, root) || root != client.key ||
         !read_ascii(bytes, feed_at, digest_width, feed) || feed != production_feed ||
         !read_ascii(bytes, key_at, digest_width, key) || !is_sha256_hex(key) ||
         !read_ascii(bytes, checksum_at, digest_width, checksum) || !is_sha256_hex(checksum) ||
@@ -141,45 +142,40 @@ InstalledReceipt parse_fixed_receipt(const UpdateEngine& engine, ByteView bytes)
 
 }  // namespace
 
-std::string feed_digest(const std::wstring& manifest_url) {
-    return sha256_string(to_utf8(manifest_url));
-}
-
-InstalledReceipt parse_installed_receipt(const UpdateEngine& engine, ByteView bytes) noexcept {
+InstalledReceipt parse_installed_receipt(const ClientPlace& client, ByteView bytes) noexcept {
     try {
-        return parse_current_receipt(engine, bytes);
+        return parse_current_receipt(client, bytes);
     } catch (const std::exception&) {
         return {};  // damaged or foreign: the client is simply unverified
     }
 }
 
-InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, ByteView bytes) noexcept {
+InstalledReceipt parse_legacy_receipt(const ClientPlace& client, ByteView bytes) noexcept {
     try {
-        return parse_fixed_receipt(engine, bytes);
+        return parse_fixed_receipt(client, bytes);
     } catch (const std::exception&) {
         return {};
     }
 }
 
-InstalledReceipt read_legacy_receipt(const UpdateEngine& engine,
-                                     const std::filesystem::path& path) {
+InstalledReceipt read_legacy_receipt(const ClientPlace& client, const std::filesystem::path& path) {
     try {
-        return parse_legacy_receipt(engine, read_file_limited(path, legacy_receipt_size));
+        return parse_legacy_receipt(client, read_file_limited(path, legacy_receipt_size));
     } catch (const std::exception&) {
         return {};  // an unreadable receipt only leaves the client unverified
     }
 }
 
-InstalledReceipt read_installed_receipt(const UpdateEngine& engine) {
+InstalledReceipt read_installed_receipt(const ClientPlace& client) {
     try {
-        if (file_exists(engine.receipt_path)) {
-            return parse_installed_receipt(engine,
-                                           read_file_limited(engine.receipt_path, largest_receipt));
+        if (file_exists(client.receipt_path)) {
+            return parse_installed_receipt(client,
+                                           read_file_limited(client.receipt_path, largest_receipt));
         }
         for (const auto& path :
-             {engine.cache_dir / legacy_cache_receipt, engine.root / legacy_root_receipt}) {
+             {client.cache_dir / legacy_cache_receipt, client.root / legacy_root_receipt}) {
             if (file_exists(path)) {
-                InstalledReceipt receipt = read_legacy_receipt(engine, path);
+                InstalledReceipt receipt = read_legacy_receipt(client, path);
                 if (receipt.valid) {
                     return receipt;
                 }
@@ -191,29 +187,30 @@ InstalledReceipt read_installed_receipt(const UpdateEngine& engine) {
     return {};
 }
 
-void write_installed_receipt(UpdateEngine& engine, const Manifest& manifest) {
+void write_installed_receipt(const ClientPlace& client, EngineView& view,
+                             const Manifest& manifest) {
     json receipt = {{"schema", receipt_schema},
-                    {"root", engine.key},
-                    {"feed", feed_digest(engine.config.endpoints.manifest_url)},
+                    {"root", client.key},
+                    {"feed", client.feed},
                     {"manifest_key", manifest.key},
                     {"version", manifest.version},
                     {"etag", manifest.etag},
                     {"content_length", manifest.content_length},
                     {"verified_at_utc", utc_timestamp()}};
     receipt["checksum"] = sha256_string(compact_json(receipt));
-    write_json_file(engine.receipt_path, receipt);
+    write_json_file(client.receipt_path, receipt);
 
-    const InstalledReceipt written = read_installed_receipt(engine);
+    const InstalledReceipt written = read_installed_receipt(client);
     if (!written.valid || written.manifest_key != manifest.key) {
         throw LauncherError("receipt_verify", L"Не удалось сохранить результат проверки.");
     }
-    remove_file_if_present(engine.root / legacy_marker_name);
-    remove_file_if_present(engine.marker_path);
-    if (is_repair_required(engine)) {
+    remove_file_if_present(client.root / legacy_marker_name);
+    remove_file_if_present(client.marker_path);
+    if (is_repair_required(client)) {
         throw LauncherError("recovery_required", L"Клиент требует завершения восстановления.");
     }
-    engine.clean.store(true);
-    engine.view.client_version = manifest.version;
+    view.clean.store(true);
+    view.snapshot.client_version = manifest.version;
 }
 
 }  // namespace vorn

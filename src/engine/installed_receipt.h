@@ -10,7 +10,8 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
+struct EngineView;
 struct Manifest;
 
 inline constexpr std::size_t legacy_receipt_size = 576;
@@ -27,22 +28,19 @@ struct InstalledReceipt {
 
 // Never throws: a missing, damaged or foreign receipt reads as invalid. When the current
 // receipt exists the legacy files are not consulted, even if it is invalid.
-InstalledReceipt read_installed_receipt(const UpdateEngine& engine);
+InstalledReceipt read_installed_receipt(const ClientPlace& client);
 
 // The readers of the bytes the receipt files hold: the current JSON record, and the
 // legacy fixed layout. Never throw: anything damaged or foreign reads as invalid.
-InstalledReceipt parse_installed_receipt(const UpdateEngine& engine, ByteView bytes) noexcept;
-InstalledReceipt parse_legacy_receipt(const UpdateEngine& engine, ByteView bytes) noexcept;
+InstalledReceipt parse_installed_receipt(const ClientPlace& client, ByteView bytes) noexcept;
+InstalledReceipt parse_legacy_receipt(const ClientPlace& client, ByteView bytes) noexcept;
 
 // One legacy receipt (cache_dir\installed-v1.bin or root\.vornell-installed-v1.bin).
-InstalledReceipt read_legacy_receipt(const UpdateEngine& engine, const std::filesystem::path& path);
+InstalledReceipt read_legacy_receipt(const ClientPlace& client, const std::filesystem::path& path);
 
 // Records that the client matches `manifest`, proves the record reads back, removes the
 // repair markers and sets clean. Throws LauncherError ("receipt_verify",
 // "recovery_required" when a repair is still pending).
-void write_installed_receipt(UpdateEngine& engine, const Manifest& manifest);
-
-// The feed value: SHA-256 of the UTF-8 manifest address.
-std::string feed_digest(const std::wstring& manifest_url);
+void write_installed_receipt(const ClientPlace& client, EngineView& view, const Manifest& manifest);
 
 }  // namespace vorn

@@ -6,10 +6,13 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
+struct EngineServices;
+struct EngineView;
 
-// Fetches (compressed first when the address allows), validates and stores the manifest
-// in the engine. Throws LauncherError with the event "manifest_failed".
-const Manifest& fetch_manifest(UpdateEngine& engine);
+// Fetches (compressed first when the address allows) and validates the manifest. Throws
+// LauncherError with the event "manifest_failed".
+Manifest fetch_manifest(const ClientPlace& client, const EngineServices& services,
+                        EngineView& view);
 
 }  // namespace vorn

@@ -1,7 +1,7 @@
 #include "engine/manifest_freshness.h"
 
 #include "core/launcher_error.h"
-#include "engine/update_engine.h"
+#include "engine/engine_services.h"
 #include "model/manifest.h"
 #include "net/fetch.h"
 #include "net/inflate.h"
@@ -68,18 +68,18 @@ std::uint64_t parse_content_length(const HttpResponse& response) {
     return value;
 }
 
-HttpResponse head_manifest(UpdateEngine& engine, int attempts) {
+HttpResponse head_manifest(const EngineServices& services, int attempts) {
     HttpRequest request =
-        make_request(engine.config.endpoints.manifest_url, engine.config.url_trust());
+        make_request(services.config.endpoints.manifest_url, services.config.url_trust());
     request.method = "HEAD";
     request.timeout_ms = head_timeout_ms;
     HttpResponse response;
-    fetch(response, *engine.transport, request, attempts);
+    fetch(response, *services.transport, request, attempts);
     return response;
 }
 
-HttpResponse head_manifest_metadata(UpdateEngine& engine) {
-    HttpResponse response = head_manifest(engine, 1);
+HttpResponse head_manifest_metadata(const EngineServices& services) {
+    HttpResponse response = head_manifest(services, 1);
 
     const std::string last_modified = header(response, "last-modified");
     const std::string encoding = header(response, "content-encoding");
@@ -93,13 +93,15 @@ HttpResponse head_manifest_metadata(UpdateEngine& engine) {
 
 // The compressed copy is trusted only when a HEAD before and after it shows one
 // unchanged plain document of exactly the decompressed size.
-HttpResponse fetch_compressed_manifest(UpdateEngine& engine, const std::wstring& compressed_url) {
-    const HttpResponse before = head_manifest_metadata(engine);
+HttpResponse fetch_compressed_manifest(const EngineServices& services,
+                                       const std::wstring& compressed_url) {
+    const HttpResponse before = head_manifest_metadata(services);
     const std::uint64_t expected = parse_content_length(before);
 
     HttpResponse compressed;
-    fetch(compressed, *engine.transport,
-          make_request(compressed_url, engine.config.url_trust(), largest_compressed_manifest), 1);
+    fetch(compressed, *services.transport,
+          make_request(compressed_url, services.config.url_trust(), largest_compressed_manifest),
+          1);
     if (compressed.status != 200 ||
         header(compressed, "last-modified") != header(before, "last-modified")) {
         fail_stale(L"Сжатое описание обновлений устарело.");
@@ -109,7 +111,7 @@ HttpResponse fetch_compressed_manifest(UpdateEngine& engine, const std::wstring&
         fail_stale(L"Размер сжатого описания обновлений не соответствует текущему.");
     }
 
-    const HttpResponse after = head_manifest_metadata(engine);
+    const HttpResponse after = head_manifest_metadata(services);
     for (const char* name : {"etag", "content-length", "last-modified"}) {
         if (header(before, name) != header(after, name)) {
             fail_stale(L"Описание обновлений изменилось во время загрузки.");

@@ -12,9 +12,8 @@
 #include "core/sha256.h"
 #include "core/text.h"
 #include "delta/delta_fetch.h"
-#include "engine/client_paths.h"
-#include "engine/subsystem_inputs.h"
-#include "engine/update_engine.h"
+#include "engine/client_place.h"
+#include "engine/engine_services.h"
 
 namespace vorn {
 namespace {
@@ -31,11 +30,11 @@ LauncherError manifest_error(const char* stage, const wchar_t* message) {
     throw manifest_error("manifest_parse", message);
 }
 
-std::string read_executable(const UpdateEngine& engine, const json& document) {
+std::string read_executable(const ClientPlace& client, const json& document) {
     const auto found = document.find("executable");
     const std::string executable =
         found == document.end() ? std::string(default_executable) : found->get<std::string>();
-    resolve_client_path(engine, executable, LinkCheck::skip);
+    resolve_client_path(client, executable, LinkCheck::skip);
     if (normalize_manifest_path(executable) != default_executable) {
         throw manifest_error("manifest_executable",
                              L"Описание обновления содержит неизвестный файл запуска.");
@@ -43,7 +42,7 @@ std::string read_executable(const UpdateEngine& engine, const json& document) {
     return executable;
 }
 
-DeltaDescriptor read_delta_descriptor(UpdateEngine& engine, const json& value) {
+DeltaDescriptor read_delta_descriptor(const EngineServices& services, const json& value) {
     if (!value.is_object() || value.size() != 3 || !value.contains("url") ||
         !value.contains("sha256") || !value.contains("size")) {
         throw manifest_error("delta_descriptor", L"Неверное описание дельты обновления.");
@@ -55,15 +54,17 @@ DeltaDescriptor read_delta_descriptor(UpdateEngine& engine, const json& value) {
     if (!is_sha256_hex(delta.sha256) || delta.size == 0) {
         throw manifest_error("delta_descriptor", L"Неверный размер или контрольная сумма дельты.");
     }
-    resolve_delta_url(delta_source(engine), delta.url);
+    resolve_delta_url(DeltaSource{.update_base_url = services.config.endpoints.update_base_url,
+                                  .trust = services.config.url_trust()},
+                      delta.url);
     return delta;
 }
 
-ManifestFile read_file_entry(const UpdateEngine& engine, const json& entry,
-                             std::uint64_t size_limit, std::set<std::wstring>& seen) {
+ManifestFile read_file_entry(const ClientPlace& client, const json& entry, std::uint64_t size_limit,
+                             std::set<std::wstring>& seen) {
     ManifestFile file;
     file.path = entry.at("path").get<std::string>();
-    resolve_client_path(engine, file.path, LinkCheck::skip);
+    resolve_client_path(client, file.path, LinkCheck::skip);
     const std::string normal = normalize_manifest_path(file.path);
     if (normal.size() < 8 || !normal.starts_with("element/") ||
         !seen.insert(manifest_path_identity(file.path)).second) {
@@ -99,7 +100,8 @@ std::string canonical_key(const Manifest& manifest, const json& canonical_files)
     }
 }
 
-Manifest build_manifest(UpdateEngine& engine, const HttpResponse& response) {
+Manifest build_manifest(const ClientPlace& client, const EngineServices& services,
+                        const HttpResponse& response) {
     const json document = parse_json_bytes(response.body, "manifest_parse");
     const auto files = document.is_object() ? document.find("files") : document.end();
     if (files == document.end() || !files->is_array() || files->empty() ||
@@ -109,16 +111,16 @@ Manifest build_manifest(UpdateEngine& engine, const HttpResponse& response) {
 
     Manifest manifest;
     manifest.version = parse_manifest_version(document.at("version"));
-    manifest.executable = read_executable(engine, document);
+    manifest.executable = read_executable(client, document);
     if (const auto delta = document.find("delta"); delta != document.end()) {
-        manifest.delta = read_delta_descriptor(engine, *delta);
+        manifest.delta = read_delta_descriptor(services, *delta);
     }
 
     const std::uint64_t size_limit = manifest.delta ? largest_delta_file : largest_manifest_file;
     std::set<std::wstring> seen;
     json canonical_files = json::array();
     for (const json& entry : *files) {
-        ManifestFile file = read_file_entry(engine, entry, size_limit, seen);
+        ManifestFile file = read_file_entry(client, entry, size_limit, seen);
         if (is_guild_icon_list_path(file.path)) {
             continue;
         }
@@ -138,14 +140,15 @@ Manifest build_manifest(UpdateEngine& engine, const HttpResponse& response) {
 
 }  // namespace
 
-const Manifest& parse_manifest(UpdateEngine& engine, const HttpResponse& response) {
+Manifest parse_manifest(const ClientPlace& client, const EngineServices& services,
+                        const HttpResponse& response) {
     if (response.status != 200) {
         throw LauncherError("manifest_http", L"Не удалось получить описание обновлений.", 0,
                             response.status);
     }
     Manifest manifest;
     try {
-        manifest = build_manifest(engine, response);
+        manifest = build_manifest(client, services, response);
     } catch (LauncherError& error) {
         error.event = "manifest_failed";
         error.bytes = response.body.size();
@@ -157,9 +160,7 @@ const Manifest& parse_manifest(UpdateEngine& engine, const HttpResponse& respons
         error.bytes = response.body.size();
         throw error;
     }
-    engine.manifest = std::move(manifest);
-    engine.manifest_loaded = true;
-    return engine.manifest;
+    return manifest;
 }
 
 std::uint64_t read_manifest_size(const json& object, const char* key, std::uint64_t limit,

@@ -14,10 +14,13 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
+struct EngineServices;
 
-// Validates one response and stores the manifest in the engine.
-const Manifest& parse_manifest(UpdateEngine& engine, const HttpResponse& response);
+// Validates one response: paths under the client root, a delta address on the update
+// server. Throws LauncherError (event "manifest_failed" for a document at fault).
+Manifest parse_manifest(const ClientPlace& client, const EngineServices& services,
+                        const HttpResponse& response);
 
 enum class SizePresence : bool { required, optional };
 

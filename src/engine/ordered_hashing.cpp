@@ -1,6 +1,6 @@
 #include "engine/ordered_hashing.h"
 
-#include "engine/file_hashing.h"
+#include "engine/client_file_hash.h"
 
 namespace vorn {
 namespace {

@@ -10,12 +10,12 @@
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "engine/accepted_updater.h"
-#include "engine/client_paths.h"
+#include "engine/client_place.h"
 #include "engine/file_hashing.h"
 #include "engine/install_journal.h"
 #include "engine/install_transaction.h"
 #include "engine/repair_state.h"
-#include "engine/update_engine.h"
+#include "engine/engine_view.h"
 #include "engine/verification.h"
 
 namespace vorn {
@@ -40,25 +40,25 @@ struct RecoveryEntry {
     throw LauncherError("recovery_conflict", message);
 }
 
-RecoveryEntry validate_entry(UpdateEngine& engine, const JournalEntry& journaled,
-                             const fs::path& folder) {
+RecoveryEntry validate_entry(const ClientPlace& client, EngineView& view,
+                             const JournalEntry& journaled, const fs::path& folder) {
     RecoveryEntry entry{.journaled = journaled};
-    entry.live = resolve_client_path(engine, journaled.path, LinkCheck::refuse_links);
+    entry.live = resolve_client_path(client, journaled.path, LinkCheck::refuse_links);
     entry.backup = resolve_relative_path(folder, journaled.backup, LinkCheck::refuse_links);
     require_local_path_length(entry.backup);
     if (!is_sha256_hex(journaled.new_sha256) ||
         (journaled.existed &&
          (!is_sha256_hex(journaled.old_sha256) || !is_plain_file(entry.backup) ||
-          checksum_of(engine, entry.backup, journaled.path) != journaled.old_sha256))) {
+          checksum_of(view, entry.backup, journaled.path) != journaled.old_sha256))) {
         throw LauncherError("recovery_backup",
                             L"Резервная копия не прошла проверку. Файлы не изменены.");
     }
     entry.updater = is_updater_path(journaled.path);
     if (entry.updater) {
-        entry.accepted_updater = find_accepted_updater(engine);
+        entry.accepted_updater = find_accepted_updater(client);
     }
     if (file_exists(entry.live)) {
-        const std::string live = checksum_of(engine, entry.live, journaled.path);
+        const std::string live = checksum_of(view, entry.live, journaled.path);
         const bool known = live == journaled.new_sha256 ||
                            (journaled.existed && live == journaled.old_sha256) ||
                            (entry.accepted_updater && live == entry.accepted_updater->sha256);
@@ -71,11 +71,11 @@ RecoveryEntry validate_entry(UpdateEngine& engine, const JournalEntry& journaled
     return entry;
 }
 
-void roll_back(UpdateEngine& engine, const RecoveryEntry& entry) {
+void roll_back(const ClientPlace& client, EngineView& view, const RecoveryEntry& entry) {
     if (entry.updater) {
         // The updater is never deleted or restored here; it must only still be the build
         // that was checked.
-        if (find_accepted_updater(engine) != entry.accepted_updater) {
+        if (find_accepted_updater(client) != entry.accepted_updater) {
             fail_conflict(L"Компонент обновления изменился во время восстановления.");
         }
         return;
@@ -87,7 +87,7 @@ void roll_back(UpdateEngine& engine, const RecoveryEntry& entry) {
         return;
     }
     if (file_exists(entry.live) &&
-        checksum_of(engine, entry.live, entry.journaled.path) == entry.journaled.old_sha256) {
+        checksum_of(view, entry.live, entry.journaled.path) == entry.journaled.old_sha256) {
         return;
     }
     fs::path temp = entry.live;
@@ -108,31 +108,31 @@ void roll_back(UpdateEngine& engine, const RecoveryEntry& entry) {
 
 }  // namespace
 
-void recover_transaction(UpdateEngine& engine) {
-    if (!file_exists(engine.transaction_path)) {
+void recover_transaction(const ClientPlace& client, EngineView& view) {
+    if (!file_exists(client.transaction_path)) {
         return;
     }
-    const InstallJournal journal = read_install_journal(engine.transaction_path);
-    if (journal.root != engine.key) {
+    const InstallJournal journal = read_install_journal(client.transaction_path);
+    if (journal.root != client.key) {
         fail_state(L"Неверное описание восстановления клиента.");
     }
-    const fs::path folder = transaction_folder(engine, journal.id, journal.layout);
-    mark_repair_required(engine);
+    const fs::path folder = transaction_folder(client, journal.id, journal.layout);
+    mark_repair_required(client, view);
 
     // Everything is checked before anything changes: a state the journal cannot explain
     // stops recovery with the client untouched.
     std::vector<RecoveryEntry> entries;
     for (const JournalEntry& journaled : journal.entries) {
-        entries.push_back(validate_entry(engine, journaled, folder));
+        entries.push_back(validate_entry(client, view, journaled, folder));
     }
     for (const RecoveryEntry& entry : entries) {
-        roll_back(engine, entry);
+        roll_back(client, view, entry);
     }
 
-    remove_file_if_present(engine.transaction_path);
+    remove_file_if_present(client.transaction_path);
     const bool legacy = journal.layout == TransactionLayout::legacy;
-    if (remove_transaction_folder(engine, journal.id, journal.layout) && legacy) {
-        const fs::path parent = engine.root / L".vornell-transactions";
+    if (remove_transaction_folder(client, journal.id, journal.layout) && legacy) {
+        const fs::path parent = client.root / L".vornell-transactions";
         require_local_path_length(parent);
         RemoveDirectoryW(long_path(parent).c_str());  // only when empty; otherwise it stays
     }

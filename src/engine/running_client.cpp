@@ -1,7 +1,6 @@
 #include "engine/running_client.h"
 
-#include "engine/client_paths.h"
-#include "engine/update_engine.h"
+#include "engine/client_place.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -12,6 +11,7 @@
 #include "core/file_probes.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
+#include "model/manifest.h"
 
 namespace vorn {
 namespace {
@@ -86,11 +86,20 @@ void ensure_game_not_running(const std::filesystem::path& game_path) {
     }
 }
 
-void ensure_client_not_running(const UpdateEngine& engine) {
-    if (engine.config.local_test) {
+void ensure_client_not_running(const ClientPlace& client) {
+    if (client.local_test) {
         return;
     }
-    ensure_game_not_running(resolve_client_path(engine, default_executable, LinkCheck::skip));
+    ensure_game_not_running(resolve_client_path(client, default_executable, LinkCheck::skip));
+}
+
+bool game_executable_present(const ClientPlace& client) {
+    try {
+        return is_plain_file(
+            resolve_client_path(client, default_executable, LinkCheck::refuse_links));
+    } catch (const std::exception&) {
+        return false;  // an unsafe or unreadable path is no game to start
+    }
 }
 
 }  // namespace vorn

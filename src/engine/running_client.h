@@ -5,7 +5,7 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
 
 // Returns when no process runs the executable at `game_path` (the same path text without
 // regard to case and a "\\?\" prefix, or else the same file however it is named: a short
@@ -16,6 +16,9 @@ void ensure_game_not_running(const std::filesystem::path& game_path);
 
 // The same test for this engine's client; a local-test run has no game and returns at
 // once.
-void ensure_client_not_running(const UpdateEngine& engine);
+void ensure_client_not_running(const ClientPlace& client);
+
+// element/elementclient.exe is a plain file under the root; any error counts as absent.
+bool game_executable_present(const ClientPlace& client);
 
 }  // namespace vorn

@@ -11,18 +11,21 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
+struct EngineServices;
+struct EngineView;
 
 // Publishes through the engine's view (see publish_view). The engine must outlive it.
-ProgressSink progress_sink(UpdateEngine& engine);
+ProgressSink progress_sink(EngineView& view);
 
 // hash_file_with_view of this engine. The engine must outlive it.
-FileHasher file_hasher(UpdateEngine& engine);
+FileHasher file_hasher(EngineView& view);
 
-DeltaSource delta_source(UpdateEngine& engine);
-RebaseReceiptInputs rebase_receipt_inputs(UpdateEngine& engine);
-GuildSource guild_source(UpdateEngine& engine);
-GuildStateFile guild_state_file(const UpdateEngine& engine);
-FeedTrust feed_trust(const UpdateEngine& engine);
+DeltaSource delta_source(const ClientPlace& client, const EngineServices& services,
+                         EngineView& view);
+RebaseReceiptInputs rebase_receipt_inputs(const ClientPlace& client, EngineView& view);
+GuildSource guild_source(const EngineServices& services);
+GuildStateFile guild_state_file(const ClientPlace& client);
+FeedTrust feed_trust(const ClientPlace& client, const EngineServices& services);
 
 }  // namespace vorn

@@ -13,10 +13,11 @@
 #include "core/text.h"
 #include "delta/delta_manifest.h"
 #include "engine/accepted_updater.h"
-#include "engine/client_paths.h"
+#include "engine/client_file_hash.h"
+#include "engine/client_place.h"
 #include "engine/file_hashing.h"
 #include "engine/subsystem_inputs.h"
-#include "engine/update_engine.h"
+#include "engine/engine_view.h"
 #include "guild/guild_state.h"
 
 namespace vorn {
@@ -57,10 +58,10 @@ struct FilePlan {
     std::uint64_t size = 0;
 };
 
-FilePlan plan_file(const UpdateEngine& engine, const ManifestFile& file,
+FilePlan plan_file(const ClientPlace& client, const ManifestFile& file,
                    const Overrides& overrides) {
     FilePlan plan;
-    plan.path = resolve_client_path(engine, file.path, LinkCheck::refuse_links);
+    plan.path = resolve_client_path(client, file.path, LinkCheck::refuse_links);
     plan.updater = is_updater_path(file.path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (plan.updater || !probe_file(plan.path, data)) {
@@ -77,13 +78,13 @@ FilePlan plan_file(const UpdateEngine& engine, const ManifestFile& file,
     return plan;
 }
 
-bool digest_matches(UpdateEngine& engine, const ManifestFile& file, const FilePlan& plan,
-                    const std::string& digest, const Overrides& overrides) {
+bool digest_matches(const ClientPlace& client, EngineView& view, const ManifestFile& file,
+                    const FilePlan& plan, const std::string& digest, const Overrides& overrides) {
     if (plan.size == file.size && digest == file.sha256) {
         return true;
     }
     if (is_guild_archive_path(file.path) &&
-        accepts_guild_patch(guild_state_file(engine), file.path, file.sha256, digest)) {
+        accepts_guild_patch(guild_state_file(client), file.path, file.sha256, digest)) {
         return true;
     }
     const auto override_state = overrides.find(file.path);
@@ -99,10 +100,10 @@ struct CheckedFile {
     std::string digest;
 };
 
-OrderedWork<CheckedFile>::Job check_job(const UpdateEngine& engine, const ManifestFile& file,
+OrderedWork<CheckedFile>::Job check_job(const ClientPlace& client, const ManifestFile& file,
                                         const Overrides& overrides) {
-    return [&engine, &file, &overrides](const HashProgress& progress) {
-        CheckedFile checked{plan_file(engine, file, overrides), {}};
+    return [&client, &file, &overrides](const HashProgress& progress) {
+        CheckedFile checked{plan_file(client, file, overrides), {}};
         if (checked.plan.needs_hash) {
             checked.digest = hash_client_file(checked.plan.path, progress);
         }
@@ -111,12 +112,12 @@ OrderedWork<CheckedFile>::Job check_job(const UpdateEngine& engine, const Manife
 }
 
 // The file's hash progress under its view; called only while a file is read.
-HashProgress progress_views(UpdateEngine& engine, const ManifestFile& file, std::size_t index,
+HashProgress progress_views(EngineView& view, const ManifestFile& file, std::size_t index,
                             std::size_t count) {
-    return [&engine, wide_path = to_utf16(file.path),
+    return [&view, wide_path = to_utf16(file.path),
             detail = L"Проверено: " + std::to_wstring(index) + L" / " + std::to_wstring(count),
             percent = percent_of(index * 100, count)](std::uint64_t done, std::uint64_t total) {
-        publish_view(engine,
+        publish_view(view,
                      {.phase = Phase::checking,
                       .percent = percent,
                       .title = verify_title,
@@ -125,28 +126,28 @@ HashProgress progress_views(UpdateEngine& engine, const ManifestFile& file, std:
     };
 }
 
-bool file_matches(UpdateEngine& engine, const ManifestFile& file, const CheckedFile& checked,
-                  const Overrides& overrides) {
+bool file_matches(const ClientPlace& client, EngineView& view, const ManifestFile& file,
+                  const CheckedFile& checked, const Overrides& overrides) {
     if (checked.plan.updater) {
         // The updater is judged by the accepted builds, never by the manifest digest.
-        if (!find_accepted_updater(engine)) {
+        if (!find_accepted_updater(client)) {
             fail_missing_updater();
         }
         return true;
     }
     // Missing, or of another size: not read, and a mismatch.
     return checked.plan.needs_hash &&
-           digest_matches(engine, file, checked.plan, checked.digest, overrides);
+           digest_matches(client, view, file, checked.plan, checked.digest, overrides);
 }
 
 }  // namespace
 
-std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& manifest,
-                                        const Overrides& overrides) {
+std::vector<ManifestFile> verify_client(const ClientPlace& client, EngineView& view,
+                                        const Manifest& manifest, const Overrides& overrides) {
     const std::size_t count = manifest.files.size();
     std::vector<OrderedWork<CheckedFile>::Job> jobs;
     for (const ManifestFile& file : manifest.files) {
-        jobs.push_back(check_job(engine, file, overrides));
+        jobs.push_back(check_job(client, file, overrides));
     }
     // Files are probed and read on every core, the largest first; results are taken in
     // manifest order, so views, mismatches and errors keep that order.
@@ -159,35 +160,35 @@ std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& ma
     std::vector<ManifestFile> mismatches;
     for (std::size_t i = 0; i < count; ++i) {
         const ManifestFile& file = manifest.files[i];
-        publish_view(engine, {.phase = Phase::checking,
-                              .percent = percent_of(i * 100, count),
-                              .title = verify_title,
-                              .detail = L"Проверено: " + std::to_wstring(i) + L" / " +
-                                        std::to_wstring(count),
-                              .hint = L"Файл: " + to_utf16(file.path)});
-        const CheckedFile checked = work.take(i, progress_views(engine, file, i, count));
-        if (!file_matches(engine, file, checked, overrides)) {
+        publish_view(
+            view, {.phase = Phase::checking,
+                   .percent = percent_of(i * 100, count),
+                   .title = verify_title,
+                   .detail = L"Проверено: " + std::to_wstring(i) + L" / " + std::to_wstring(count),
+                   .hint = L"Файл: " + to_utf16(file.path)});
+        const CheckedFile checked = work.take(i, progress_views(view, file, i, count));
+        if (!file_matches(client, view, file, checked, overrides)) {
             mismatches.push_back(file);
         }
         if (i % files_per_view == 0 || i + 1 == count) {
-            publish_view(engine, {.phase = Phase::checking,
-                                  .percent = percent_of(i * 100 + 100, count),
-                                  .title = verify_title,
-                                  .detail = L"Проверено: " + std::to_wstring(i + 1) + L" / " +
-                                            std::to_wstring(count)});
+            publish_view(view, {.phase = Phase::checking,
+                                .percent = percent_of(i * 100 + 100, count),
+                                .title = verify_title,
+                                .detail = L"Проверено: " + std::to_wstring(i + 1) + L" / " +
+                                          std::to_wstring(count)});
         }
     }
     return mismatches;
 }
 
-Overrides updater_overrides(UpdateEngine& engine, const Manifest& manifest,
+Overrides updater_overrides(const ClientPlace& client, EngineView& view, const Manifest& manifest,
                             const DeltaManifest& delta_manifest) {
-    Overrides overrides = load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key,
+    Overrides overrides = load_rebase_receipt(rebase_receipt_inputs(client, view), manifest.key,
                                               delta_manifest.manifest_sha256);
     for (const DeltaEntry& entry : delta_manifest.entries) {
         if (is_updater_path(entry.path)) {
             // A package never replaces the updater: the accepted live build stands.
-            const auto updater = find_accepted_updater(engine);
+            const auto updater = find_accepted_updater(client);
             if (!updater) {
                 fail_missing_updater();
             }
@@ -205,14 +206,14 @@ Overrides updater_overrides(UpdateEngine& engine, const Manifest& manifest,
             continue;
         }
         const std::filesystem::path path =
-            resolve_client_path(engine, entry.path, LinkCheck::refuse_links);
+            resolve_client_path(client, entry.path, LinkCheck::refuse_links);
         if (!file_exists(path)) {
             continue;
         }
         const std::string live =
-            hash_file_with_view(engine, path, to_utf16(entry.path), L"Проверяем архив значков");
+            hash_file_with_view(view, path, to_utf16(entry.path), L"Проверяем архив значков");
         if (live != entry.target.sha256 &&
-            accepts_guild_patch(guild_state_file(engine), listed->path, listed->sha256, live)) {
+            accepts_guild_patch(guild_state_file(client), listed->path, listed->sha256, live)) {
             overrides[entry.path] = FileDigest{live, client_file_size(path)};
         }
     }

@@ -11,18 +11,19 @@
 
 namespace vorn {
 
-struct UpdateEngine;
+struct ClientPlace;
+struct EngineView;
 struct DeltaManifest;
 
 // The manifest files that do not match, in manifest order. A missing or different file is
 // a result, never an error; a file of another size is not read unless it is the guild
 // archive or has an override. Throws LauncherError for an unsafe or unreadable client.
-std::vector<ManifestFile> verify_client(UpdateEngine& engine, const Manifest& manifest,
-                                        const Overrides& overrides);
+std::vector<ManifestFile> verify_client(const ClientPlace& client, EngineView& view,
+                                        const Manifest& manifest, const Overrides& overrides);
 
 // What a delta package needs accepted besides the manifest: the rebuilt archives of the
 // rebase receipt, the accepted updater build and a guild archive patched by the launcher.
-Overrides updater_overrides(UpdateEngine& engine, const Manifest& manifest,
+Overrides updater_overrides(const ClientPlace& client, EngineView& view, const Manifest& manifest,
                             const DeltaManifest& delta_manifest);
 
 }  // namespace vorn

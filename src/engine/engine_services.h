@@ -1,0 +1,35 @@
+// What the engine's units call out to, fixed for the run: the project's addresses and
+// trust, the transport, the report store and the crash tests' fault points.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/launcher_error.h"
+#include "model/action.h"
+#include "model/launcher_config.h"
+#include "net/http.h"
+
+namespace vorn {
+
+// Records a diagnostic report for the error and returns its code (empty when none).
+using ReportFunction = std::function<std::string(const LauncherError&, Action)>;
+
+// Called at each durable step of an installation ("downloaded", "staged", "icons_built",
+// "backed_up", "journal_written", "published", "all_published"); crash tests throw from it
+// to stop the work exactly there. Empty in the product.
+using FaultPoint = std::function<void(std::string_view)>;
+
+struct EngineServices {
+    LauncherConfig config;  // root and cache_dir absolute
+    std::shared_ptr<Transport> transport;
+    ReportFunction report;
+    FaultPoint fault_point;
+};
+
+// Reaches the named durable step (see FaultPoint).
+void reach(const EngineServices& services, std::string_view point);
+
+}  // namespace vorn
