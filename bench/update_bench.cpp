@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
                 }
             },
             {});
-        engine.fault_point = [&](std::string_view point) {
+        engine.services.fault_point = [&](std::string_view point) {
             if (point == "downloaded") {
                 charge("2 download");
             } else if (point == "staged") {

@@ -139,8 +139,9 @@ void startup_figures(const fs::path& work, const fs::path& feed, const std::wstr
     auto engine = std::make_unique<UpdateEngine>(
         bench_config(work, url), std::make_shared<WinHttpTransport>(),
         [&](const UiSnapshot&) { ++views; }, ReportFunction{});
-    write_installed_receipt(*engine, fetch_manifest(*engine));
-    engine->config.feed_keys = keys;  // the bench's manifest is unsigned: keys from here on
+    write_installed_receipt(engine->client, engine->state.view, load_manifest(*engine));
+    engine->services.config.feed_keys =
+        keys;  // the bench's manifest is unsigned: keys from here on
     std::vector<double> runs;
     for (int i = 0; i < 21; ++i) {
         const double start = now_seconds();
@@ -208,7 +209,7 @@ int main(int argc, char** argv) {
         for (int round = 0; round < 2; ++round) {
             bare = std::min(bare, bare_seconds(root, manifest));
             const double start = now_seconds();
-            mismatches = verify_client(engine, manifest, {}).size();
+            mismatches = verify_client(engine.client, engine.state.view, manifest, {}).size();
             verified = std::min(verified, now_seconds() - start);
         }
         PROCESS_MEMORY_COUNTERS memory{};

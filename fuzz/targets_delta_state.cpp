@@ -195,7 +195,7 @@ constexpr const char* state_key =
 const std::string delta_sha(64, 'd');
 
 RebaseReceiptInputs receipt_inputs(UpdateEngine& engine) {
-    return {engine.root, engine.cache_dir,
+    return {engine.client.root, engine.client.cache_dir,
             [](const fs::path& path, const std::wstring&, const std::wstring&) {
                 return sha256_file(path);
             }};
@@ -204,23 +204,23 @@ RebaseReceiptInputs receipt_inputs(UpdateEngine& engine) {
 std::vector<std::string> rebase_seeds(ScratchClient& scratch) {
     UpdateEngine& engine = scratch.engine();
     const std::string archive = "a rebuilt archive";
-    ScratchClient::put(engine.root / L"element" / L"models.pck", archive);
+    ScratchClient::put(engine.client.root / L"element" / L"models.pck", archive);
     write_rebase_state(
         receipt_inputs(engine), state_key, delta_sha,
         {{.main = "element/models.pck",
           .files = {{"element/models.pck", FileDigest{sha256_string(archive), archive.size()}}},
           .changed_members = 2}});
-    return {ScratchClient::get(engine.cache_dir / rebase_state_file_name)};
+    return {ScratchClient::get(engine.client.cache_dir / rebase_state_file_name)};
 }
 
 // Vouches only for files that are what it says, inside the client.
 std::string read_rebase_state(ScratchClient& scratch, const std::string& input) {
     UpdateEngine& engine = scratch.engine();
-    ScratchClient::put(engine.cache_dir / rebase_state_file_name, input);
+    ScratchClient::put(engine.client.cache_dir / rebase_state_file_name, input);
     const Overrides receipt = load_rebase_receipt(receipt_inputs(engine), state_key, delta_sha);
     for (const auto& [path, digest] : receipt) {
-        const fs::path live = engine.root / fs::path(path).make_preferred();
-        if (!lies_under(engine.root, live) || sha256_file(live) != digest.sha256) {
+        const fs::path live = engine.client.root / fs::path(path).make_preferred();
+        if (!lies_under(engine.client.root, live) || sha256_file(live) != digest.sha256) {
             broken("a receipt vouches for " + path + " which is not what it says");
         }
     }
@@ -253,7 +253,7 @@ void add_delta_state_targets(std::vector<Target>& targets, ScratchClient& scratc
                                   Prng& rng) { reseal_journal(input, rng, journal_root); },
          .read = [journal](const std::string& input,
                            Prng& rng) { return (*journal)(input, rng); }});
-    const std::string state_root = to_utf8(scratch.engine().root.native());
+    const std::string state_root = to_utf8(scratch.engine().client.root.native());
     targets.push_back(
         {.name = "rebase_state",
          .seeds = rebase_seeds(scratch),

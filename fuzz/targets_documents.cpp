@@ -58,7 +58,8 @@ std::string check_manifest(ScratchClient& scratch, const std::string& input) {
     response.status = 200;
     response.body.assign(input.begin(), input.end());
     response.headers["etag"] = "\"e1\"";
-    const Manifest& manifest = parse_manifest(scratch.engine(), response);
+    const Manifest& manifest =
+        parse_manifest(scratch.engine().client, scratch.engine().services, response);
     if (!is_sha256_hex(manifest.key) || manifest.version.empty() ||
         normalize_manifest_path(manifest.executable) != default_executable) {
         broken("a manifest was accepted without its key, version or executable");

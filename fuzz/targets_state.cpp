@@ -43,8 +43,8 @@ std::string sealed(json document, int indent) {
 
 std::vector<std::string> receipt_seeds(UpdateEngine& engine) {
     const json receipt = {{"schema", 2},
-                          {"root", client_key(engine.root)},
-                          {"feed", feed_digest(engine.config.endpoints.manifest_url)},
+                          {"root", client_key(engine.client.root)},
+                          {"feed", feed_digest(engine.services.config.endpoints.manifest_url)},
                           {"manifest_key", sha256_string("key")},
                           {"version", "12"},
                           {"etag", "\"e1\""},
@@ -76,10 +76,10 @@ void reseal_receipt(std::string& input, Prng& rng) {
 InstalledReceipt read_receipt(ScratchClient& scratch, const std::string& input, Prng& rng) {
     UpdateEngine& engine = scratch.engine();
     if (!rng.one_in(through_a_file)) {
-        return parse_installed_receipt(engine, view(input));
+        return parse_installed_receipt(engine.client, view(input));
     }
-    ScratchClient::put(engine.receipt_path, input);
-    return read_installed_receipt(engine);
+    ScratchClient::put(engine.client.receipt_path, input);
+    return read_installed_receipt(engine.client);
 }
 
 std::string check_receipt(ScratchClient& scratch, const std::string& input, Prng& rng) {
@@ -94,7 +94,7 @@ std::string check_receipt(ScratchClient& scratch, const std::string& input, Prng
     if (receipt.legacy || checksum != sha256_string(compact_json(document))) {
         broken("a receipt was accepted with a wrong checksum");
     }
-    if (document.value("root", std::string()) != client_key(engine.root) ||
+    if (document.value("root", std::string()) != client_key(engine.client.root) ||
         !is_sha256_hex(receipt.manifest_key) || receipt.version.empty()) {
         broken("a receipt of another client or without a manifest key was accepted");
     }
@@ -111,7 +111,7 @@ std::string legacy_record(const std::string& root, test::Legacy fields) {
 }
 
 std::vector<std::string> legacy_seeds(UpdateEngine& engine) {
-    const std::string root = client_key(engine.root);
+    const std::string root = client_key(engine.client.root);
     test::Legacy empty_etag{.key = sha256_string("key")};
     empty_etag.etag.clear();
     empty_etag.length = 0;
@@ -135,9 +135,9 @@ std::string check_legacy(ScratchClient& scratch, const fs::path& path, const std
     InstalledReceipt receipt;
     if (rng.one_in(through_a_file)) {
         ScratchClient::put(path, input);
-        receipt = read_legacy_receipt(scratch.engine(), path);
+        receipt = read_legacy_receipt(scratch.engine().client, path);
     } else {
-        receipt = parse_legacy_receipt(scratch.engine(), view(input));
+        receipt = parse_legacy_receipt(scratch.engine().client, view(input));
     }
     if (!receipt.valid) {
         return invalid_label;
@@ -149,7 +149,8 @@ std::string check_legacy(ScratchClient& scratch, const fs::path& path, const std
         broken("a legacy receipt was accepted with a wrong checksum or size");
     }
     if (!is_sha256_hex(receipt.manifest_key) || receipt.version.empty() ||
-        input.compare(24, 65, client_key(scratch.engine().root) + std::string(1, '\0')) != 0) {
+        input.compare(24, 65, client_key(scratch.engine().client.root) + std::string(1, '\0')) !=
+            0) {
         broken("a legacy receipt of another client or without a key was accepted");
     }
     return {};
@@ -168,14 +169,14 @@ void lay_out_interrupted_install(ScratchClient& scratch) {
     std::error_code ignored;  // absent folders are what the layout wants anyway
     fs::remove_all(scratch.root() / L"element", ignored);
     fs::remove_all(scratch.root() / L".vornell-transactions", ignored);
-    fs::remove(engine.marker_path, ignored);
+    fs::remove(engine.client.marker_path, ignored);
     ScratchClient::put(scratch.root() / L"element\\elementclient.exe", "game");
     ScratchClient::put(scratch.root() / L"element\\a.txt", new_a);
     ScratchClient::put(scratch.root() / L"element\\c.txt", new_c);
     const json owner = {
-        {"schema", owner_schema}, {"root", client_key(engine.root)}, {"id", journal_id}};
+        {"schema", owner_schema}, {"root", client_key(engine.client.root)}, {"id", journal_id}};
     for (const TransactionLayout layout : {TransactionLayout::element, TransactionLayout::legacy}) {
-        const fs::path folder = transaction_folder(engine, journal_id, layout);
+        const fs::path folder = transaction_folder(engine.client, journal_id, layout);
         ScratchClient::put(folder / owner_file_name, owner.dump());
         ScratchClient::put(folder / L"backups\\0.bin", old_a);
     }
@@ -193,7 +194,7 @@ std::vector<std::string> journal_seeds(UpdateEngine& engine) {
                                        {"old_sha256", ""},
                                        {"new_sha256", sha256_string(new_c)}}});
     const json journal = {{"schema", 2},
-                          {"root", client_key(engine.root)},
+                          {"root", client_key(engine.client.root)},
                           {"id", journal_id},
                           {"layout", transaction_layout},
                           {"entries", entries}};
@@ -219,17 +220,17 @@ class JournalTarget {
             lay_out_interrupted_install(scratch_);
             changed_ = false;
         }
-        ScratchClient::put(engine.transaction_path, input);
-        require_paths_under_element(read_install_journal(engine.transaction_path));
+        ScratchClient::put(engine.client.transaction_path, input);
+        require_paths_under_element(read_install_journal(engine.client.transaction_path));
         changed_ = true;  // recovery may change the client from here on
         try {
-            recover_transaction(engine);
+            recover_transaction(engine.client, engine.state.view);
         } catch (...) {
             scratch_.require_decoys_untouched();
             throw;
         }
         scratch_.require_decoys_untouched();
-        if (fs::exists(engine.transaction_path)) {
+        if (fs::exists(engine.client.transaction_path)) {
             broken("recovery succeeded and left its journal");
         }
         return {};
@@ -237,7 +238,7 @@ class JournalTarget {
 
   private:
     void require_paths_under_element(const InstallJournal& journal) const {
-        const fs::path& root = scratch_.engine().root;
+        const fs::path& root = scratch_.engine().client.root;
         for (const JournalEntry& entry : journal.entries) {
             const fs::path live = resolve_relative_path(root, entry.path, LinkCheck::skip);
             if (!lies_under(root / L"element", live) ||
@@ -255,7 +256,7 @@ class JournalTarget {
 
 std::vector<std::string> owner_seeds(UpdateEngine& engine) {
     const json owner = {
-        {"schema", owner_schema}, {"root", client_key(engine.root)}, {"id", owner_id}};
+        {"schema", owner_schema}, {"root", client_key(engine.client.root)}, {"id", owner_id}};
     json foreign = owner;
     foreign["id"] = journal_id;
     return {owner.dump(2), owner.dump(), foreign.dump()};
@@ -264,11 +265,11 @@ std::vector<std::string> owner_seeds(UpdateEngine& engine) {
 bool owner_accepted(ScratchClient& scratch, const std::string& input, Prng& rng) {
     UpdateEngine& engine = scratch.engine();
     if (!rng.one_in(through_a_file)) {
-        return parse_owner(engine, owner_id, view(input));
+        return parse_owner(engine.client, owner_id, view(input));
     }
-    const fs::path folder = transaction_folder(engine, owner_id, TransactionLayout::element);
+    const fs::path folder = transaction_folder(engine.client, owner_id, TransactionLayout::element);
     ScratchClient::put(folder / owner_file_name, input);
-    return read_owner(engine, owner_id, folder);
+    return read_owner(engine.client, owner_id, folder);
 }
 
 std::string check_owner(ScratchClient& scratch, const std::string& input, Prng& rng) {
@@ -278,7 +279,7 @@ std::string check_owner(ScratchClient& scratch, const std::string& input, Prng& 
     }
     const json document = parse_json_bytes(view(input), "parse_json");
     if (document.value("schema", std::string()) != owner_schema ||
-        document.value("root", std::string()) != client_key(engine.root) ||
+        document.value("root", std::string()) != client_key(engine.client.root) ||
         document.value("id", std::string()) != owner_id) {
         broken("an owner file of another client or transaction was accepted");
     }
@@ -298,8 +299,8 @@ void add_state_targets(std::vector<Target>& targets, ScratchClient& scratch) {
                            return check_receipt(scratch, input, rng);
                        }});
     const std::pair<const char*, fs::path> legacy_places[] = {
-        {"receipt_legacy_cache", engine.cache_dir / L"installed-v1.bin"},
-        {"receipt_legacy_root", engine.root / L".vornell-installed-v1.bin"}};
+        {"receipt_legacy_cache", engine.client.cache_dir / L"installed-v1.bin"},
+        {"receipt_legacy_root", engine.client.root / L".vornell-installed-v1.bin"}};
     for (const auto& [name, path] : legacy_places) {
         targets.push_back({.name = name,
                            .shape = InputShape::fixed,

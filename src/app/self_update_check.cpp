@@ -63,7 +63,7 @@ SelfUpdateOutcome check_for_self_update(UpdateEngine& engine, Action action,
         return outcome;
     }
     SelfUpdateRun run = self_update_run(config, transport, diagnostics);
-    run.feed_trust = feed_trust(engine);
+    run.feed_trust = feed_trust(engine.client, engine.services);
     run.progress = [&](const ViewUpdate& update) {
         if (update.phase == Phase::error) {
             outcome.failure = snapshot_of(update);

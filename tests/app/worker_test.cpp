@@ -43,7 +43,7 @@ TEST(ErrorView, FollowsTheErrorAndTheReport) {
 TEST(Worker, PlayInTheLocalTestIsAnErrorView) {
     test::EngineFixture fixture;
     const auto channel = std::make_shared<UiChannel>();
-    LauncherWorker worker(fixture.engine().config, channel);
+    LauncherWorker worker(fixture.engine().services.config, channel);
     worker.start_action(UiAction::play);
     const UiView view = finished_view(worker, *channel);
     EXPECT_EQ(phase_number(view.phase), 9);
@@ -65,7 +65,7 @@ TEST(Worker, AnActionWhileBusyIsDropped) {
                                 {"body_file", fixture.prefix().substr(1) + "manifest.json"}}}),
                   "GET");
     const auto channel = std::make_shared<UiChannel>();
-    LauncherWorker worker(fixture.engine().config, channel);
+    LauncherWorker worker(fixture.engine().services.config, channel);
     worker.start_action(UiAction::check);
     EXPECT_TRUE(channel->latest().busy);
     worker.start_action(UiAction::update);

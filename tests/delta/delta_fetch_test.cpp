@@ -61,7 +61,8 @@ const Manifest& load(EngineFixture& fixture, Json files, const Json& descriptor 
                 {"files", files},
                 {"delta", {{"url", url}, {"sha256", sha256_string(text)}, {"size", text.size()}}}};
     doc["delta"].update(descriptor);
-    return parse_manifest(fixture.engine(), test::response_of(doc.dump()));
+    return parse_manifest(fixture.engine().client, fixture.engine().services,
+                          test::response_of(doc.dump()));
 }
 
 // Serves `text` at blobs/delta/index.json, and its payload next to it.
@@ -81,7 +82,10 @@ TEST(DeltaFetch, FetchesAndParsesPinnedDocument) {
         load(fixture, {file_record("ELEMENT\\Config.ini", sha256_string(content), 10),
                        file_record("element/other.pck", std::string(64, 'a'), mib512)});
 
-    const DeltaManifest delta = fetch_delta_manifest(delta_source(fixture.engine()), manifest);
+    const DeltaManifest delta =
+        fetch_delta_manifest(delta_source(fixture.engine().client, fixture.engine().services,
+                                          fixture.engine().state.view),
+                             manifest);
     EXPECT_EQ(delta.manifest_text, text);
     ASSERT_EQ(delta.entries.size(), 1u);
     EXPECT_EQ(delta.entries[0].payload.path, blob_name);
@@ -93,13 +97,20 @@ TEST(DeltaFetch, FetchesAndParsesPinnedDocument) {
 TEST(DeltaFetch, RefusesMissingFailedOrUnprovenDocument) {
     VORN_REQUIRE_LOOPBACK(server);
     EngineFixture fixture(&server);
-    const Manifest& plain = parse_manifest(
-        fixture.engine(), test::response_of(Json{{"version", "1"}, {"files", {listed}}}.dump()));
-    VORN_EXPECT_ERROR(fetch_delta_manifest(delta_source(fixture.engine()), plain),
-                      "delta_descriptor", L"Описание дельты отсутствует.");
+    const Manifest& plain =
+        parse_manifest(fixture.engine().client, fixture.engine().services,
+                       test::response_of(Json{{"version", "1"}, {"files", {listed}}}.dump()));
+    VORN_EXPECT_ERROR(
+        fetch_delta_manifest(delta_source(fixture.engine().client, fixture.engine().services,
+                                          fixture.engine().state.view),
+                             plain),
+        "delta_descriptor", L"Описание дельты отсутствует.");
 
-    const auto missing = test::capture_error(
-        [&] { fetch_delta_manifest(delta_source(fixture.engine()), load(fixture, {listed})); });
+    const auto missing = test::capture_error([&] {
+        fetch_delta_manifest(delta_source(fixture.engine().client, fixture.engine().services,
+                                          fixture.engine().state.view),
+                             load(fixture, {listed}));
+    });
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->stage, "delta_index_http");
     EXPECT_EQ(missing->message, L"Не удалось загрузить описание дельты.");
@@ -109,9 +120,11 @@ TEST(DeltaFetch, RefusesMissingFailedOrUnprovenDocument) {
     for (const Json& descriptor :
          {Json{{"size", text.size() + 1}}, Json{{"sha256", sha256_string(text + " ")}}}) {
         const Manifest& manifest = load(fixture, {listed}, descriptor);
-        VORN_EXPECT_ERROR(fetch_delta_manifest(delta_source(fixture.engine()), manifest),
-                          "delta_index_sha",
-                          L"Описание дельты не прошло проверку. Файлы не изменены.")
+        VORN_EXPECT_ERROR(
+            fetch_delta_manifest(delta_source(fixture.engine().client, fixture.engine().services,
+                                              fixture.engine().state.view),
+                                 manifest),
+            "delta_index_sha", L"Описание дельты не прошло проверку. Файлы не изменены.")
             << descriptor.dump();
     }
 }
@@ -125,26 +138,36 @@ TEST(DeltaFetch, CoverageMustMatchManifestFiles) {
                              file_record("element/config.ini", sha256_string("old config"), 10),
                              file_record("element/config.ini", sha, 11)}) {
         const Manifest& manifest = load(fixture, {file});
-        VORN_EXPECT_ERROR(fetch_delta_manifest(delta_source(fixture.engine()), manifest),
-                          "delta_coverage", L"Дельта не соответствует списку файлов обновления.")
+        VORN_EXPECT_ERROR(
+            fetch_delta_manifest(delta_source(fixture.engine().client, fixture.engine().services,
+                                              fixture.engine().state.view),
+                                 manifest),
+            "delta_coverage", L"Дельта не соответствует списку файлов обновления.")
             << file.dump();
     }
 
     const Manifest& big =
         load(fixture, {listed, file_record("element/big.pck", std::string(64, 'b'), mib512 + 1)});
-    VORN_EXPECT_ERROR(fetch_delta_manifest(delta_source(fixture.engine()), big), "delta_coverage",
-                      L"Большой архив отсутствует в проверенной дельте. Обновление остановлено.");
+    VORN_EXPECT_ERROR(
+        fetch_delta_manifest(delta_source(fixture.engine().client, fixture.engine().services,
+                                          fixture.engine().state.view),
+                             big),
+        "delta_coverage",
+        L"Большой архив отсутствует в проверенной дельте. Обновление остановлено.");
 }
 
 TEST(DeltaUrl, ResolvesRelativeAndAbsoluteLocations) {
     EngineFixture fixture;
     UpdateEngine& engine = fixture.engine();
-    EXPECT_EQ(resolve_delta_url(delta_source(engine), "delta/index.json"),
+    EXPECT_EQ(resolve_delta_url(delta_source(engine.client, engine.services, engine.state.view),
+                                "delta/index.json"),
               L"http://127.0.0.1:9/blobs/delta/index.json");
-    engine.config.endpoints.update_base_url = L"http://127.0.0.1:9/blobs";
-    EXPECT_EQ(resolve_delta_url(delta_source(engine), "delta/index.json"),
+    engine.services.config.endpoints.update_base_url = L"http://127.0.0.1:9/blobs";
+    EXPECT_EQ(resolve_delta_url(delta_source(engine.client, engine.services, engine.state.view),
+                                "delta/index.json"),
               L"http://127.0.0.1:9/blobs/delta/index.json");
-    EXPECT_EQ(resolve_delta_url(delta_source(engine), "http://127.0.0.1:9/d/i.json"),
+    EXPECT_EQ(resolve_delta_url(delta_source(engine.client, engine.services, engine.state.view),
+                                "http://127.0.0.1:9/d/i.json"),
               L"http://127.0.0.1:9/d/i.json");
 }
 
@@ -156,31 +179,43 @@ TEST(DeltaUrl, RefusesUnsafeLocations) {
           std::string("delta/i.json#x"), std::string("delta/in dex.json"),
           std::string("delta/\x7f.json"), std::string("delta/\xc3\xa9.json"),
           std::string("delta\\index.json")}) {
-        VORN_EXPECT_ERROR(resolve_delta_url(delta_source(engine), location), "delta_url",
-                          L"В описании дельты указан недопустимый адрес.")
+        VORN_EXPECT_ERROR(
+            resolve_delta_url(delta_source(engine.client, engine.services, engine.state.view),
+                              location),
+            "delta_url", L"В описании дельты указан недопустимый адрес.")
             << location;
     }
-    VORN_EXPECT_ERROR(resolve_delta_url(delta_source(engine), "../index.json"), "unsafe_path");
-    VORN_EXPECT_ERROR(resolve_delta_url(delta_source(engine), "delta/../index.json"),
-                      "unsafe_path");
     VORN_EXPECT_ERROR(
-        resolve_delta_url(delta_source(engine), "https://updates.example.com/delta/index.json"),
+        resolve_delta_url(delta_source(engine.client, engine.services, engine.state.view),
+                          "../index.json"),
+        "unsafe_path");
+    VORN_EXPECT_ERROR(
+        resolve_delta_url(delta_source(engine.client, engine.services, engine.state.view),
+                          "delta/../index.json"),
+        "unsafe_path");
+    VORN_EXPECT_ERROR(
+        resolve_delta_url(delta_source(engine.client, engine.services, engine.state.view),
+                          "https://updates.example.com/delta/index.json"),
         "qa_network_blocked");
 }
 
 TEST(DeltaUrl, PayloadResolvesNextToDeltaDocument) {
     EngineFixture fixture;
     const std::wstring name = to_utf16(blob_name);
-    EXPECT_EQ(resolve_payload_url(delta_source(fixture.engine()), load(fixture, {listed}), payload),
+    EXPECT_EQ(resolve_payload_url(delta_source(fixture.engine().client, fixture.engine().services,
+                                               fixture.engine().state.view),
+                                  load(fixture, {listed}), payload),
               L"http://127.0.0.1:9/blobs/delta/" + name);
     const Manifest& absolute =
         load(fixture, {listed}, Json::object(), "http://127.0.0.1:9/d/v2/i.json");
-    EXPECT_EQ(resolve_payload_url(delta_source(fixture.engine()), absolute, payload),
+    EXPECT_EQ(resolve_payload_url(delta_source(fixture.engine().client, fixture.engine().services,
+                                               fixture.engine().state.view),
+                                  absolute, payload),
               L"http://127.0.0.1:9/d/v2/" + name);
 }
 
 std::filesystem::path cache_file(const UpdateEngine& engine) {
-    return engine.cache_dir / L"delta-payloads-v1" / (sha256_string(blob) + ".zlib");
+    return engine.client.cache_dir / L"delta-payloads-v1" / (sha256_string(blob) + ".zlib");
 }
 
 TEST(PayloadCache, DownloadsOnceThenServesFromCache) {
@@ -190,14 +225,19 @@ TEST(PayloadCache, DownloadsOnceThenServesFromCache) {
     const Manifest& manifest = load(fixture, {listed});
 
     const std::filesystem::path path =
-        cached_payload(delta_source(fixture.engine()), manifest, payload);
+        cached_payload(delta_source(fixture.engine().client, fixture.engine().services,
+                                    fixture.engine().state.view),
+                       manifest, payload);
     EXPECT_EQ(path, cache_file(fixture.engine()));
     EXPECT_EQ(test::read_raw_file(path), blob);
     const Json first = server.requests(fixture.prefix());
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(first.back()["path"], fixture.prefix() + "blobs/delta/" + blob_name);
 
-    EXPECT_EQ(cached_payload(delta_source(fixture.engine()), manifest, payload), path);
+    EXPECT_EQ(cached_payload(delta_source(fixture.engine().client, fixture.engine().services,
+                                          fixture.engine().state.view),
+                             manifest, payload),
+              path);
     EXPECT_EQ(server.requests(fixture.prefix()).size(), first.size());
 }
 
@@ -211,15 +251,19 @@ TEST(PayloadCache, DamagedCacheFileStopsThisRunOnly) {
     test::write_raw_file(cache_file(fixture.engine()), damaged);
     const Manifest& manifest = load(fixture, {listed});
 
-    VORN_EXPECT_ERROR(cached_payload(delta_source(fixture.engine()), manifest, payload),
-                      "delta_payload_cache",
-                      L"Сохранённый файл дельты повреждён. Проверка остановлена.");
+    VORN_EXPECT_ERROR(
+        cached_payload(delta_source(fixture.engine().client, fixture.engine().services,
+                                    fixture.engine().state.view),
+                       manifest, payload),
+        "delta_payload_cache", L"Сохранённый файл дельты повреждён. Проверка остановлена.");
     EXPECT_TRUE(server.requests(fixture.prefix()).empty());
     EXPECT_FALSE(std::filesystem::exists(cache_file(fixture.engine())));
 
-    EXPECT_EQ(
-        test::read_raw_file(cached_payload(delta_source(fixture.engine()), manifest, payload)),
-        blob);
+    EXPECT_EQ(test::read_raw_file(
+                  cached_payload(delta_source(fixture.engine().client, fixture.engine().services,
+                                              fixture.engine().state.view),
+                                 manifest, payload)),
+              blob);
 }
 
 }  // namespace

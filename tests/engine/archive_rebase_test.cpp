@@ -219,7 +219,7 @@ TEST_F(ArchiveRebase, WhatCannotBeRebasedIsRefusedBeforeAnyChange) {
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->stage.starts_with("pck_rebase_")) << error->stage;
     EXPECT_EQ(*fixture.content_of("element/models.pck"), "not an archive, but the player's");
-    EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
+    EXPECT_FALSE(file_exists(fixture.engine().client.transaction_path));
     const fs::path transactions = fixture.root() / L"element" / L".vornell-transactions";
     EXPECT_TRUE(!fs::exists(transactions) || fs::is_empty(transactions));
 }

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/file_probes.h"
-#include "engine/client_paths.h"
+#include "engine/client_place.h"
+#include "engine/action_errors.h"
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
 #include "engine/repair_state.h"
@@ -29,8 +30,8 @@ TEST(CheckAction, CleanClientGetsAReceiptAndDamageKeepsTheMarker) {
     EXPECT_EQ(view.detail, L"Все файлы клиента прошли проверку.");
     EXPECT_EQ(view.hint, L"Игровые файлы не изменялись.");
     EXPECT_TRUE(view.can_play);
-    EXPECT_TRUE(read_installed_receipt(engine).valid);
-    EXPECT_FALSE(file_exists(engine.marker_path));
+    EXPECT_TRUE(read_installed_receipt(engine.client).valid);
+    EXPECT_FALSE(file_exists(engine.client.marker_path));
 
     fixture.write("element/a.pck", "ALPHA");  // same size, other content
     fixture.write("element/b.pck", "longer beta");
@@ -43,7 +44,7 @@ TEST(CheckAction, CleanClientGetsAReceiptAndDamageKeepsTheMarker) {
     EXPECT_FALSE(view.can_play);
     EXPECT_TRUE(view.can_update);
     EXPECT_FALSE(reports_clean(engine));
-    EXPECT_TRUE(file_exists(engine.marker_path));
+    EXPECT_TRUE(file_exists(engine.client.marker_path));
 
     // The next run shows the damage without scanning.
     fixture.restart();
@@ -67,13 +68,13 @@ TEST(CheckAction, FailureLeavesTheClientUnverifiedAndCountsTheFiles) {
     EXPECT_EQ(error->file_count, 4u);
     EXPECT_TRUE(error->parse_ok);
     EXPECT_FALSE(reports_clean(fixture.engine()));
-    EXPECT_FALSE(fixture.engine().view.busy);
-    EXPECT_FALSE(fixture.engine().view.can_play);
+    EXPECT_FALSE(fixture.engine().state.view.snapshot.busy);
+    EXPECT_FALSE(fixture.engine().state.view.snapshot.can_play);
 }
 
 TEST(CheckAction, InterruptedUpdateMustBeFinishedFirst) {
     test::EngineFixture fixture;
-    test::write_raw_file(fixture.engine().transaction_path, "{}");
+    test::write_raw_file(fixture.engine().client.transaction_path, "{}");
     for (const Action action : {Action::check, Action::icons}) {
         VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), action), "recovery_required",
                           L"Сначала нажмите «Обновить», чтобы завершить восстановление.");
@@ -84,12 +85,12 @@ TEST(CheckAction, WrongBaseNamesTheArchive) {
     test::EngineFixture fixture;
     LauncherError named("delta_wrong_base", L"x");
     named.archive_path = "element/gfx.pck";
-    prepare_error_for_user(fixture.engine(), named);
+    prepare_error_for_user(fixture.engine().state, named);
     EXPECT_EQ(named.message,
               L"Не подходит архив element/gfx.pck. Исходная версия отличается от "
               L"пакета обновления. Нужен совместимый пакет.");
     LauncherError unnamed("delta_wrong_base", L"x");
-    prepare_error_for_user(fixture.engine(), unnamed);
+    prepare_error_for_user(fixture.engine().state, unnamed);
     EXPECT_EQ(unnamed.message,
               L"Архивы клиента. Исходная версия отличается от пакета обновления. "
               L"Нужен совместимый пакет.");

@@ -24,8 +24,10 @@ const std::vector<test::ClientFile> client_files = {{"element/data.bin", "data"}
 // Verifies the client as a check would: a valid receipt and the clean flag.
 void mark_verified(UpdateEngine& engine) {
     write_installed_receipt(
-        engine, parse_manifest(engine, test::response_of(test::manifest_of(client_files).dump())));
-    ASSERT_TRUE(engine.clean.load());
+        engine.client, engine.state.view,
+        parse_manifest(engine.client, engine.services,
+                       test::response_of(test::manifest_of(client_files).dump())));
+    ASSERT_TRUE(engine.state.view.clean.load());
 }
 
 // The running process whose image is `exe`, opened so that the test can end it.
@@ -80,16 +82,16 @@ TEST(GameLaunch, UnverifiedOrDirtyClientIsBlocked) {
     mark_verified(engine);
 
     // The state files are consulted even though the clean flag is set.
-    test::write_raw_file(engine.marker_path, repair_marker_text);
+    test::write_raw_file(engine.client.marker_path, repair_marker_text);
     VORN_EXPECT_ERROR(launch_game(engine), "play_blocked", blocked);
-    fs::remove(engine.marker_path);
-    fs::rename(engine.receipt_path, engine.cache_dir / L"receipt.moved");
+    fs::remove(engine.client.marker_path);
+    fs::rename(engine.client.receipt_path, engine.client.cache_dir / L"receipt.moved");
     VORN_EXPECT_ERROR(launch_game(engine), "play_blocked", blocked);
-    fs::rename(engine.cache_dir / L"receipt.moved", engine.receipt_path);
+    fs::rename(engine.client.cache_dir / L"receipt.moved", engine.client.receipt_path);
 
-    engine.clean.store(false);
+    engine.state.view.clean.store(false);
     VORN_EXPECT_ERROR(launch_game(engine), "play_blocked", blocked);
-    engine.clean.store(true);
+    engine.state.view.clean.store(true);
     VORN_EXPECT_ERROR(launch_game(engine), "test_no_game") << "every refusal was lifted again";
 }
 
@@ -124,13 +126,13 @@ TEST(GameLaunch, StartsTheGameAndStaysPlayable) {
     ASSERT_NO_THROW(launch_game(engine));
     EndOnExit started;
     for (int attempt = 0; attempt < 50 && !started.process; ++attempt) {
-        started.process = find_process(engine.root / L"element" / L"elementclient.exe");
+        started.process = find_process(engine.client.root / L"element" / L"elementclient.exe");
         if (!started.process) {
             Sleep(100);
         }
     }
     EXPECT_TRUE(started.process) << "the game did not show up among the processes";
-    EXPECT_TRUE(engine.clean.load()) << "Play stays usable after a launch";
+    EXPECT_TRUE(engine.state.view.clean.load()) << "Play stays usable after a launch";
 }
 
 }  // namespace

@@ -40,7 +40,8 @@ class GuildIcons : public ::testing::Test {
         return *fixture.content_of("element/surfaces.pck");
     }
     static std::optional<GuildState> state(test::EngineFixture& fixture) {
-        return read_guild_state({fixture.engine().guild_state_path, fixture.engine().key});
+        return read_guild_state(
+            {fixture.engine().client.guild_state_path, fixture.engine().client.key});
     }
     static bool transaction_folders_left(test::EngineFixture& fixture) {
         const fs::path folder = fixture.root() / L"element" / L".vornell-transactions";
@@ -88,7 +89,7 @@ TEST_F(GuildIcons, UpdateInstallsTheSetAndEveryLaterCheckAcceptsIt) {
     EXPECT_EQ(state(fixture)->patched_sha256, sha256_string(surfaces(fixture)));
     EXPECT_EQ(state(fixture)->png_sha256, sha256_string(test::guild_png(0)));
     EXPECT_EQ(state(fixture)->text_sha256, sha256_string(test::guild_list));
-    EXPECT_FALSE(file_exists(fixture.engine().marker_path));
+    EXPECT_FALSE(file_exists(fixture.engine().client.marker_path));
     EXPECT_FALSE(transaction_folders_left(fixture));
 
     // The patched archive is vouched for: the check and the next update find nothing.
@@ -169,7 +170,7 @@ TEST_F(GuildIcons, RefusalsChangeNothing) {
         EXPECT_EQ(surfaces(fixture), original_surfaces);
         EXPECT_FALSE(state(fixture));
         EXPECT_FALSE(transaction_folders_left(fixture));
-        EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
+        EXPECT_FALSE(file_exists(fixture.engine().client.transaction_path));
     };
 
     // The version changes between the first and the last look.
@@ -182,7 +183,7 @@ TEST_F(GuildIcons, RefusalsChangeNothing) {
     // Something else writes the archive while the new one is prepared.
     std::string theirs = original_surfaces;
     theirs[20] ^= 1;
-    fixture.engine().fault_point = [&](std::string_view point) {
+    fixture.engine().services.fault_point = [&](std::string_view point) {
         if (point == "icons_built") {
             fixture.write("element/surfaces.pck", theirs);
         }
@@ -191,7 +192,7 @@ TEST_F(GuildIcons, RefusalsChangeNothing) {
                       L"Архив иконок изменился во время подготовки. Повторите действие.");
     EXPECT_EQ(surfaces(fixture), theirs);
     fixture.write("element/surfaces.pck", original_surfaces);
-    fixture.engine().fault_point = {};
+    fixture.engine().services.fault_point = {};
     expect_untouched();
 
     // A list the game could not read.
@@ -257,8 +258,8 @@ TEST_F(GuildIcons, AnUpdateWhoseIconsFailStillEndsVerified) {
     EXPECT_FALSE(view.busy);
     EXPECT_TRUE(view.can_play);
     EXPECT_EQ(*fixture.content_of("element/a.pck"), "alpha");
-    EXPECT_TRUE(read_installed_receipt(fixture.engine()).valid);
-    EXPECT_FALSE(file_exists(fixture.engine().marker_path));
+    EXPECT_TRUE(read_installed_receipt(fixture.engine().client).valid);
+    EXPECT_FALSE(file_exists(fixture.engine().client.marker_path));
 }
 
 TEST_F(GuildIcons, AnInterruptedIconInstallIsFinishedByTheNextUpdate) {
@@ -267,13 +268,13 @@ TEST_F(GuildIcons, AnInterruptedIconInstallIsFinishedByTheNextUpdate) {
     set_up(fixture);
     run_engine_action(fixture.engine(), Action::update);
     fixture.serve_guild("klan/", "v2", test::guild_list, test::guild_png(3));
-    fixture.engine().fault_point = [](std::string_view point) {
+    fixture.engine().services.fault_point = [](std::string_view point) {
         if (point == "journal_written") {
             throw std::runtime_error("crash");
         }
     };
     EXPECT_TRUE(test::capture_error([&] { run_engine_action(fixture.engine(), Action::icons); }));
-    ASSERT_TRUE(file_exists(fixture.engine().transaction_path));
+    ASSERT_TRUE(file_exists(fixture.engine().client.transaction_path));
 
     UpdateEngine& next = fixture.restart();
     VORN_EXPECT_ERROR(run_engine_action(next, Action::icons), "recovery_required");

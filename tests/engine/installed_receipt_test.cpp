@@ -7,7 +7,7 @@
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/client_paths.h"
+#include "engine/client_place.h"
 #include "engine/installed_receipt.h"
 #include "engine/manifest_parse.h"
 #include "engine/repair_state.h"
@@ -27,17 +27,17 @@ class Receipt : public ::testing::Test {
   protected:
     Receipt() {
         fixture.install(files);
-        manifest =
-            parse_manifest(fixture.engine(), test::response_of(test::manifest_of(files).dump()));
+        manifest = parse_manifest(fixture.engine().client, fixture.engine().services,
+                                  test::response_of(test::manifest_of(files).dump()));
     }
-    InstalledReceipt read() { return read_installed_receipt(fixture.engine()); }
+    InstalledReceipt read() { return read_installed_receipt(fixture.engine().client); }
     test::Legacy legacy() { return test::legacy_for(fixture.root()); }
-    json written() { return read_json_file(fixture.engine().receipt_path, largest_receipt); }
+    json written() { return read_json_file(fixture.engine().client.receipt_path, largest_receipt); }
     // Writes the document back with a checksum that matches it.
     void rewrite_sealed(json document) {
         document.erase("checksum");
         document["checksum"] = sha256_string(compact_json(document));
-        write_json_file(fixture.engine().receipt_path, document);
+        write_json_file(fixture.engine().client.receipt_path, document);
     }
 
     test::EngineFixture fixture;
@@ -46,12 +46,12 @@ class Receipt : public ::testing::Test {
 
 TEST_F(Receipt, WrittenReceiptReadsBackAndClearsTheMarkers) {
     UpdateEngine& engine = fixture.engine();
-    mark_repair_required(engine);
+    mark_repair_required(engine.client, engine.state.view);
     test::write_raw_file(fixture.root() / legacy_marker_name, "x");
-    EXPECT_EQ(test::read_raw_file(engine.marker_path), "Vornell repair required v1\r\n");
-    EXPECT_TRUE(is_repair_required(engine));
+    EXPECT_EQ(test::read_raw_file(engine.client.marker_path), "Vornell repair required v1\r\n");
+    EXPECT_TRUE(is_repair_required(engine.client));
 
-    write_installed_receipt(engine, manifest);
+    write_installed_receipt(engine.client, engine.state.view, manifest);
     const InstalledReceipt receipt = read();
     EXPECT_TRUE(receipt.valid);
     EXPECT_FALSE(receipt.legacy);
@@ -59,13 +59,13 @@ TEST_F(Receipt, WrittenReceiptReadsBackAndClearsTheMarkers) {
     EXPECT_EQ(receipt.version, "1");
     EXPECT_EQ(receipt.etag, "\"e1\"");
     EXPECT_EQ(receipt.content_length, manifest.content_length);
-    EXPECT_TRUE(engine.clean.load());
-    EXPECT_EQ(engine.view.client_version, "1");
-    EXPECT_FALSE(file_exists(engine.marker_path));
+    EXPECT_TRUE(engine.state.view.clean.load());
+    EXPECT_EQ(engine.state.view.snapshot.client_version, "1");
+    EXPECT_FALSE(file_exists(engine.client.marker_path));
     EXPECT_FALSE(file_exists(fixture.root() / legacy_marker_name));
-    EXPECT_FALSE(is_repair_required(engine));
+    EXPECT_FALSE(is_repair_required(engine.client));
 
-    const std::string text = test::read_raw_file(engine.receipt_path);
+    const std::string text = test::read_raw_file(engine.client.receipt_path);
     EXPECT_TRUE(text.starts_with("{\n  \"checksum\": \"")) << text;
     EXPECT_TRUE(text.ends_with("}\n"));
     EXPECT_EQ(written()["root"], client_key(fixture.root()));
@@ -73,13 +73,13 @@ TEST_F(Receipt, WrittenReceiptReadsBackAndClearsTheMarkers) {
 }
 
 TEST_F(Receipt, AnyEditMakesItInvalid) {
-    write_installed_receipt(fixture.engine(), manifest);
+    write_installed_receipt(fixture.engine().client, fixture.engine().state.view, manifest);
     const json original = written();
     for (const auto& [key, value] : original.items()) {
         SCOPED_TRACE(key);
         json edited = original;
         edited[key] = value.is_string() ? json(value.get<std::string>() + "0") : json(7);
-        write_json_file(fixture.engine().receipt_path, edited);
+        write_json_file(fixture.engine().client.receipt_path, edited);
         EXPECT_FALSE(read().valid);
     }
     for (const json& schema : {json(1), json("2"), json(2.0)}) {
@@ -95,7 +95,7 @@ TEST_F(Receipt, AnyEditMakesItInvalid) {
 
     rewrite_sealed(original);
     EXPECT_TRUE(read().valid);
-    fixture.engine().config.endpoints.manifest_url += L"?other";  // another feed
+    fixture.engine().services.config.endpoints.manifest_url += L"?other";  // another feed
     EXPECT_FALSE(read().valid);
 }
 
@@ -105,7 +105,7 @@ TEST_F(Receipt, DamagedCurrentReceiptHidesAValidLegacyOne) {
     EXPECT_TRUE(read().valid);
     EXPECT_TRUE(read().legacy);
 
-    test::write_raw_file(fixture.engine().receipt_path, "{damaged");
+    test::write_raw_file(fixture.engine().client.receipt_path, "{damaged");
     EXPECT_FALSE(read().valid);
 }
 
@@ -133,7 +133,7 @@ TEST_F(Receipt, LegacyReceiptsInBothPlacesAndTheirRules) {
         bool valid;
     };
     test::Legacy test_feed = legacy();
-    test_feed.feed = feed_digest(fixture.engine().config.endpoints.manifest_url);
+    test_feed.feed = feed_digest(fixture.engine().services.config.endpoints.manifest_url);
     test::Legacy empty_length = legacy();
     empty_length.length = 0;
     test::Legacy empty_both = empty_length;
@@ -168,19 +168,19 @@ TEST_F(Receipt, LegacyReceiptsInBothPlacesAndTheirRules) {
 
 TEST_F(Receipt, PendingRepairFailsTheWriteAfterTheMarkersWentAway) {
     UpdateEngine& engine = fixture.engine();
-    mark_repair_required(engine);
-    test::write_raw_file(engine.transaction_path, "{}");
-    VORN_EXPECT_ERROR(write_installed_receipt(engine, manifest), "recovery_required",
-                      L"Клиент требует завершения восстановления.");
-    EXPECT_FALSE(file_exists(engine.marker_path));
-    EXPECT_FALSE(engine.clean.load());
-    EXPECT_TRUE(is_update_interrupted(engine));
+    mark_repair_required(engine.client, engine.state.view);
+    test::write_raw_file(engine.client.transaction_path, "{}");
+    VORN_EXPECT_ERROR(write_installed_receipt(engine.client, engine.state.view, manifest),
+                      "recovery_required", L"Клиент требует завершения восстановления.");
+    EXPECT_FALSE(file_exists(engine.client.marker_path));
+    EXPECT_FALSE(engine.state.view.clean.load());
+    EXPECT_TRUE(is_update_interrupted(engine.client));
 
-    fs::remove(engine.transaction_path);
+    fs::remove(engine.client.transaction_path);
     test::write_raw_file(fixture.root() / L".vorn-delta-journal-v1.json", "{}");
-    EXPECT_TRUE(is_repair_required(engine));
-    EXPECT_TRUE(is_update_interrupted(engine));
-    EXPECT_NO_THROW(remove_file_if_present(engine.marker_path));  // already absent
+    EXPECT_TRUE(is_repair_required(engine.client));
+    EXPECT_TRUE(is_update_interrupted(engine.client));
+    EXPECT_NO_THROW(remove_file_if_present(engine.client.marker_path));  // already absent
 }
 
 }  // namespace

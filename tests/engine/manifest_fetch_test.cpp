@@ -43,7 +43,7 @@ TEST_F(ManifestFetch, FreshCompressedCopyReplacesThePlainDownload) {
     fixture.publish(json::parse(plain));
     test::write_raw_file(fixture.feed_dir() / L"manifest.json.gz", gzip(plain));
 
-    const Manifest& manifest = fetch_manifest(fixture.engine());
+    const Manifest& manifest = load_manifest(fixture.engine());
     EXPECT_EQ(manifest.version, "5");
     EXPECT_EQ(manifest.content_length, plain.size());
     EXPECT_TRUE(manifest.etag.starts_with("\"")) << manifest.etag;  // the plain document's
@@ -96,9 +96,9 @@ TEST_F(ManifestFetch, EveryDoubtAboutTheCopyFallsBackToThePlainDocument) {
                                     {"body_file", fixture.prefix().substr(1) + "copy.gz"}}}),
                       "GET");
 
-        const Manifest& manifest = fetch_manifest(fixture.engine());
+        const Manifest& manifest = load_manifest(fixture.engine());
         EXPECT_EQ(manifest.version, "5");
-        EXPECT_TRUE(fixture.engine().manifest_loaded);
+        EXPECT_TRUE(fixture.engine().state.manifest_loaded);
         EXPECT_EQ(seen(server, fixture.prefix()), c.requests);
     }
 }
@@ -107,20 +107,21 @@ TEST_F(ManifestFetch, AddressOfACompressedFileIsFetchedOnlyPlainly) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
     test::write_raw_file(fixture.feed_dir() / L"m.json.gz", plain);
-    fixture.engine().config.endpoints.manifest_url = server.url(fixture.prefix() + "m.json.gz");
+    fixture.engine().services.config.endpoints.manifest_url =
+        server.url(fixture.prefix() + "m.json.gz");
 
-    EXPECT_EQ(fetch_manifest(fixture.engine()).version, "5");
+    EXPECT_EQ(load_manifest(fixture.engine()).version, "5");
     EXPECT_EQ(seen(server, fixture.prefix()), (std::vector<std::string>{"GET m.json.gz"}));
 }
 
 TEST_F(ManifestFetch, PlainFailureIsAManifestFailure) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);  // nothing published: every answer is 404
-    const auto error = test::capture_error([&] { fetch_manifest(fixture.engine()); });
+    const auto error = test::capture_error([&] { load_manifest(fixture.engine()); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->event, "manifest_failed");
     EXPECT_EQ(error->http_status, 404u);
-    EXPECT_FALSE(fixture.engine().manifest_loaded);
+    EXPECT_FALSE(fixture.engine().state.manifest_loaded);
 }
 
 }  // namespace

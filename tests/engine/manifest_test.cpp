@@ -119,19 +119,22 @@ TEST(Manifest, RefusesEveryFaultWithItsStageAndMessage) {
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.what);
-        const auto error = test::capture_error(
-            [&] { parse_manifest(fixture.engine(), test::response_of(refusal.body)); });
+        const auto error = test::capture_error([&] {
+            parse_manifest(fixture.engine().client, fixture.engine().services,
+                           test::response_of(refusal.body));
+        });
         ASSERT_TRUE(error);
         EXPECT_EQ(error->stage, refusal.stage) << test::describe(*error);
         EXPECT_EQ(error->message, refusal.message) << test::describe(*error);
         EXPECT_EQ(error->event, "manifest_failed");
         EXPECT_EQ(error->bytes, refusal.body.size());
-        EXPECT_FALSE(fixture.engine().manifest_loaded);
+        EXPECT_FALSE(fixture.engine().state.manifest_loaded);
     }
 
     HttpResponse no_content = test::response_of(base.dump());
     no_content.status = 204;
-    const auto error = test::capture_error([&] { parse_manifest(fixture.engine(), no_content); });
+    const auto error = test::capture_error(
+        [&] { parse_manifest(fixture.engine().client, fixture.engine().services, no_content); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->stage, "manifest_http");
     EXPECT_EQ(error->http_status, 204u);
@@ -147,9 +150,10 @@ TEST(Manifest, AcceptsTheLenientForms) {
     document["executable"] = "Element\\ElementClient.EXE";
     document["delta"] = {{"url", "delta/index.json"}, {"sha256", digest_b}, {"size", 10}};
     const std::string body = document.dump();
-    const Manifest& manifest = parse_manifest(fixture.engine(), test::response_of(body, "\"tag\""));
+    const Manifest& manifest = parse_manifest(fixture.engine().client, fixture.engine().services,
+                                              test::response_of(body, "\"tag\""));
 
-    EXPECT_TRUE(fixture.engine().manifest_loaded);
+    EXPECT_TRUE(fixture.engine().state.manifest_loaded);
     EXPECT_EQ(manifest.version, "20261026");
     EXPECT_EQ(manifest.executable, "Element\\ElementClient.EXE");
     ASSERT_EQ(manifest.files.size(), 1u);
@@ -166,7 +170,9 @@ TEST(Manifest, AcceptsTheLenientForms) {
 TEST(Manifest, KeyIgnoresOrderAndCaseAndGuildIconLists) {
     test::EngineFixture fixture;
     auto key_of = [&](const std::string& body) {
-        return parse_manifest(fixture.engine(), test::response_of(body)).key;
+        return parse_manifest(fixture.engine().client, fixture.engine().services,
+                              test::response_of(body))
+            .key;
     };
     const std::string plain = R"({"version":"7","files":[{"path":"element/a.pck","sha256":")" +
                               digest_a + R"(","size":1}]})";
@@ -184,7 +190,7 @@ TEST(Manifest, KeyIgnoresOrderAndCaseAndGuildIconLists) {
     EXPECT_EQ(key.size(), 64u);
     EXPECT_EQ(key_of(reordered), key);
     EXPECT_EQ(key_of(with_lists.dump()), key);
-    EXPECT_EQ(fixture.engine().manifest.files.size(), 1u);
+    EXPECT_EQ(fixture.engine().state.manifest.files.size(), 1u);
     EXPECT_NE(key_of(other_version.dump()), key);
 }
 
@@ -196,9 +202,12 @@ TEST(Manifest, ClientPathsOfTheLongestLengthOnly) {
         const std::string name = "element/" + std::string(total - prefix, 'x');
         return one_file({{"path", name}, {"sha256", digest_a}, {"size", 1}}).dump();
     };
-    EXPECT_NO_THROW(parse_manifest(fixture.engine(), test::response_of(with_path_of(247))));
-    const auto error = test::capture_error(
-        [&] { parse_manifest(fixture.engine(), test::response_of(with_path_of(248))); });
+    EXPECT_NO_THROW(parse_manifest(fixture.engine().client, fixture.engine().services,
+                                   test::response_of(with_path_of(247))));
+    const auto error = test::capture_error([&] {
+        parse_manifest(fixture.engine().client, fixture.engine().services,
+                       test::response_of(with_path_of(248)));
+    });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->stage, "local_path_length");
     EXPECT_EQ(error->win32, 206u);

@@ -10,7 +10,7 @@
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/client_paths.h"
+#include "engine/client_place.h"
 #include "engine/install_transaction.h"
 #include "engine/recovery.h"
 #include "engine_fixture.h"
@@ -33,7 +33,7 @@ class CrashedClient {
     CrashedClient(const std::vector<test::Change>& changes, const char* point, int occurrence) {
         UpdateEngine& engine = fixture.engine();
         id = random_hex(16);
-        folder = begin_transaction(engine, id);
+        folder = begin_transaction(engine.client, engine.services, id);
         std::vector<StagedFile> staged;
         ExpectedStates expected;
         for (std::size_t i = 0; i < changes.size(); ++i) {
@@ -46,20 +46,22 @@ class CrashedClient {
             staged.push_back({change.path, file, sha256_string(change.after)});
             expected[change.path] = change.before ? sha256_string(*change.before) : "";
         }
-        engine.fault_point = [&, seen = 0](std::string_view reached) mutable {
+        engine.services.fault_point = [&, seen = 0](std::string_view reached) mutable {
             if (reached == point && ++seen == occurrence) {
                 throw Crash{};
             }
         };
-        EXPECT_THROW(commit_transaction(engine, id, staged, expected), Crash);
+        EXPECT_THROW(commit_transaction(engine.client, engine.services, engine.state.view, id,
+                                        staged, expected),
+                     Crash);
         fixture.restart();
     }
 
     UpdateEngine& engine() { return fixture.engine(); }
     void edit_journal(const std::function<void(json&)>& edit) {
-        json journal = read_json_file(engine().transaction_path, 1 << 20);
+        json journal = read_json_file(engine().client.transaction_path, 1 << 20);
         edit(journal);
-        write_json_file(engine().transaction_path, journal);
+        write_json_file(engine().client.transaction_path, journal);
     }
     // Every file under the client folder with its content.
     std::map<fs::path, std::string> snapshot() const {
@@ -98,11 +100,12 @@ TEST_P(RecoveryRefusal, ChangesNothing) {
     ASSERT_EQ(client.fixture.content_of("element/a.pck"), "a new");
     GetParam().edit(client);
     const auto before = client.snapshot();
-    const std::string journal = test::read_raw_file(client.engine().transaction_path);
+    const std::string journal = test::read_raw_file(client.engine().client.transaction_path);
 
-    VORN_EXPECT_ERROR(recover_transaction(client.engine()), GetParam().stage, GetParam().message);
+    VORN_EXPECT_ERROR(recover_transaction(client.engine().client, client.engine().state.view),
+                      GetParam().stage, GetParam().message);
     EXPECT_EQ(client.snapshot(), before);
-    EXPECT_EQ(test::read_raw_file(client.engine().transaction_path), journal);
+    EXPECT_EQ(test::read_raw_file(client.engine().client.transaction_path), journal);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -147,11 +150,11 @@ TEST(Recovery, ALeftoverRecoveryCopyIsReplaced) {
     const fs::path leftover = client.fixture.write("element/a.pck.vorn-recovery", "half copied");
     ASSERT_TRUE(SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
 
-    recover_transaction(client.engine());
+    recover_transaction(client.engine().client, client.engine().state.view);
     EXPECT_EQ(client.fixture.content_of("element/a.pck"), "a old");
     EXPECT_EQ(client.fixture.content_of("element/b.pck"), "b old");
     EXPECT_FALSE(fs::exists(leftover));
-    EXPECT_FALSE(file_exists(client.engine().transaction_path));
+    EXPECT_FALSE(file_exists(client.engine().client.transaction_path));
     EXPECT_FALSE(fs::exists(client.folder));
 }
 
@@ -162,13 +165,13 @@ TEST(Recovery, DeletesNewFilesThatArrivedAndKeepsTheirFolders) {
     ASSERT_EQ(client.fixture.content_of("element/fresh/deep/n1.pck"), "n1");
     ASSERT_EQ(client.fixture.content_of("element/n2.pck"), std::nullopt);
 
-    recover_transaction(client.engine());
+    recover_transaction(client.engine().client, client.engine().state.view);
     EXPECT_EQ(client.fixture.content_of("element/fresh/deep/n1.pck"), std::nullopt);
     EXPECT_EQ(client.fixture.content_of("element/n2.pck"), std::nullopt);
     EXPECT_TRUE(fs::is_directory(client.fixture.root() / L"element" / L"fresh" / L"deep"));
-    EXPECT_FALSE(file_exists(client.engine().transaction_path));
+    EXPECT_FALSE(file_exists(client.engine().client.transaction_path));
     EXPECT_FALSE(fs::exists(client.folder));
-    EXPECT_TRUE(file_exists(client.engine().marker_path));  // the update clears it
+    EXPECT_TRUE(file_exists(client.engine().client.marker_path));  // the update clears it
 }
 
 // Older builds wrote no layout, or an empty one.
@@ -186,10 +189,10 @@ TEST(Recovery, RollsBackTheOlderLayout) {
             }
         });
 
-        recover_transaction(client.engine());
+        recover_transaction(client.engine().client, client.engine().state.view);
         EXPECT_EQ(client.fixture.content_of("element/a.pck"), "a old") << empty;
         EXPECT_EQ(client.fixture.content_of("element/b.pck"), "b old");
-        EXPECT_FALSE(file_exists(client.engine().transaction_path));
+        EXPECT_FALSE(file_exists(client.engine().client.transaction_path));
         EXPECT_FALSE(fs::exists(legacy_parent));
     }
 }
@@ -199,8 +202,8 @@ TEST(Recovery, EmptyEntriesRemoveJournalAndFolder) {
     ASSERT_TRUE(fs::exists(client.folder / L"backups" / L"1.bin"));
     client.edit_journal([](json& journal) { journal["entries"] = json::array(); });
 
-    recover_transaction(client.engine());
-    EXPECT_FALSE(file_exists(client.engine().transaction_path));
+    recover_transaction(client.engine().client, client.engine().state.view);
+    EXPECT_FALSE(file_exists(client.engine().client.transaction_path));
     EXPECT_FALSE(fs::exists(client.folder));
     EXPECT_EQ(client.fixture.content_of("element/a.pck"), "a old");
 }

@@ -115,17 +115,17 @@ TEST(RunningClient, OtherProgramsInTheFolderDoNotBlock) {
 TEST(RunningClient, EngineAsksAboutItsOwnClientOutsideTheLocalTest) {
     test::EngineFixture local;  // local-test run: no game is ever looked for
     GameProcess game(install_game(local.root()));
-    EXPECT_NO_THROW(ensure_client_not_running(local.engine()));
+    EXPECT_NO_THROW(ensure_client_not_running(local.engine().client));
     EXPECT_TRUE(is_at_rest_for_self_update(local.engine()));
 
-    LauncherConfig config = local.engine().config;
+    LauncherConfig config = local.engine().services.config;
     config.local_test = false;
     UpdateEngine real(config, std::make_shared<WinHttpTransport>(), {}, {});
-    VORN_EXPECT_ERROR(ensure_client_not_running(real), "game_running", running);
+    VORN_EXPECT_ERROR(ensure_client_not_running(real.client), "game_running", running);
     VORN_EXPECT_ERROR(is_at_rest_for_self_update(real), "game_running", running);
     game.stop();
     EXPECT_TRUE(is_at_rest_for_self_update(real));
-    test::write_raw_file(real.transaction_path, "{}");
+    test::write_raw_file(real.client.transaction_path, "{}");
     EXPECT_FALSE(is_at_rest_for_self_update(real));
 }
 

@@ -26,7 +26,8 @@ class Startup : public ::testing::Test {
     void verified(test::EngineFixture& fixture, const test::LoopbackServer& server) {
         fixture.install(files);
         fixture.publish(test::manifest_of(files, "4"));
-        write_installed_receipt(fixture.engine(), fetch_manifest(fixture.engine()));
+        write_installed_receipt(fixture.engine().client, fixture.engine().state.view,
+                                load_manifest(fixture.engine()));
         fixture.restart();
         fixture.views.clear();
         server.reset(fixture.prefix());
@@ -55,14 +56,14 @@ TEST_F(Startup, MatchingHeadIsAllItTakes) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
     verified(fixture, server);
-    const std::string receipt_before = test::read_raw_file(fixture.engine().receipt_path);
+    const std::string receipt_before = test::read_raw_file(fixture.engine().client.receipt_path);
 
     const UiSnapshot view = run_engine_action(fixture.engine(), Action::startup);
     expect_view(view, 8, ready, L"Новых обновлений нет.", true);
     EXPECT_EQ(view.hint, L"Полная сверка доступна кнопкой «Проверить».");
     EXPECT_EQ(view.client_version, "4");
     EXPECT_EQ(methods(server, fixture.prefix()), std::vector<std::string>{"HEAD manifest.json"});
-    EXPECT_EQ(test::read_raw_file(fixture.engine().receipt_path), receipt_before);
+    EXPECT_EQ(test::read_raw_file(fixture.engine().client.receipt_path), receipt_before);
     EXPECT_TRUE(reports_clean(fixture.engine()));
     ASSERT_GE(fixture.views.size(), 2u);
     EXPECT_EQ(fixture.views.front().title, L"Проверяем наличие обновлений");
@@ -74,7 +75,7 @@ TEST_F(Startup, RepairThatAppearsDuringTheHeadIsShown) {
     test::EngineFixture fixture(&server);
     verified(fixture, server);
     // A matching HEAD that takes long enough for a repair marker to appear meanwhile.
-    const InstalledReceipt receipt = read_installed_receipt(fixture.engine());
+    const InstalledReceipt receipt = read_installed_receipt(fixture.engine().client);
     server.answer(fixture.prefix() + "manifest.json",
                   json::array({{{"delay_ms", 800},
                                 {"headers", {{"ETag", receipt.etag}}},
@@ -82,7 +83,7 @@ TEST_F(Startup, RepairThatAppearsDuringTheHeadIsShown) {
                   "HEAD");
     std::thread marker([&] {
         Sleep(300);
-        test::write_raw_file(fixture.engine().marker_path, "x");
+        test::write_raw_file(fixture.engine().client.marker_path, "x");
     });
     const UiSnapshot view = run_engine_action(fixture.engine(), Action::startup);
     marker.join();
@@ -103,14 +104,16 @@ TEST_F(Startup, WithoutTheServerAVerifiedClientStaysPlayable) {
     expect_view(view, 8, ready, L"Сохранена последняя успешная проверка клиента.", true);
     EXPECT_EQ(view.hint, unknown);
 
-    fixture.engine().report = [](const LauncherError& error, Action action) {
+    fixture.engine().services.report = [](const LauncherError& error, Action action) {
         EXPECT_EQ(error.event, "manifest_failed");
         EXPECT_EQ(action, Action::startup);
         return std::string("0a1b2c");
     };
     view = run_engine_action(fixture.engine(), Action::startup);
     EXPECT_EQ(view.detail, L"Диагностика сохранена. Код: 0a1b2c");
-    fixture.engine().report = [](const LauncherError&, Action) { return std::string("not hex"); };
+    fixture.engine().services.report = [](const LauncherError&, Action) {
+        return std::string("not hex");
+    };
     view = run_engine_action(fixture.engine(), Action::startup);
     EXPECT_EQ(view.detail, L"Сохранена последняя успешная проверка клиента.");
 
@@ -139,7 +142,7 @@ TEST_F(Startup, HeadNotSupportedFetchesTheManifestAndRenewsTheReceipt) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
     verified(fixture, server);
-    const std::string receipt_before = test::read_raw_file(fixture.engine().receipt_path);
+    const std::string receipt_before = test::read_raw_file(fixture.engine().client.receipt_path);
     server.answer(fixture.prefix() + "manifest.json",
                   json::array({{{"status", 405}, {"repeat", 5}}}), "HEAD");
     Sleep(1100);  // a new verified_at_utc
@@ -148,7 +151,7 @@ TEST_F(Startup, HeadNotSupportedFetchesTheManifestAndRenewsTheReceipt) {
     expect_view(view, 8, ready, L"Новых обновлений нет.", true);
     const auto seen = methods(server, fixture.prefix());
     EXPECT_EQ(seen.back(), "GET manifest.json");
-    EXPECT_NE(test::read_raw_file(fixture.engine().receipt_path), receipt_before);
+    EXPECT_NE(test::read_raw_file(fixture.engine().client.receipt_path), receipt_before);
 }
 
 TEST_F(Startup, NewManifestOrUnverifiedClientNeedsAnUpdate) {
@@ -163,7 +166,8 @@ TEST_F(Startup, NewManifestOrUnverifiedClientNeedsAnUpdate) {
     EXPECT_EQ(view.hint, L"Кнопка «Проверить» сверяет файлы без установки.");
     EXPECT_EQ(view.client_version, "5");
 
-    mark_repair_required(fixture.engine());  // a check found damage earlier
+    mark_repair_required(fixture.engine().client,
+                         fixture.engine().state.view);  // a check found damage earlier
     view = run_engine_action(fixture.engine(), Action::startup);
     expect_view(view, 2, L"Нужна проверка клиента", L"Нажмите «Обновить» для проверки и установки.",
                 false);
@@ -173,8 +177,8 @@ TEST_F(Startup, InterruptedUpdateAsksToFinishIt) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
     verified(fixture, server);
-    for (const auto& journal :
-         {fixture.engine().transaction_path, fixture.root() / L".vorn-delta-journal-v1.json"}) {
+    for (const auto& journal : {fixture.engine().client.transaction_path,
+                                fixture.root() / L".vorn-delta-journal-v1.json"}) {
         test::write_raw_file(journal, "{}");
         const UiSnapshot view = run_engine_action(fixture.engine(), Action::startup);
         expect_view(view, 2, L"Требуется завершить обновление",
@@ -189,8 +193,8 @@ TEST_F(Startup, LegacyReceiptCountsOnlyWhileTheHeadMatches) {
     VORN_REQUIRE_LOOPBACK(server);
     test::EngineFixture fixture(&server);
     verified(fixture, server);
-    const InstalledReceipt current = read_installed_receipt(fixture.engine());
-    std::filesystem::remove(fixture.engine().receipt_path);
+    const InstalledReceipt current = read_installed_receipt(fixture.engine().client);
+    std::filesystem::remove(fixture.engine().client.receipt_path);
     test::Legacy legacy = test::legacy_for(fixture.root());
     legacy.key = current.manifest_key;
     legacy.version = current.version;

@@ -3,7 +3,7 @@
 #include "core/file_probes.h"
 #include "core/identifiers.h"
 #include "core/sha256.h"
-#include "engine/client_paths.h"
+#include "engine/client_place.h"
 #include "engine/engine_actions.h"
 #include "engine/installed_receipt.h"
 #include "engine_fixture.h"
@@ -51,19 +51,19 @@ TEST_F(UpdateAction, RepairsDamageThenFindsNothingToDo) {
     EXPECT_TRUE(view.can_play);
     EXPECT_EQ(content(fixture, "element/a.pck"), "alpha");
     EXPECT_EQ(content(fixture, "element/sub/c.pck"), "gamma");
-    EXPECT_TRUE(read_installed_receipt(fixture.engine()).valid);
-    EXPECT_FALSE(file_exists(fixture.engine().marker_path));
-    EXPECT_FALSE(file_exists(fixture.engine().transaction_path));
+    EXPECT_TRUE(read_installed_receipt(fixture.engine().client).valid);
+    EXPECT_FALSE(file_exists(fixture.engine().client.marker_path));
+    EXPECT_FALSE(file_exists(fixture.engine().client.transaction_path));
     const bool downloaded =
         std::any_of(fixture.views.begin(), fixture.views.end(),
                     [](const UiSnapshot& v) { return phase_number(v.phase) == 3; });
     EXPECT_TRUE(downloaded);
 
-    const std::string receipt = test::read_raw_file(fixture.engine().receipt_path);
+    const std::string receipt = test::read_raw_file(fixture.engine().client.receipt_path);
     Sleep(1100);  // a new verified_at_utc
     view = run_engine_action(fixture.engine(), Action::update);
     EXPECT_EQ(view.detail, L"Все файлы уже актуальны.");
-    EXPECT_NE(test::read_raw_file(fixture.engine().receipt_path), receipt);
+    EXPECT_NE(test::read_raw_file(fixture.engine().client.receipt_path), receipt);
 }
 
 TEST_F(UpdateAction, InterruptedInstallIsUndoneAndRedone) {
@@ -74,13 +74,13 @@ TEST_F(UpdateAction, InterruptedInstallIsUndoneAndRedone) {
     fixture.write("element/a.pck", "ALPHA");
     fixture.write("element/b.pck", "BETA");
     int published = 0;
-    fixture.engine().fault_point = [&](std::string_view point) {
+    fixture.engine().services.fault_point = [&](std::string_view point) {
         if (point == "published" && ++published == 1) {
             throw std::runtime_error("crash");
         }
     };
     EXPECT_TRUE(test::capture_error([&] { run_engine_action(fixture.engine(), Action::update); }));
-    EXPECT_TRUE(file_exists(fixture.engine().transaction_path));
+    EXPECT_TRUE(file_exists(fixture.engine().client.transaction_path));
 
     UpdateEngine& next = fixture.restart();
     EXPECT_EQ(run_engine_action(next, Action::startup).title, L"Требуется завершить обновление");
@@ -89,7 +89,7 @@ TEST_F(UpdateAction, InterruptedInstallIsUndoneAndRedone) {
     EXPECT_EQ(view.detail, L"Обновление установлено и проверено.");
     EXPECT_EQ(content(fixture, "element/a.pck"), "alpha");
     EXPECT_EQ(content(fixture, "element/b.pck"), "beta");
-    EXPECT_FALSE(file_exists(next.transaction_path));
+    EXPECT_FALSE(file_exists(next.client.transaction_path));
 }
 
 TEST_F(UpdateAction, RefusesWhatItCannotFinishBeforeAnyChange) {
@@ -112,15 +112,15 @@ TEST_F(UpdateAction, RefusesWhatItCannotFinishBeforeAnyChange) {
     EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
     EXPECT_FALSE(fs::exists(fixture.root() / L"element/.vornell-transactions"));
 
-    test::write_raw_file(fixture.engine().transaction_path, "{}");
+    test::write_raw_file(fixture.engine().client.transaction_path, "{}");
     test::write_raw_file(fixture.root() / L".vorn-delta-journal-v1.json", "{}");
     VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update), "recovery_conflict",
                       L"Обнаружены два незавершённых обновления. Автоматическое восстановление "
                       L"остановлено.");
-    EXPECT_TRUE(file_exists(fixture.engine().transaction_path));
+    EXPECT_TRUE(file_exists(fixture.engine().client.transaction_path));
 
     // A journal that is no journal is not guessed at: recovery stops, nothing changes.
-    fs::remove(fixture.engine().transaction_path);
+    fs::remove(fixture.engine().client.transaction_path);
     VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update), "delta_schema");
     EXPECT_EQ(content(fixture, "element/a.pck"), "ALPHA");
 
@@ -172,7 +172,7 @@ TEST_F(UpdateAction, APackageRepairsItsFilesAndOnlyTheOthersAreDownloadedWhole) 
     EXPECT_EQ(view.title, L"Клиент готов к игре");
     EXPECT_EQ(content(fixture, "element/a.pck"), target);
     EXPECT_EQ(content(fixture, "element/b.pck"), "beta");
-    EXPECT_FALSE(file_exists(fixture.engine().marker_path));
+    EXPECT_FALSE(file_exists(fixture.engine().client.marker_path));
     EXPECT_FALSE(fs::exists(fixture.root() / L".vorn-delta-journal-v1.json"));
     std::vector<std::string> asked;
     for (const nlohmann::json& request : server.requests(fixture.prefix())) {
@@ -193,7 +193,7 @@ TEST_F(UpdateAction, AFileChangedAfterInstallFailsTheProof) {
     fixture.install(files);
     serve(fixture, test::manifest_of(files));
     fixture.write("element/a.pck", "ALPHA");
-    fixture.engine().fault_point = [&](std::string_view point) {
+    fixture.engine().services.fault_point = [&](std::string_view point) {
         if (point == "all_published") {
             fixture.write("element/b.pck", "other");  // another program writes meanwhile
         }
@@ -201,7 +201,7 @@ TEST_F(UpdateAction, AFileChangedAfterInstallFailsTheProof) {
     VORN_EXPECT_ERROR(run_engine_action(fixture.engine(), Action::update), "post_install_check",
                       L"Не все файлы прошли проверку после установки.");
     EXPECT_FALSE(reports_clean(fixture.engine()));
-    EXPECT_TRUE(file_exists(fixture.engine().marker_path));
+    EXPECT_TRUE(file_exists(fixture.engine().client.marker_path));
 }
 
 }  // namespace

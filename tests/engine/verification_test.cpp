@@ -10,6 +10,7 @@
 #include "core/unique_handle.h"
 #include "delta/delta_manifest.h"
 #include "engine/delta_progress_view.h"
+#include "engine/client_file_hash.h"
 #include "engine/file_hashing.h"
 #include "engine/manifest_parse.h"
 #include "engine/subsystem_inputs.h"
@@ -33,7 +34,8 @@ const std::string shipped_surfaces = "surfaces as shipped";
 const std::string patched_surfaces = "surfaces with the guild icons patched in";
 
 Manifest load(test::EngineFixture& fixture, const json& document) {
-    return parse_manifest(fixture.engine(), test::response_of(document.dump()));
+    return parse_manifest(fixture.engine().client, fixture.engine().services,
+                          test::response_of(document.dump()));
 }
 
 std::vector<std::string> paths_of(const std::vector<ManifestFile>& files) {
@@ -46,7 +48,8 @@ std::vector<std::string> paths_of(const std::vector<ManifestFile>& files) {
 
 std::vector<std::string> mismatches(test::EngineFixture& fixture, const Manifest& manifest,
                                     const Overrides& overrides = {}) {
-    return paths_of(verify_client(fixture.engine(), manifest, overrides));
+    return paths_of(
+        verify_client(fixture.engine().client, fixture.engine().state.view, manifest, overrides));
 }
 
 std::string updater_build(int n) {
@@ -67,13 +70,14 @@ DeltaEntry full_entry(const std::string& path, const std::string& content) {
 }
 
 void write_guild_state(const UpdateEngine& engine, const std::string& root) {
-    write_json_file(engine.guild_state_path, {{"schema", 2},
-                                              {"root", root},
-                                              {"version", "1"},
-                                              {"base_sha256", sha256_string(shipped_surfaces)},
-                                              {"patched_sha256", sha256_string(patched_surfaces)},
-                                              {"png_sha256", sha256_string("png")},
-                                              {"text_sha256", sha256_string("text")}});
+    write_json_file(engine.client.guild_state_path,
+                    {{"schema", 2},
+                     {"root", root},
+                     {"version", "1"},
+                     {"base_sha256", sha256_string(shipped_surfaces)},
+                     {"patched_sha256", sha256_string(patched_surfaces)},
+                     {"png_sha256", sha256_string("png")},
+                     {"text_sha256", sha256_string("text")}});
 }
 
 // A rebase state for one rebuilt archive, checksummed as the rebase writes it.
@@ -82,7 +86,7 @@ void write_rebase_state(const UpdateEngine& engine, const std::string& manifest_
                         const std::string& content) {
     json state = {
         {"schema", 1},
-        {"root", to_utf8(engine.root.native())},
+        {"root", to_utf8(engine.client.root.native())},
         {"manifest_key", manifest_key},
         {"delta_sha256", delta_sha256},
         {"groups",
@@ -91,7 +95,7 @@ void write_rebase_state(const UpdateEngine& engine, const std::string& manifest_
             {{{"path", archive}, {"sha256", sha256_string(content)}, {"bytes", content.size()}}}},
            {"changed_members", 1}}}}};
     state["checksum"] = sha256_string(compact_json(state));
-    write_json_file(engine.cache_dir / rebase_state_file_name, state);
+    write_json_file(engine.client.cache_dir / rebase_state_file_name, state);
 }
 
 TEST(VerificationResult, MismatchesInManifestOrder) {
@@ -100,7 +104,8 @@ TEST(VerificationResult, MismatchesInManifestOrder) {
     const Manifest manifest = load(fixture, test::manifest_of({{"element/changed.bin", "new!"},
                                                                {"element/ok.bin", "fine"},
                                                                {"element/missing.bin", "gone"}}));
-    const auto found = verify_client(fixture.engine(), manifest, {});
+    const auto found =
+        verify_client(fixture.engine().client, fixture.engine().state.view, manifest, {});
     EXPECT_EQ(paths_of(found),
               (std::vector<std::string>{"element/changed.bin", "element/missing.bin"}));
     ASSERT_FALSE(found.empty());
@@ -185,8 +190,9 @@ TEST(VerificationUpdater, UnknownOrMissingBuildStops) {
                       missing_updater);
     DeltaManifest delta;
     delta.entries.push_back(full_entry(updater, updater_build(1)));
-    VORN_EXPECT_ERROR(updater_overrides(fixture.engine(), manifest, delta),
-                      "self_update_missing_component", missing_updater);
+    VORN_EXPECT_ERROR(
+        updater_overrides(fixture.engine().client, fixture.engine().state.view, manifest, delta),
+        "self_update_missing_component", missing_updater);
 }
 
 TEST(VerificationGuildArchive, PatchedArchiveNeedsThisClientsState) {
@@ -197,7 +203,7 @@ TEST(VerificationGuildArchive, PatchedArchiveNeedsThisClientsState) {
     const UpdateEngine& engine = fixture.engine();
     EXPECT_EQ(mismatches(fixture, manifest), std::vector<std::string>{listed}) << "no state";
 
-    write_guild_state(engine, client_key(engine.root));
+    write_guild_state(engine, client_key(engine.client.root));
     EXPECT_TRUE(mismatches(fixture, manifest).empty());
 
     test::ScopedTempDir elsewhere;
@@ -244,7 +250,7 @@ TEST(VerificationSafety, LinkedFoldersAreRefused) {
     const auto verify = [&](const std::string& path) {
         Manifest manifest;
         manifest.files = {{path, sha256_string("inside\n"), 7}};
-        return paths_of(verify_client(engine, manifest, {}));
+        return paths_of(verify_client(engine.client, engine.state.view, manifest, {}));
     };
 
     EXPECT_TRUE(verify("dir_target/inner.txt").empty()) << "the same file without a link";
@@ -263,7 +269,7 @@ TEST(VerificationDelta, OverridesForUpdaterGuildArchiveAndRebuiltArchives) {
     fixture.write(updater, updater_build(2));
     fixture.write("element/surfaces.pck", patched_surfaces);
     fixture.write("element/gfx.pck", "gfx rebuilt");
-    write_guild_state(engine, client_key(engine.root));
+    write_guild_state(engine, client_key(engine.client.root));
     DeltaManifest delta;
     delta.manifest_sha256 = sha256_string("delta manifest");
     write_rebase_state(engine, manifest.key, delta.manifest_sha256, "element/gfx.pck",
@@ -274,7 +280,7 @@ TEST(VerificationDelta, OverridesForUpdaterGuildArchiveAndRebuiltArchives) {
     const Overrides expected = {{updater, digest_of(updater_build(2))},
                                 {"element/surfaces.pck", digest_of(patched_surfaces)},
                                 {"element/gfx.pck", digest_of("gfx rebuilt")}};
-    EXPECT_EQ(updater_overrides(engine, manifest, delta), expected);
+    EXPECT_EQ(updater_overrides(engine.client, engine.state.view, manifest, delta), expected);
 }
 
 TEST(VerificationRebaseReceipt, OnlyAnIntactStateForThisManifestCounts) {
@@ -284,11 +290,12 @@ TEST(VerificationRebaseReceipt, OnlyAnIntactStateForThisManifestCounts) {
     const Manifest older = load(fixture, test::manifest_of(files, "1"));
     const Manifest manifest = load(fixture, test::manifest_of(files, "2"));
     const std::string delta = sha256_string("delta manifest");
-    const fs::path state = engine.cache_dir / rebase_state_file_name;
+    const fs::path state = engine.client.cache_dir / rebase_state_file_name;
     fixture.write("element/gfx.pck", "gfx rebuilt");
 
     write_rebase_state(engine, manifest.key, delta, "element/gfx.pck", "gfx rebuilt");
-    EXPECT_EQ(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta),
+    EXPECT_EQ(load_rebase_receipt(rebase_receipt_inputs(engine.client, engine.state.view),
+                                  manifest.key, delta),
               (Overrides{{"element/gfx.pck", digest_of("gfx rebuilt")}}));
 
     // Written by a launcher started under another spelling of the same folder.
@@ -301,21 +308,30 @@ TEST(VerificationRebaseReceipt, OnlyAnIntactStateForThisManifestCounts) {
     respelled.erase("checksum");
     respelled["checksum"] = sha256_string(compact_json(respelled));
     write_json_file(state, respelled);
-    EXPECT_EQ(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta).size(), 1u)
+    EXPECT_EQ(load_rebase_receipt(rebase_receipt_inputs(engine.client, engine.state.view),
+                                  manifest.key, delta)
+                  .size(),
+              1u)
         << "the same folder, spelled otherwise";
 
     json edited = read_json_file(state, largest_rebase_state);
     edited["groups"][0]["changed_members"] = 2;
     write_json_file(state, edited);
-    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta).empty())
+    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine.client, engine.state.view),
+                                    manifest.key, delta)
+                    .empty())
         << "edited by hand";
 
     write_rebase_state(engine, older.key, delta, "element/gfx.pck", "gfx rebuilt");
-    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta).empty())
+    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine.client, engine.state.view),
+                                    manifest.key, delta)
+                    .empty())
         << "an older manifest";
 
     fs::remove(state);
-    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine), manifest.key, delta).empty())
+    EXPECT_TRUE(load_rebase_receipt(rebase_receipt_inputs(engine.client, engine.state.view),
+                                    manifest.key, delta)
+                    .empty())
         << "no state";
 }
 
@@ -351,7 +367,8 @@ TEST(VerificationProgress, DeltaEventViews) {
     test::EngineFixture fixture;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.event);
-        delta_progress_view(fixture.engine(), row.event, row.path, row.done, row.total);
+        delta_progress_view(fixture.engine().client, fixture.engine().state.view, row.event,
+                            row.path, row.done, row.total);
         ASSERT_FALSE(fixture.views.empty());
         const UiSnapshot& view = fixture.views.back();
         EXPECT_EQ(phase_number(view.phase), row.phase);
