@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/update_engine.h"
+#include "engine/client/update_engine.h"
 
 namespace vorn::fuzz {
 

@@ -11,7 +11,7 @@
 #include "core/text.h"
 #include "delta/delta_manifest.h"
 #include "diagnostics/diagnostic_report.h"
-#include "engine/manifest_parse.h"
+#include "engine/manifest/manifest_parse.h"
 #include "model/manifest.h"
 #include "targets.h"
 

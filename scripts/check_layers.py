@@ -3,13 +3,17 @@
 
 The layers, lowest first:
 
-    core <- net <- model <- {delta <- archive <- guild, selfupdate, diagnostics} <- engine <- {ui, app}
+    core <- net <- model <- {delta <- archive <- guild, selfupdate, diagnostics} <- engine <- app
                                                   selfupdate <- updater
+                               model <- ui <- app
 
 A folder may include itself and the folders listed for it below. Inside the subsystem
 tier the order is delta, archive, guild (the archive rebase reads delta packages, the
-guild icons rebuild an archive); self-update and diagnostics stand alone. The window
-(ui) sees only the records, never the engine; the shell (app) composes everything. The
+guild icons rebuild an archive); self-update and diagnostics stand alone. The engine is
+itself five folders, lowest first: client (the client's place, the services and the view
+every unit shares), manifest, install, update (the update's steps) and actions (the front
+door). The window (ui) sees only the records, never the engine; the shell (app) composes
+everything. The
 updater program stands on the self-update library alone: it shares the hand-over's
 contract, never the engine.
 Each folder is also its own library: no CMakeLists adds sources to another folder's
@@ -25,6 +29,9 @@ from pathlib import Path
 FOUNDATION = ["core"]
 NETWORK = FOUNDATION + ["net"]
 RECORDS = NETWORK + ["model"]
+SUBSYSTEMS = RECORDS + ["delta", "archive", "guild", "selfupdate", "diagnostics"]
+ENGINE_BASE = ["engine/client", "engine/manifest", "engine/install"]
+ENGINE = ENGINE_BASE + ["engine/update", "engine/actions"]
 
 ALLOWED = {
     "core": FOUNDATION,
@@ -35,14 +42,19 @@ ALLOWED = {
     "guild": RECORDS + ["delta", "archive", "guild"],
     "selfupdate": RECORDS + ["selfupdate"],
     "diagnostics": RECORDS + ["diagnostics"],
-    "engine": RECORDS + ["delta", "archive", "guild", "selfupdate", "diagnostics", "engine"],
+    "engine/client": SUBSYSTEMS + ["engine/client"],
+    "engine/manifest": SUBSYSTEMS + ["engine/client", "engine/manifest"],
+    "engine/install": SUBSYSTEMS + ["engine/client", "engine/install"],
+    "engine/update": SUBSYSTEMS + ENGINE_BASE + ["engine/update"],
+    "engine/actions": SUBSYSTEMS + ENGINE,
     "ui": ["core", "model", "ui"],
     "updater": RECORDS + ["selfupdate", "updater"],
-    "app": RECORDS + ["delta", "archive", "guild", "selfupdate", "diagnostics", "engine", "ui",
-                      "app"],
+    "app": SUBSYSTEMS + ENGINE + ["ui", "app"],
 }
 
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"')
+INCLUDE = re.compile(r'^\s*#\s*include\s+"((?:engine/)?[^"/]+)/[^"]+"')
+# Folders whose sub-folders are layers of their own.
+SPLIT = {"engine"}
 
 
 def layer_faults(src):
@@ -50,7 +62,8 @@ def layer_faults(src):
     for path in sorted(src.rglob("*")):
         if path.suffix not in (".h", ".cpp"):
             continue
-        layer = path.relative_to(src).parts[0]
+        parts = path.relative_to(src).parts
+        layer = "/".join(parts[:2]) if parts[0] in SPLIT and len(parts) > 2 else parts[0]
         allowed = ALLOWED.get(layer)
         if allowed is None:
             faults.append(f"{path}: folder '{layer}' has no place in the layer order")

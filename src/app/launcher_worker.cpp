@@ -4,8 +4,8 @@
 
 #include "app/error_snapshot.h"
 #include "app/self_update_check.h"
-#include "engine/engine_actions.h"
-#include "engine/game_launch.h"
+#include "engine/actions/engine_actions.h"
+#include "engine/actions/game_launch.h"
 #include "net/winhttp_transport.h"
 
 namespace vorn {

@@ -11,7 +11,7 @@
 
 #include "core/launcher_error.h"
 #include "diagnostics/diagnostics_service.h"
-#include "engine/update_engine.h"
+#include "engine/client/update_engine.h"
 #include "model/launcher_config.h"
 #include "model/ui_snapshot.h"
 #include "model/ui_view.h"

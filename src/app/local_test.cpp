@@ -13,8 +13,8 @@
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "diagnostics/diagnostics_service.h"
-#include "engine/engine_actions.h"
-#include "engine/update_engine.h"
+#include "engine/actions/engine_actions.h"
+#include "engine/client/update_engine.h"
 #include "net/winhttp_transport.h"
 
 namespace vorn {

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "diagnostics/diagnostics_service.h"
-#include "engine/update_engine.h"
+#include "engine/client/update_engine.h"
 #include "model/launcher_config.h"
 #include "model/progress.h"
 #include "net/http.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "updater/client_location.h"
-#include "updater/updater_run.h"
+#include "updater/updater_hooks.h"
 
 namespace vorn {
 

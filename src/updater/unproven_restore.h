@@ -4,7 +4,7 @@
 
 #include "updater/client_location.h"
 #include "updater/updater_options.h"
-#include "updater/updater_run.h"
+#include "updater/updater_hooks.h"
 
 namespace vorn {
 

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "core/sha256.h"
-#include "engine/background_check.h"
+#include "engine/client/background_check.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"
 

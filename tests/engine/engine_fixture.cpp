@@ -5,7 +5,7 @@
 #include "core/identifiers.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/installed_receipt.h"
+#include "engine/manifest/installed_receipt.h"
 #include "model/endpoints.h"
 #include "net/winhttp_transport.h"
 

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/update_engine.h"
+#include "engine/client/update_engine.h"
 #include "model/ui_snapshot.h"
 #include "support/legacy_receipt.h"
 #include "support/loopback_control.h"

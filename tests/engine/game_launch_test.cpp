@@ -4,10 +4,10 @@
 #include <tlhelp32.h>
 
 #include "core/unique_handle.h"
-#include "engine/game_launch.h"
-#include "engine/installed_receipt.h"
-#include "engine/manifest_parse.h"
-#include "engine/repair_state.h"
+#include "engine/actions/game_launch.h"
+#include "engine/manifest/installed_receipt.h"
+#include "engine/manifest/manifest_parse.h"
+#include "engine/client/repair_state.h"
 #include "engine_fixture.h"
 #include "net/winhttp_transport.h"
 #include "support/fixtures.h"

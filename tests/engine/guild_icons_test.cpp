@@ -6,8 +6,8 @@
 
 #include "core/file_probes.h"
 #include "core/sha256.h"
-#include "engine/engine_actions.h"
-#include "engine/installed_receipt.h"
+#include "engine/actions/engine_actions.h"
+#include "engine/manifest/installed_receipt.h"
 #include "engine_fixture.h"
 #include "guild/guild_state.h"
 #include "guild/png_to_dds.h"

@@ -7,10 +7,10 @@
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/client_place.h"
-#include "engine/installed_receipt.h"
-#include "engine/manifest_parse.h"
-#include "engine/repair_state.h"
+#include "engine/client/client_place.h"
+#include "engine/manifest/installed_receipt.h"
+#include "engine/manifest/manifest_parse.h"
+#include "engine/client/repair_state.h"
 #include "engine_fixture.h"
 #include "model/endpoints.h"
 #include "support/launcher_error_assert.h"
@@ -95,7 +95,8 @@ TEST_F(Receipt, AnyEditMakesItInvalid) {
 
     rewrite_sealed(original);
     EXPECT_TRUE(read().valid);
-    fixture.engine().services.config.endpoints.manifest_url += L"?other";  // another feed
+    fixture.engine().client.feed =
+        feed_digest(fixture.engine().services.config.endpoints.manifest_url + L"?other");
     EXPECT_FALSE(read().valid);
 }
 

@@ -11,7 +11,7 @@
 
 #include "core/ordered_work.h"
 #include "core/sha256.h"
-#include "engine/ordered_hashing.h"
+#include "engine/client/ordered_hashing.h"
 #include "support/launcher_error_assert.h"
 #include "support/temp_dir.h"
 

@@ -10,9 +10,9 @@
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/client_place.h"
-#include "engine/install_transaction.h"
-#include "engine/recovery.h"
+#include "engine/client/client_place.h"
+#include "engine/install/install_transaction.h"
+#include "engine/install/recovery.h"
 #include "engine_fixture.h"
 #include "support/launcher_error_assert.h"
 

@@ -9,7 +9,7 @@
 
 #include "core/hex.h"
 #include "core/sha256.h"
-#include "engine/engine_actions.h"
+#include "engine/actions/engine_actions.h"
 #include "engine_fixture.h"
 #include "guild_set.h"
 #include "support/compression.h"

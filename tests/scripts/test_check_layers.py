@@ -32,9 +32,13 @@ class LayerCheck(unittest.TestCase):
             ("delta", "archive", False),
             ("guild", "archive", True),
             ("diagnostics", "app", False),
-            ("engine", "guild", True),
-            ("engine", "app", False),
-            ("ui", "engine", False),
+            ("engine/client", "guild", True),
+            ("engine/client", "engine/actions", False),
+            ("engine/update", "engine/install", True),
+            ("engine/install", "engine/manifest", False),
+            ("engine/actions", "app", False),
+            ("app", "engine/actions", True),
+            ("ui", "engine/client", False),
             ("ui", "model", True),
             ("app", "ui", True),
         ]
@@ -52,6 +56,7 @@ class LayerCheck(unittest.TestCase):
 
     def test_unknown_folder_and_foreign_sources_fail(self):
         self.assertNotEqual(run_check({"extra/a.cpp": ""}).returncode, 0)
+        self.assertNotEqual(run_check({"engine/a.cpp": ""}).returncode, 0)
         result = run_check({"delta/CMakeLists.txt": "target_sources(vorn_engine PRIVATE a.cpp)\n"})
         self.assertNotEqual(result.returncode, 0)
         self.assertIn("target_sources", result.stderr)

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "core/sha256.h"
-#include "engine/installed_receipt.h"
+#include "engine/manifest/installed_receipt.h"
 
 namespace vorn::test {
 

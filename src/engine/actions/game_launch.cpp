@@ -1,0 +1,61 @@
+#include "engine/actions/game_launch.h"
+
+#include <windows.h>
+
+#include <mutex>
+
+#include "core/file_probes.h"
+#include "core/file_system.h"
+#include "core/launcher_error.h"
+#include "core/unique_handle.h"
+#include "engine/client/client_place.h"
+#include "engine/manifest/installed_receipt.h"
+#include "engine/client/repair_state.h"
+#include "engine/client/update_engine.h"
+#include "model/manifest.h"
+
+namespace vorn {
+namespace {
+
+bool game_file_ready(const ClientPlace& client, std::filesystem::path& game) {
+    try {
+        game = resolve_client_path(client, default_executable, LinkCheck::refuse_links);
+        return is_plain_file(game);
+    } catch (const std::exception&) {
+        return false;  // an unsafe path is no game to start
+    }
+}
+
+// Each test runs only when the one before it passed.
+bool may_launch(const UpdateEngine& engine, std::filesystem::path& game) {
+    const ClientPlace& client = engine.client;
+    return engine.state.view.clean.load() && !file_exists(client.marker_path) &&
+           !file_exists(client.root / legacy_marker_name) && read_installed_receipt(client).valid &&
+           game_file_ready(client, game);
+}
+
+}  // namespace
+
+void launch_game(UpdateEngine& engine) {
+    const std::lock_guard hold(engine.state.lock);
+    std::filesystem::path game;
+    if (!may_launch(engine, game)) {
+        throw LauncherError("play_blocked", L"Сначала завершите проверку или обновление клиента.");
+    }
+    if (engine.client.local_test) {
+        throw LauncherError("test_no_game", L"Запуск игры отключён в локальном тесте.");
+    }
+    std::wstring command = L"\"" + game.native() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(game.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        game.parent_path().c_str(), &startup, &started)) {
+        throw LauncherError("game_launch", L"Не удалось запустить клиент игры.", GetLastError());
+    }
+    // The launcher neither waits for the game nor keeps it.
+    const UniqueKernelHandle process(started.hProcess);
+    const UniqueKernelHandle thread(started.hThread);
+}
+
+}  // namespace vorn
