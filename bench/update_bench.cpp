@@ -8,12 +8,12 @@
 #include <map>
 #include <string>
 
+#include "bench_clock.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "engine/actions/engine_actions.h"
 #include "engine/client/update_engine.h"
 #include "net/winhttp_transport.h"
-#include "bench_clock.h"
 
 namespace {
 

@@ -13,21 +13,21 @@
 #include <thread>
 #include <vector>
 
+#include "bench_clock.h"
 #include "core/file_system.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
-#include "engine/actions/engine_actions.h"
 #include "engine/actions/action_manifest.h"
-#include "engine/manifest/installed_receipt.h"
-#include "engine/manifest/manifest_fetch.h"
+#include "engine/actions/engine_actions.h"
 #include "engine/client/ordered_hashing.h"
 #include "engine/client/update_engine.h"
+#include "engine/manifest/installed_receipt.h"
+#include "engine/manifest/manifest_fetch.h"
 #include "engine/update/verification.h"
 #include "net/feed_trust.h"
 #include "net/winhttp_transport.h"
-#include "bench_clock.h"
 #include "support/signed_seed.h"
 
 namespace {

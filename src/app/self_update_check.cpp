@@ -1,8 +1,8 @@
 #include "app/self_update_check.h"
 
 #include "build_info.h"
-#include "engine/client/accepted_updater.h"
 #include "engine/actions/engine_actions.h"
+#include "engine/client/accepted_updater.h"
 #include "engine/client/subsystem_inputs.h"
 #include "model/endpoints.h"
 #include "selfupdate/self_update.h"

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "updater/client_location.h"
-#include "updater/updater_options.h"
 #include "updater/updater_hooks.h"
+#include "updater/updater_options.h"
 
 namespace vorn {
 

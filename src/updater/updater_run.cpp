@@ -5,14 +5,14 @@
 #include <optional>
 
 #include "core/file_system.h"
-#include "core/sha256.h"
 #include "core/identifiers.h"
 #include "core/launcher_error.h"
+#include "core/sha256.h"
 #include "core/unique_handle.h"
 #include "selfupdate/handover_protocol.h"
 #include "updater/client_location.h"
-#include "updater/launcher_replacement.h"
 #include "updater/hand_over_endings.h"
+#include "updater/launcher_replacement.h"
 #include "updater/new_launcher.h"
 #include "updater/unproven_restore.h"
 

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "core/file_probes.h"
-#include "engine/client/client_place.h"
 #include "engine/actions/action_errors.h"
 #include "engine/actions/engine_actions.h"
-#include "engine/manifest/installed_receipt.h"
+#include "engine/client/client_place.h"
 #include "engine/client/repair_state.h"
+#include "engine/manifest/installed_receipt.h"
 #include "engine_fixture.h"
 #include "support/launcher_error_assert.h"
 

@@ -1,11 +1,10 @@
-#include "engine_fixture.h"
-
 #include <cstring>
 
 #include "core/identifiers.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "engine/manifest/installed_receipt.h"
+#include "engine_fixture.h"
 #include "model/endpoints.h"
 #include "net/winhttp_transport.h"
 

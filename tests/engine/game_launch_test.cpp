@@ -5,9 +5,9 @@
 
 #include "core/unique_handle.h"
 #include "engine/actions/game_launch.h"
+#include "engine/client/repair_state.h"
 #include "engine/manifest/installed_receipt.h"
 #include "engine/manifest/manifest_parse.h"
-#include "engine/client/repair_state.h"
 #include "engine_fixture.h"
 #include "net/winhttp_transport.h"
 #include "support/fixtures.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/manifest/manifest_fetch.h"
 #include "engine/actions/action_manifest.h"
+#include "engine/manifest/manifest_fetch.h"
 #include "engine_fixture.h"
 #include "model/manifest.h"
 #include "support/compression.h"

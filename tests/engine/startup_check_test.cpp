@@ -3,12 +3,12 @@
 #include <thread>
 
 #include "core/file_system.h"
-#include "engine/actions/engine_actions.h"
 #include "engine/actions/action_manifest.h"
+#include "engine/actions/engine_actions.h"
+#include "engine/actions/startup_check.h"
+#include "engine/client/repair_state.h"
 #include "engine/manifest/installed_receipt.h"
 #include "engine/manifest/manifest_fetch.h"
-#include "engine/client/repair_state.h"
-#include "engine/actions/startup_check.h"
 #include "engine_fixture.h"
 #include "support/launcher_error_assert.h"
 

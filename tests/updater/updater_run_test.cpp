@@ -10,8 +10,8 @@
 #include "core/sha256.h"
 #include "core/unique_handle.h"
 #include "fixture_client.h"
-#include "selfupdate/health_file.h"
 #include "selfupdate/handover_protocol.h"
+#include "selfupdate/health_file.h"
 #include "support/temp_dir.h"
 #include "updater/updater_run.h"
 

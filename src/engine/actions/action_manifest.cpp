@@ -1,7 +1,7 @@
 #include "engine/actions/action_manifest.h"
 
-#include "engine/manifest/manifest_fetch.h"
 #include "engine/client/update_engine.h"
+#include "engine/manifest/manifest_fetch.h"
 
 namespace vorn {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "engine/manifest/installed_receipt.h"
-#include "engine/client/update_engine.h"
 #include "engine/actions/verification_plan.h"
+#include "engine/client/update_engine.h"
+#include "engine/manifest/installed_receipt.h"
 
 namespace vorn {
 

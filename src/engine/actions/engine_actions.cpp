@@ -8,10 +8,10 @@
 #include "engine/actions/action_errors.h"
 #include "engine/actions/check_action.h"
 #include "engine/actions/icons_action.h"
-#include "engine/client/repair_state.h"
-#include "engine/client/running_client.h"
 #include "engine/actions/startup_check.h"
 #include "engine/actions/update_action.h"
+#include "engine/client/repair_state.h"
+#include "engine/client/running_client.h"
 #include "engine/client/update_engine.h"
 
 namespace vorn {

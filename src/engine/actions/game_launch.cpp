@@ -9,9 +9,9 @@
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
 #include "engine/client/client_place.h"
-#include "engine/manifest/installed_receipt.h"
 #include "engine/client/repair_state.h"
 #include "engine/client/update_engine.h"
+#include "engine/manifest/installed_receipt.h"
 #include "model/manifest.h"
 
 namespace vorn {

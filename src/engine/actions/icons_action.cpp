@@ -1,12 +1,12 @@
 #include "engine/actions/icons_action.h"
 
 #include "core/file_probes.h"
-#include "engine/update/guild_icons.h"
-#include "engine/manifest/installed_receipt.h"
 #include "engine/client/repair_state.h"
 #include "engine/client/running_client.h"
-#include "engine/install/install_transaction.h"
 #include "engine/client/update_engine.h"
+#include "engine/install/install_transaction.h"
+#include "engine/manifest/installed_receipt.h"
+#include "engine/update/guild_icons.h"
 
 namespace vorn {
 

@@ -1,13 +1,15 @@
 #include "engine/actions/startup_check.h"
-#include "engine/actions/action_manifest.h"
+
+#include <optional>
 
 #include "core/launcher_error.h"
 #include "engine/actions/action_errors.h"
-#include "engine/manifest/installed_receipt.h"
-#include "engine/client/running_client.h"
-#include "engine/manifest/manifest_freshness.h"
+#include "engine/actions/action_manifest.h"
 #include "engine/client/repair_state.h"
+#include "engine/client/running_client.h"
 #include "engine/client/update_engine.h"
+#include "engine/manifest/installed_receipt.h"
+#include "engine/manifest/manifest_freshness.h"
 #include "net/fetch.h"
 
 namespace vorn {
@@ -53,42 +55,33 @@ UiSnapshot offline_result(UpdateEngine& engine, const LauncherError& error) {
                   offline_hint);
 }
 
-}  // namespace
+// The cheap answer: the plain manifest is still the one the receipt recorded. None when
+// it is not; a server that cannot be asked gives the offline answer.
+std::optional<UiSnapshot> answer_from_head(UpdateEngine& engine, const InstalledReceipt& receipt) {
+    EngineView& view = engine.state.view;
+    try {
+        if (!head_matches(engine.services, receipt)) {
+            return std::nullopt;
+        }
+    } catch (LauncherError& error) {
+        error.event = "manifest_failed";
+        return offline_result(engine, error);
+    }
+    view.clean.store(!is_repair_required(engine.client));
+    const bool clean = view.clean.load();
+    return finish(
+        view, clean ? Phase::ready : Phase::needs_action, 100,
+        clean ? ready_title : unfinished_title,
+        clean ? L"Новых обновлений нет." : L"Состояние клиента изменилось во время проверки.",
+        full_check_hint);
+}
 
-UiSnapshot startup_check(UpdateEngine& engine) {
+// The answer from the manifest itself: the same manifest key keeps a verified client
+// ready; a manifest that cannot be fetched keeps it playable.
+UiSnapshot answer_from_manifest(UpdateEngine& engine, const InstalledReceipt& receipt,
+                                bool clean0) {
     const ClientPlace& client = engine.client;
     EngineView& view = engine.state.view;
-    const InstalledReceipt receipt = read_installed_receipt(client);
-    const bool clean0 =
-        receipt.valid && !is_repair_required(client) && game_executable_present(client);
-    view.clean.store(clean0);
-    view.snapshot.client_version = receipt.version;
-    if (is_update_interrupted(client)) {
-        return finish(view, Phase::needs_action, 0, unfinished_title,
-                      L"Предыдущее обновление было прервано.",
-                      L"Нажмите «Обновить» для восстановления.");
-    }
-    publish_view(view, {.phase = Phase::checking,
-                        .title = L"Проверяем наличие обновлений",
-                        .detail = L"Файлы игры при запуске не сканируются."});
-
-    if (clean0 && is_strong_etag(receipt.etag) && receipt.content_length != 0) {
-        try {
-            if (head_matches(engine.services, receipt)) {
-                view.clean.store(!is_repair_required(client));
-                const bool clean = view.clean.load();
-                return finish(view, clean ? Phase::ready : Phase::needs_action, 100,
-                              clean ? ready_title : unfinished_title,
-                              clean ? L"Новых обновлений нет."
-                                    : L"Состояние клиента изменилось во время проверки.",
-                              full_check_hint);
-            }
-        } catch (LauncherError& error) {
-            error.event = "manifest_failed";
-            return offline_result(engine, error);
-        }
-    }
-
     try {
         const Manifest& manifest = load_manifest(engine);
         view.snapshot.client_version = manifest.version;
@@ -111,6 +104,32 @@ UiSnapshot startup_check(UpdateEngine& engine) {
                   clean0 ? L"Доступно обновление" : L"Нужна проверка клиента",
                   L"Нажмите «Обновить» для проверки и установки.",
                   L"Кнопка «Проверить» сверяет файлы без установки.");
+}
+
+}  // namespace
+
+UiSnapshot startup_check(UpdateEngine& engine) {
+    const ClientPlace& client = engine.client;
+    EngineView& view = engine.state.view;
+    const InstalledReceipt receipt = read_installed_receipt(client);
+    const bool clean0 =
+        receipt.valid && !is_repair_required(client) && game_executable_present(client);
+    view.clean.store(clean0);
+    view.snapshot.client_version = receipt.version;
+    if (is_update_interrupted(client)) {
+        return finish(view, Phase::needs_action, 0, unfinished_title,
+                      L"Предыдущее обновление было прервано.",
+                      L"Нажмите «Обновить» для восстановления.");
+    }
+    publish_view(view, {.phase = Phase::checking,
+                        .title = L"Проверяем наличие обновлений",
+                        .detail = L"Файлы игры при запуске не сканируются."});
+    if (clean0 && is_strong_etag(receipt.etag) && receipt.content_length != 0) {
+        if (auto answer = answer_from_head(engine, receipt)) {
+            return *answer;
+        }
+    }
+    return answer_from_manifest(engine, receipt, clean0);
 }
 
 }  // namespace vorn

@@ -1,7 +1,7 @@
 #include "engine/actions/verification_plan.h"
-#include "engine/actions/action_manifest.h"
 
 #include "delta/delta_fetch.h"
+#include "engine/actions/action_manifest.h"
 #include "engine/client/repair_state.h"
 #include "engine/client/subsystem_inputs.h"
 #include "engine/client/update_engine.h"

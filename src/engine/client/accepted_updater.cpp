@@ -2,9 +2,9 @@
 
 #include <set>
 
-#include "engine/client/client_file_hash.h"
 #include "core/file_probes.h"
 #include "core/file_system.h"
+#include "engine/client/client_file_hash.h"
 #include "engine/client/client_place.h"
 
 namespace vorn {

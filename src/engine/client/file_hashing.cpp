@@ -5,9 +5,9 @@
 #include "core/file_system.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
-#include "engine/client/ordered_hashing.h"
 #include "engine/client/client_file_hash.h"
 #include "engine/client/engine_view.h"
+#include "engine/client/ordered_hashing.h"
 #include "model/ui_snapshot.h"
 
 namespace vorn {

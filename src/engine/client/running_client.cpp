@@ -1,7 +1,5 @@
 #include "engine/client/running_client.h"
 
-#include "engine/client/client_place.h"
-
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -11,6 +9,7 @@
 #include "core/file_probes.h"
 #include "core/launcher_error.h"
 #include "core/unique_handle.h"
+#include "engine/client/client_place.h"
 #include "model/manifest.h"
 
 namespace vorn {

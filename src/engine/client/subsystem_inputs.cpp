@@ -1,9 +1,9 @@
 #include "engine/client/subsystem_inputs.h"
 
-#include "engine/client/file_hashing.h"
 #include "engine/client/client_place.h"
 #include "engine/client/engine_services.h"
 #include "engine/client/engine_view.h"
+#include "engine/client/file_hashing.h"
 
 namespace vorn {
 

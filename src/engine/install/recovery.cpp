@@ -11,11 +11,11 @@
 #include "core/text.h"
 #include "engine/client/accepted_updater.h"
 #include "engine/client/client_place.h"
+#include "engine/client/engine_view.h"
 #include "engine/client/file_hashing.h"
+#include "engine/client/repair_state.h"
 #include "engine/install/install_journal.h"
 #include "engine/install/install_transaction.h"
-#include "engine/client/repair_state.h"
-#include "engine/client/engine_view.h"
 
 namespace vorn {
 namespace {

@@ -14,11 +14,11 @@
 #include "core/sha256.h"
 #include "core/text.h"
 #include "engine/client/client_place.h"
-#include "engine/manifest/manifest_freshness.h"
-#include "engine/client/repair_state.h"
 #include "engine/client/engine_view.h"
-#include "model/manifest.h"
+#include "engine/client/repair_state.h"
+#include "engine/manifest/manifest_freshness.h"
 #include "model/endpoints.h"
+#include "model/manifest.h"
 
 namespace vorn {
 namespace {

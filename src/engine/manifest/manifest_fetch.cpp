@@ -1,14 +1,14 @@
 #include "engine/manifest/manifest_fetch.h"
 
 #include "core/launcher_error.h"
-#include "engine/manifest/manifest_freshness.h"
-#include "engine/manifest/manifest_parse.h"
-#include "engine/client/subsystem_inputs.h"
 #include "engine/client/client_place.h"
 #include "engine/client/engine_services.h"
 #include "engine/client/engine_view.h"
-#include "net/fetch.h"
+#include "engine/client/subsystem_inputs.h"
+#include "engine/manifest/manifest_freshness.h"
+#include "engine/manifest/manifest_parse.h"
 #include "net/feed_trust.h"
+#include "net/fetch.h"
 
 namespace vorn {
 namespace {

@@ -12,12 +12,12 @@
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "engine/client/client_place.h"
-#include "engine/client/file_hashing.h"
-#include "engine/install/install_transaction.h"
-#include "engine/client/running_client.h"
-#include "engine/client/subsystem_inputs.h"
 #include "engine/client/engine_services.h"
 #include "engine/client/engine_view.h"
+#include "engine/client/file_hashing.h"
+#include "engine/client/running_client.h"
+#include "engine/client/subsystem_inputs.h"
+#include "engine/install/install_transaction.h"
 
 namespace vorn {
 namespace {

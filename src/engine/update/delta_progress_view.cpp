@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "engine/client/file_hashing.h"
-#include "engine/client/running_client.h"
 #include "engine/client/client_place.h"
 #include "engine/client/engine_view.h"
+#include "engine/client/file_hashing.h"
+#include "engine/client/running_client.h"
 
 namespace vorn {
 

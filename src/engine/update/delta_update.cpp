@@ -8,11 +8,11 @@
 #include "delta/delta_recovery.h"
 #include "delta/payload_cache.h"
 #include "engine/client/accepted_updater.h"
-#include "engine/update/delta_progress_view.h"
-#include "engine/client/subsystem_inputs.h"
 #include "engine/client/client_place.h"
 #include "engine/client/engine_services.h"
 #include "engine/client/engine_view.h"
+#include "engine/client/subsystem_inputs.h"
+#include "engine/update/delta_progress_view.h"
 #include "engine/update/verification.h"
 
 namespace vorn {

@@ -15,9 +15,9 @@
 #include "engine/client/accepted_updater.h"
 #include "engine/client/client_file_hash.h"
 #include "engine/client/client_place.h"
+#include "engine/client/engine_view.h"
 #include "engine/client/file_hashing.h"
 #include "engine/client/subsystem_inputs.h"
-#include "engine/client/engine_view.h"
 #include "guild/guild_state.h"
 
 namespace vorn {
