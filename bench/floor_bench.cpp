@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/file_system.h"
+#include "core/io_block.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
@@ -150,7 +151,7 @@ Pass hash_pass(const std::vector<Blob>& blobs) {
     require_success(
         BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0),
         "BCryptOpenAlgorithmProvider");
-    std::vector<std::uint8_t> buffer(file_chunk_size);
+    std::vector<std::uint8_t> buffer(io_block_size);
     Pass pass;
     for (const Blob& blob : blobs) {
         pass.bytes += read_and_hash(algorithm.get(), blob.client_file, buffer);

@@ -5,11 +5,10 @@
 #include "archive/pck_format.h"
 #include "core/file_probes.h"
 #include "core/file_system.h"
+#include "core/io_block.h"
 
 namespace vorn {
 namespace {
-
-constexpr std::uint64_t read_block = 1048576;
 
 // Made absolute, and no existing component a link or a junction.
 std::filesystem::path checked_archive_path(const std::filesystem::path& path) {
@@ -142,7 +141,7 @@ void ArchiveReader::read_file(HANDLE file, std::uint64_t at, std::uint8_t* buffe
         fail_archive("pck_rebase_seek", GetLastError());
     }
     while (length > 0) {
-        const auto chunk = static_cast<DWORD>(std::min(length, read_block));
+        const auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(length, io_block_size));
         DWORD got = 0;
         if (!ReadFile(file, buffer, chunk, &got, nullptr)) {
             fail_archive("pck_rebase_read", GetLastError());

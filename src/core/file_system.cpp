@@ -6,6 +6,7 @@
 
 #include "core/hex.h"
 #include "core/identifiers.h"
+#include "core/io_block.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "core/unique_handle.h"
@@ -21,7 +22,7 @@ void write_all(HANDLE file, ByteView bytes) {
     std::size_t offset = 0;
     while (offset < bytes.size()) {
         const std::size_t left = bytes.size() - offset;
-        const DWORD chunk = static_cast<DWORD>(left < file_chunk_size ? left : file_chunk_size);
+        const DWORD chunk = static_cast<DWORD>(left < io_block_size ? left : io_block_size);
         DWORD written = 0;
         if (!WriteFile(file, bytes.data() + offset, chunk, &written, nullptr) || written != chunk) {
             throw_win32_error("write_file", GetLastError());
@@ -217,7 +218,7 @@ Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit) 
     std::size_t offset = 0;
     while (offset < bytes.size()) {
         const std::size_t left = bytes.size() - offset;
-        const DWORD chunk = static_cast<DWORD>(left < file_chunk_size ? left : file_chunk_size);
+        const DWORD chunk = static_cast<DWORD>(left < io_block_size ? left : io_block_size);
         DWORD read = 0;
         if (!ReadFile(file.get(), bytes.data() + offset, chunk, &read, nullptr)) {
             throw_win32_error("read_file", GetLastError());

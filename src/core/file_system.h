@@ -21,7 +21,6 @@ namespace vorn {
 // A path counts as a link or a folder when its attributes hold either bit.
 inline constexpr DWORD link_or_directory_mask =
     FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-inline constexpr std::size_t file_chunk_size = 1048576;
 inline constexpr std::size_t longest_relative_path = 30000;
 // Paths of 248 or more UTF-16 code units are refused: the game and older tools cannot
 // open them.

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/file_system.h"
+#include "core/io_block.h"
 
 namespace vorn {
 
 class ReadBlock {
   public:
-    static constexpr std::size_t size = file_chunk_size;
+    static constexpr std::size_t size = io_block_size;
 
     ReadBlock();
     ~ReadBlock();  // kept for the next reader, or freed when enough are kept

@@ -6,13 +6,13 @@
 
 #include "core/file_system.h"
 #include "core/hex.h"
+#include "core/io_block.h"
 #include "core/launcher_error.h"
 #include "core/read_block.h"
 
 namespace vorn {
 namespace {
 
-constexpr std::size_t hash_slice = 1048576;
 constexpr std::uint64_t progress_interval_ms = 200;
 
 bool failed(NTSTATUS status) {
@@ -58,7 +58,7 @@ Sha256::Sha256() {
 void Sha256::update(const void* data, std::size_t size) {
     auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
-        const std::size_t slice = size < hash_slice ? size : hash_slice;
+        const std::size_t slice = size < io_block_size ? size : io_block_size;
         if (failed(BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), static_cast<ULONG>(slice),
                                   0))) {
             crypto_error(L"Ошибка вычисления SHA-256.");
