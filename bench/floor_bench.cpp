@@ -31,9 +31,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vorn;
 
-using UniqueAlgorithm = UniqueHandle<BcryptAlgorithmTraits>;
-using UniqueHash = UniqueHandle<BcryptHashTraits>;
-
 constexpr std::uint64_t longest_list = 16 * 1048576;
 
 struct Blob {
@@ -108,7 +105,7 @@ std::uint64_t read_and_hash(BCRYPT_ALG_HANDLE algorithm, const fs::path& path,
     if (!file) {
         file_failure("CreateFileW", path);
     }
-    UniqueHash hash;
+    UniqueBcryptHash hash;
     require_success(BCryptCreateHash(algorithm, hash.put(), nullptr, 0, nullptr, 0, 0),
                     "BCryptCreateHash");
     std::uint64_t bytes = 0;
@@ -147,7 +144,7 @@ Pass download_pass(const std::vector<Blob>& blobs) {
 
 Pass hash_pass(const std::vector<Blob>& blobs) {
     const double start = now_seconds();
-    UniqueAlgorithm algorithm;
+    UniqueBcryptAlgorithm algorithm;
     require_success(
         BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0),
         "BCryptOpenAlgorithmProvider");

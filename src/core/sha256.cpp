@@ -26,8 +26,8 @@ bool failed(NTSTATUS status) {
 // One provider for the process: opening it costs far more than hashing a small file, and
 // an algorithm handle may be shared between threads (hash objects are not).
 BCRYPT_ALG_HANDLE shared_provider() {
-    static const UniqueHandle<BcryptAlgorithmTraits> provider = [] {
-        UniqueHandle<BcryptAlgorithmTraits> opened;
+    static const UniqueBcryptAlgorithm provider = [] {
+        UniqueBcryptAlgorithm opened;
         if (failed(
                 BCryptOpenAlgorithmProvider(opened.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
             crypto_error(L"Не удалось открыть SHA-256.");
