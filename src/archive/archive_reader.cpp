@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "archive/pck_format.h"
-#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/io_block.h"
 
@@ -18,23 +17,12 @@ std::filesystem::path checked_archive_path(const std::filesystem::path& path) {
     } catch (const std::exception&) {
         fail_archive("pck_rebase_path");
     }
-    std::filesystem::path partial;
-    for (const auto& component : absolute) {
-        partial /= component;
-        if (!partial.has_relative_path()) {
-            continue;  // the root itself
-        }
-        const DWORD attributes = file_attributes(partial);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            if (is_not_found(error)) {
-                break;  // nothing further exists either
-            }
-            fail_archive("pck_rebase_path", error);
-        }
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            fail_archive("pck_rebase_reparse");
-        }
+    const LinkWalk walk = walk_for_links(absolute.root_path(), absolute.relative_path());
+    if (walk.unreadable != ERROR_SUCCESS) {
+        fail_archive("pck_rebase_path", walk.unreadable);
+    }
+    if (walk.link) {
+        fail_archive("pck_rebase_reparse");
     }
     return absolute;
 }

@@ -128,20 +128,12 @@ fs::path resolve_delta_path(const fs::path& folder, const std::string& entry_pat
     if (relative.empty() || *relative.begin() == L"..") {
         fail_delta("delta_root");
     }
-    fs::path partial = folder;
-    for (const auto& component : relative) {
-        partial /= component;
-        const DWORD attributes = file_attributes(partial);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            if (is_not_found(error)) {
-                break;  // nothing below a missing component exists either
-            }
-            fail_delta_io("delta_path", error);
-        }
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            fail_delta("delta_reparse");
-        }
+    const LinkWalk walk = walk_for_links(folder, relative);
+    if (walk.unreadable != ERROR_SUCCESS) {
+        fail_delta_io("delta_path", walk.unreadable);
+    }
+    if (walk.link) {
+        fail_delta("delta_reparse");
     }
     return joined;
 }
