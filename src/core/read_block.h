@@ -12,8 +12,6 @@ namespace vorn {
 
 class ReadBlock {
   public:
-    static constexpr std::size_t size = io_block_size;
-
     ReadBlock();
     ~ReadBlock();  // kept for the next reader, or freed when enough are kept
     ReadBlock(const ReadBlock&) = delete;

@@ -54,4 +54,11 @@ using HashProgress = std::function<void(std::uint64_t, std::uint64_t)>;
 // Hashes a plain file in 1 MiB reads; refuses links and folders (stage "unsafe_path").
 std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress = {});
 
+// Reads an open file from where it stands to its end in io_block_size reads, each hashed
+// into `hash`. After a read, calls `progress` (may be empty) with the bytes done once 200 ms
+// have passed since the start or its last call. Returns the bytes read. A failed read is
+// "read_file" with its Win32 code.
+std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
+                             const std::function<void(std::uint64_t done)>& progress);
+
 }  // namespace vorn
