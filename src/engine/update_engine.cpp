@@ -2,7 +2,7 @@
 
 #include "archive/rebase_receipt.h"
 #include "core/file_system.h"
-#include "core/identifiers.h"
+#include "core/client_key.h"
 #include "diagnostics/diagnostics_service.h"
 #include "engine/client_paths.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/identifiers.h"
+#include "core/client_key.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "engine/installed_receipt.h"
