@@ -3,12 +3,14 @@
 
 The layers, lowest first:
 
-    core <- net <- model <- {delta <- archive <- guild, selfupdate, diagnostics} <- engine <- {ui, app}
-                                                  selfupdate <- updater
+    core <- {net, model} <- {delta <- archive <- guild, selfupdate, diagnostics} <- engine <- {ui, app}
+                                                        selfupdate <- updater
 
-A folder may include itself and the folders listed for it below. Inside the subsystem
-tier the order is delta, archive, guild (the archive rebase reads delta packages, the
-guild icons rebuild an archive); self-update and diagnostics stand alone. The window
+A folder may include itself and the folders listed for it below. The network (net) and the
+records (model) stand side by side on core: what both share, such as the trust rule of an
+address or the bound of one download, lives in core. Inside the subsystem tier the order is
+delta, archive, guild (the archive rebase reads delta packages, the guild icons rebuild an
+archive); self-update and diagnostics stand alone. The window
 (ui) sees only the records, never the engine; the shell (app) composes everything. The
 updater program stands on the self-update library alone: it shares the hand-over's
 contract, never the engine.
@@ -23,13 +25,12 @@ import sys
 from pathlib import Path
 
 FOUNDATION = ["core"]
-NETWORK = FOUNDATION + ["net"]
-RECORDS = NETWORK + ["model"]
+RECORDS = FOUNDATION + ["net", "model"]
 
 ALLOWED = {
     "core": FOUNDATION,
-    "net": NETWORK,
-    "model": RECORDS,
+    "net": FOUNDATION + ["net"],
+    "model": FOUNDATION + ["model"],
     "delta": RECORDS + ["delta"],
     "archive": RECORDS + ["delta", "archive"],
     "guild": RECORDS + ["delta", "archive", "guild"],
