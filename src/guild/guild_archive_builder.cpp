@@ -39,7 +39,8 @@ struct Tail {
 // Where the new icon data may start. The launcher writes the icons last, right before the
 // index: when the old icon data lie there, one after the other up to the index, and no
 // other entry's data reach into them, the new icons take their place and the archive does
-// not grow with every icon version. Otherwise they follow everything, as before.
+// not grow with every icon version. Otherwise they start where the index stood, after all
+// the data.
 std::uint64_t icon_data_start(const PckIndex& index) {
     std::vector<const PckEntry*> icons;
     for (const PckEntry& entry : index.entries) {
