@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/file_system.h"
+#include "core/io_block.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "core/text.h"
@@ -29,9 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace vorn;
-
-using UniqueAlgorithm = UniqueHandle<BcryptAlgorithmTraits>;
-using UniqueHash = UniqueHandle<BcryptHashTraits>;
 
 constexpr std::uint64_t longest_list = 16 * 1048576;
 
@@ -107,7 +105,7 @@ std::uint64_t read_and_hash(BCRYPT_ALG_HANDLE algorithm, const fs::path& path,
     if (!file) {
         file_failure("CreateFileW", path);
     }
-    UniqueHash hash;
+    UniqueBcryptHash hash;
     require_success(BCryptCreateHash(algorithm, hash.put(), nullptr, 0, nullptr, 0, 0),
                     "BCryptCreateHash");
     std::uint64_t bytes = 0;
@@ -146,11 +144,11 @@ Pass download_pass(const std::vector<Blob>& blobs) {
 
 Pass hash_pass(const std::vector<Blob>& blobs) {
     const double start = now_seconds();
-    UniqueAlgorithm algorithm;
+    UniqueBcryptAlgorithm algorithm;
     require_success(
         BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0),
         "BCryptOpenAlgorithmProvider");
-    std::vector<std::uint8_t> buffer(file_chunk_size);
+    std::vector<std::uint8_t> buffer(io_block_size);
     Pass pass;
     for (const Blob& blob : blobs) {
         pass.bytes += read_and_hash(algorithm.get(), blob.client_file, buffer);

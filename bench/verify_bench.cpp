@@ -15,6 +15,7 @@
 
 #include "bench_clock.h"
 #include "core/file_system.h"
+#include "core/io_block.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
@@ -62,7 +63,7 @@ std::vector<std::uint64_t> client_sizes(std::uint64_t total, std::size_t count) 
 Manifest generate_client(const fs::path& root, std::uint64_t total, std::size_t count) {
     Manifest manifest;
     manifest.version = "bench";
-    std::vector<std::uint8_t> block(file_chunk_size);
+    std::vector<std::uint8_t> block(io_block_size);
     std::uint32_t state = 12345;
     for (auto& byte : block) {
         state = state * 1103515245 + 12345;
@@ -96,7 +97,7 @@ double bare_seconds(const fs::path& root, const Manifest& manifest) {
     const double start = now_seconds();
     BCRYPT_ALG_HANDLE algorithm = nullptr;
     BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    std::vector<std::uint8_t> buffer(file_chunk_size);
+    std::vector<std::uint8_t> buffer(io_block_size);
     for (const ManifestFile& entry : manifest.files) {
         const fs::path path = root / fs::path(entry.path).make_preferred();
         UniqueFile file(CreateFileW(long_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -2,9 +2,9 @@
 // install journal with recovery, and the owner file of a transaction folder.
 #include <cstring>
 
+#include "core/client_key.h"
 #include "core/file_system.h"
 #include "core/hex.h"
-#include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "engine/install/install_journal.h"

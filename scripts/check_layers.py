@@ -3,17 +3,18 @@
 
 The layers, lowest first:
 
-    core <- net <- model <- {delta <- archive <- guild, selfupdate, diagnostics} <- engine <- app
-                                                  selfupdate <- updater
-                               model <- ui <- app
+    core <- {net, model} <- {delta <- archive <- guild, selfupdate, diagnostics} <- engine <- app
+                                                         selfupdate <- updater
+                    model <- ui <- app
 
-A folder may include itself and the folders listed for it below. Inside the subsystem
-tier the order is delta, archive, guild (the archive rebase reads delta packages, the
-guild icons rebuild an archive); self-update and diagnostics stand alone. The engine is
-itself five folders, lowest first: client (the client's place, the services and the view
-every unit shares), manifest, install, update (the update's steps) and actions (the front
-door). The window (ui) sees only the records, never the engine; the shell (app) composes
-everything. The
+A folder may include itself and the folders listed for it below. The network (net) and the
+records (model) stand side by side on core: what both share, such as the trust rule of an
+address or the bound of one download, lives in core. Inside the subsystem tier the order is
+delta, archive, guild (the archive rebase reads delta packages, the guild icons rebuild an
+archive); self-update and diagnostics stand alone. The engine is itself five folders, lowest
+first: client (the client's place, the services and the view every unit shares), manifest,
+install, update (the update's steps) and actions (the front door). The window (ui) sees only
+the records, never the engine; the shell (app) composes everything. The
 updater program stands on the self-update library alone: it shares the hand-over's
 contract, never the engine.
 Each folder is also its own library: no CMakeLists adds sources to another folder's
@@ -27,16 +28,15 @@ import sys
 from pathlib import Path
 
 FOUNDATION = ["core"]
-NETWORK = FOUNDATION + ["net"]
-RECORDS = NETWORK + ["model"]
+RECORDS = FOUNDATION + ["net", "model"]
 SUBSYSTEMS = RECORDS + ["delta", "archive", "guild", "selfupdate", "diagnostics"]
 ENGINE_BASE = ["engine/client", "engine/manifest", "engine/install"]
 ENGINE = ENGINE_BASE + ["engine/update", "engine/actions"]
 
 ALLOWED = {
     "core": FOUNDATION,
-    "net": NETWORK,
-    "model": RECORDS,
+    "net": FOUNDATION + ["net"],
+    "model": FOUNDATION + ["model"],
     "delta": RECORDS + ["delta"],
     "archive": RECORDS + ["delta", "archive"],
     "guild": RECORDS + ["delta", "archive", "guild"],

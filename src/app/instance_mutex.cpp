@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "core/identifiers.h"
+#include "core/client_key.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
 

@@ -3,13 +3,11 @@
 #include <algorithm>
 
 #include "archive/pck_format.h"
-#include "core/file_probes.h"
 #include "core/file_system.h"
+#include "core/io_block.h"
 
 namespace vorn {
 namespace {
-
-constexpr std::uint64_t read_block = 1048576;
 
 // Made absolute, and no existing component a link or a junction.
 std::filesystem::path checked_archive_path(const std::filesystem::path& path) {
@@ -19,23 +17,12 @@ std::filesystem::path checked_archive_path(const std::filesystem::path& path) {
     } catch (const std::exception&) {
         fail_archive("pck_rebase_path");
     }
-    std::filesystem::path partial;
-    for (const auto& component : absolute) {
-        partial /= component;
-        if (!partial.has_relative_path()) {
-            continue;  // the root itself
-        }
-        const DWORD attributes = file_attributes(partial);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            if (is_not_found(error)) {
-                break;  // nothing further exists either
-            }
-            fail_archive("pck_rebase_path", error);
-        }
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            fail_archive("pck_rebase_reparse");
-        }
+    const LinkWalk walk = walk_for_links(absolute.root_path(), absolute.relative_path());
+    if (walk.unreadable != ERROR_SUCCESS) {
+        fail_archive("pck_rebase_path", walk.unreadable);
+    }
+    if (walk.link) {
+        fail_archive("pck_rebase_reparse");
     }
     return absolute;
 }
@@ -142,7 +129,7 @@ void ArchiveReader::read_file(HANDLE file, std::uint64_t at, std::uint8_t* buffe
         fail_archive("pck_rebase_seek", GetLastError());
     }
     while (length > 0) {
-        const auto chunk = static_cast<DWORD>(std::min(length, read_block));
+        const auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(length, io_block_size));
         DWORD got = 0;
         if (!ReadFile(file, buffer, chunk, &got, nullptr)) {
             fail_archive("pck_rebase_read", GetLastError());

@@ -11,13 +11,13 @@
 #include "archive/pck_index.h"
 #include "core/file_probes.h"
 #include "core/file_system.h"
+#include "core/io_block.h"
 #include "core/sha256.h"
 #include "core/text.h"
 
 namespace vorn {
 namespace {
 
-constexpr std::uint64_t copy_block = 1048576;
 constexpr std::uint64_t largest_tail = 536870912;
 constexpr std::uint64_t largest_tail_start = 0xffffff00;
 
@@ -123,9 +123,9 @@ std::vector<Member> merge_members(const ArchiveReader& source, const PckIndex& s
 
 void copy_bytes(const ArchiveReader& reader, std::uint64_t offset, std::uint64_t size,
                 ArchiveWriter& writer) {
-    Bytes block(static_cast<std::size_t>(std::min(size, copy_block)));
+    Bytes block(static_cast<std::size_t>(std::min<std::uint64_t>(size, io_block_size)));
     for (std::uint64_t done = 0; done < size;) {
-        const std::uint64_t chunk = std::min(size - done, copy_block);
+        const std::uint64_t chunk = std::min<std::uint64_t>(size - done, io_block_size);
         reader.read(offset + done, block.data(), chunk);
         writer.write(block.data(), chunk);
         done += chunk;
@@ -159,7 +159,7 @@ void write_archive(const ArchiveReader& source, const PckIndex& source_index,
 bool same_bytes(const ArchiveReader& a, std::uint64_t a_offset, const ArchiveReader& b,
                 std::uint64_t b_offset, std::uint64_t size) {
     for (std::uint64_t done = 0; done < size;) {
-        const std::uint64_t chunk = std::min(size - done, copy_block);
+        const std::uint64_t chunk = std::min<std::uint64_t>(size - done, io_block_size);
         if (a.read(a_offset + done, chunk) != b.read(b_offset + done, chunk)) {
             return false;
         }

@@ -4,11 +4,10 @@
 
 #include "archive/pck_format.h"
 #include "core/file_system.h"
+#include "core/io_block.h"
 
 namespace vorn {
 namespace {
-
-constexpr std::uint64_t write_block = 1048576;
 
 UniqueFile create_new(const std::filesystem::path& path) {
     UniqueFile file(CreateFileW(long_path(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -51,7 +50,7 @@ ArchiveWriter::~ArchiveWriter() {
 
 void ArchiveWriter::write_part(HANDLE file, const std::uint8_t* data, std::uint64_t size) {
     while (size > 0) {
-        const auto chunk = static_cast<DWORD>(std::min(size, write_block));
+        const auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(size, io_block_size));
         DWORD done = 0;
         if (!WriteFile(file, data, chunk, &done, nullptr) || done != chunk) {
             fail_archive("pck_rebase_write", GetLastError());

@@ -7,13 +7,13 @@
 #include <cstring>
 #include <optional>
 
+#include "core/io_block.h"
 #include "net/inflate_stream.h"
 
 namespace vorn {
 namespace {
 
 constexpr std::uint64_t record_prefix = 8;
-constexpr std::uint64_t copy_block = 1048576;
 
 struct Footer {
     std::uint32_t obscured_index = 0;
@@ -217,9 +217,11 @@ PckIndex parse_archive(const ArchiveReader& reader, ArchivePart part, const PckR
 void verify_entry_data(const ArchiveReader& reader, const PckEntry& entry) {
     if (entry.stored_size == entry.uncompressed_size) {
         // Stored as is: every byte must still be there to be read.
-        Bytes block(static_cast<std::size_t>(std::min(entry.stored_size, copy_block)));
+        Bytes block(
+            static_cast<std::size_t>(std::min<std::uint64_t>(entry.stored_size, io_block_size)));
         for (std::uint64_t done = 0; done < entry.stored_size;) {
-            const std::uint64_t chunk = std::min(entry.stored_size - done, copy_block);
+            const std::uint64_t chunk =
+                std::min<std::uint64_t>(entry.stored_size - done, io_block_size);
             reader.read(entry.data_offset + done, block.data(), chunk);
             done += chunk;
         }
@@ -230,11 +232,13 @@ void verify_entry_data(const ArchiveReader& reader, const PckEntry& entry) {
         fail_archive("pck_rebase_zlib");
     }
     z_stream& stream = inflater.get();
-    Bytes input(static_cast<std::size_t>(std::min(entry.stored_size, copy_block)));
-    Bytes output(static_cast<std::size_t>(copy_block));
+    Bytes input(
+        static_cast<std::size_t>(std::min<std::uint64_t>(entry.stored_size, io_block_size)));
+    Bytes output(io_block_size);
     int result = Z_OK;
     for (std::uint64_t done = 0; done < entry.stored_size;) {
-        const std::uint64_t chunk = std::min(entry.stored_size - done, copy_block);
+        const std::uint64_t chunk =
+            std::min<std::uint64_t>(entry.stored_size - done, io_block_size);
         reader.read(entry.data_offset + done, input.data(), chunk);
         done += chunk;
         stream.next_in = input.data();

@@ -4,11 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/client_key.h"
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/json_fields.h"
-#include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"

@@ -14,11 +14,7 @@
 namespace vorn {
 namespace {
 
-struct BcryptKeyTraits {
-    using type = BCRYPT_KEY_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptDestroyKey(handle); }
-};
+using UniqueBcryptKey = UniqueHandle<ClosedBy<BCRYPT_KEY_HANDLE, BCryptDestroyKey>>;
 
 // The statuses BCrypt gives for a signature that does not match, or one that is not a
 // signature at all (ntstatus.h is not part of the headers windows.h brings in).
@@ -26,8 +22,8 @@ constexpr NTSTATUS invalid_signature_status = static_cast<NTSTATUS>(0xC000A000L)
 constexpr NTSTATUS invalid_parameter_status = static_cast<NTSTATUS>(0xC000000DL);
 
 BCRYPT_ALG_HANDLE ecdsa_provider() {
-    static const UniqueHandle<BcryptAlgorithmTraits> provider = [] {
-        UniqueHandle<BcryptAlgorithmTraits> opened;
+    static const UniqueBcryptAlgorithm provider = [] {
+        UniqueBcryptAlgorithm opened;
         if (BCryptOpenAlgorithmProvider(opened.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) <
             0) {
             throw LauncherError("crypto", L"Не удалось открыть проверку подписи.");
@@ -39,12 +35,12 @@ BCRYPT_ALG_HANDLE ecdsa_provider() {
 
 // A key that is not a point of the curve is refused by the import: such a key verifies
 // nothing.
-UniqueHandle<BcryptKeyTraits> import_public_key(const P256PublicKey& key) {
+UniqueBcryptKey import_public_key(const P256PublicKey& key) {
     std::vector<std::uint8_t> blob(sizeof(BCRYPT_ECCKEY_BLOB) + key.size());
     const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
     std::memcpy(blob.data(), &header, sizeof(header));
     std::memcpy(blob.data() + sizeof(header), key.data(), key.size());
-    UniqueHandle<BcryptKeyTraits> handle;
+    UniqueBcryptKey handle;
     BCryptImportKeyPair(ecdsa_provider(), nullptr, BCRYPT_ECCPUBLIC_BLOB, handle.put(), blob.data(),
                         static_cast<ULONG>(blob.size()), 0);
     return handle;
@@ -54,7 +50,7 @@ UniqueHandle<BcryptKeyTraits> import_public_key(const P256PublicKey& key) {
 
 bool verify_p256_signature(const P256PublicKey& key, ByteView message,
                            const P256Signature& signature) {
-    const UniqueHandle<BcryptKeyTraits> handle = import_public_key(key);
+    const UniqueBcryptKey handle = import_public_key(key);
     if (!handle) {
         return false;
     }

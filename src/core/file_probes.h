@@ -9,11 +9,6 @@
 
 namespace vorn {
 
-// The two Win32 answers that mean "nothing there".
-constexpr bool is_not_found(DWORD error) noexcept {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 // A 64-bit size from the two halves Win32 structures carry.
 constexpr std::uint64_t size_from_halves(DWORD high, DWORD low) noexcept {
     return static_cast<std::uint64_t>(high) << 32 | low;

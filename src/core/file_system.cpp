@@ -6,6 +6,7 @@
 
 #include "core/hex.h"
 #include "core/identifiers.h"
+#include "core/io_block.h"
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "core/unique_handle.h"
@@ -21,7 +22,7 @@ void write_all(HANDLE file, ByteView bytes) {
     std::size_t offset = 0;
     while (offset < bytes.size()) {
         const std::size_t left = bytes.size() - offset;
-        const DWORD chunk = static_cast<DWORD>(left < file_chunk_size ? left : file_chunk_size);
+        const DWORD chunk = static_cast<DWORD>(left < io_block_size ? left : io_block_size);
         DWORD written = 0;
         if (!WriteFile(file, bytes.data() + offset, chunk, &written, nullptr) || written != chunk) {
             throw_win32_error("write_file", GetLastError());
@@ -105,6 +106,28 @@ std::wstring long_path(const std::filesystem::path& path) {
 
 DWORD file_attributes(const std::filesystem::path& path) {
     return GetFileAttributesW(long_path(path).c_str());
+}
+
+LinkWalk walk_for_links(const std::filesystem::path& base, const std::filesystem::path& relative) {
+    LinkWalk walk;
+    std::filesystem::path partial = base;
+    for (const auto& component : relative) {
+        partial /= component;
+        const DWORD attributes = file_attributes(partial);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            if (is_not_found(error)) {
+                break;
+            }
+            if (walk.unreadable == ERROR_SUCCESS) {
+                walk.unreadable = error;
+            }
+        } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            walk.link = true;
+            break;
+        }
+    }
+    return walk;
 }
 
 bool refuses_as_file(const std::filesystem::path& path) {
@@ -217,7 +240,7 @@ Bytes read_file_limited(const std::filesystem::path& path, std::uint64_t limit) 
     std::size_t offset = 0;
     while (offset < bytes.size()) {
         const std::size_t left = bytes.size() - offset;
-        const DWORD chunk = static_cast<DWORD>(left < file_chunk_size ? left : file_chunk_size);
+        const DWORD chunk = static_cast<DWORD>(left < io_block_size ? left : io_block_size);
         DWORD read = 0;
         if (!ReadFile(file.get(), bytes.data() + offset, chunk, &read, nullptr)) {
             throw_win32_error("read_file", GetLastError());
@@ -237,27 +260,24 @@ std::filesystem::path resolve_relative_path(const std::filesystem::path& root,
         refuse_unsafe(L"Описание обновления содержит небезопасный путь.");
     }
 
-    std::filesystem::path result = absolute_normal(root);
+    const std::filesystem::path base = absolute_normal(root);
+    std::filesystem::path inside;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = text.find(L'\\', start);
         const std::wstring_view component =
             std::wstring_view(text).substr(start, end == std::wstring::npos ? end : end - start);
         check_component(component);
-        result /= component;
-        if (links == LinkCheck::refuse_links) {
-            const DWORD attributes = file_attributes(result);
-            if (attributes != INVALID_FILE_ATTRIBUTES &&
-                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-                refuse_unsafe(L"Обновление через ссылки и точки перенаправления запрещено.");
-            }
-        }
+        inside /= component;
         if (end == std::wstring::npos) {
             break;
         }
         start = end + 1;
     }
-    return result;
+    if (links == LinkCheck::refuse_links && walk_for_links(base, inside).link) {
+        refuse_unsafe(L"Обновление через ссылки и точки перенаправления запрещено.");
+    }
+    return base / inside;
 }
 
 bool is_atomic_temporary_of(std::wstring_view candidate, std::wstring_view name) {
@@ -277,7 +297,7 @@ std::optional<std::vector<FolderEntry>> list_folder(const std::filesystem::path&
     UniqueFind find(FindFirstFileW(long_path(folder / pattern).c_str(), &data));
     if (!find) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        if (is_not_found(error)) {
             return entries;
         }
         return std::nullopt;

@@ -21,7 +21,6 @@ namespace vorn {
 // A path counts as a link or a folder when its attributes hold either bit.
 inline constexpr DWORD link_or_directory_mask =
     FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-inline constexpr std::size_t file_chunk_size = 1048576;
 inline constexpr std::size_t longest_relative_path = 30000;
 // Paths of 248 or more UTF-16 code units are refused: the game and older tools cannot
 // open them.
@@ -46,6 +45,23 @@ std::wstring long_path(const std::filesystem::path& path);
 
 // Attributes of long_path(path), or INVALID_FILE_ATTRIBUTES.
 DWORD file_attributes(const std::filesystem::path& path);
+
+// The two Win32 answers that mean "nothing there".
+constexpr bool is_not_found(DWORD error) noexcept {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// What a walk along a path found.
+struct LinkWalk {
+    DWORD unreadable = ERROR_SUCCESS;  // the code of the first component that could not be read
+    bool link = false;                 // a component is a link (a reparse point)
+};
+
+// Looks at the components of `relative` joined one by one under `base` (not looked at
+// itself), up to the first link or the first missing component: nothing below one exists.
+// A component whose attributes cannot be read is passed, so a link below it is still found;
+// the code of the first such component is kept, and it stands before any link found.
+LinkWalk walk_for_links(const std::filesystem::path& base, const std::filesystem::path& relative);
 
 // True when the path exists and is a folder or a reparse point.
 bool refuses_as_file(const std::filesystem::path& path);

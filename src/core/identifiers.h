@@ -1,8 +1,7 @@
-// Random identifiers, the stable key of a client folder, and UTC time stamps.
+// Random identifiers and UTC time stamps.
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <string>
 
 namespace vorn {
@@ -11,15 +10,6 @@ inline constexpr std::size_t max_random_bytes = 128;
 
 // `count` random bytes (0 ... 128) from the system RNG as lower-case hex text.
 std::string random_hex(std::size_t count);
-
-// SHA-256 of the folder's absolute, normalised path with one trailing backslash and
-// A-Z folded, so C:\Games\Client, c:/games/client/ and C:\Games\Client\\ share a key.
-std::string client_key(const std::filesystem::path& folder);
-
-// True when `recorded` (a folder as a state file wrote it, UTF-8) names `folder`: the same
-// text, or the same client key however either was spelled (a short name, another case).
-// False for text that is no path. Never throws.
-bool is_same_client_folder(const std::string& recorded, const std::filesystem::path& folder);
 
 // "YYYY-MM-DDTHH:MM:SSZ" from GetSystemTime.
 std::string utc_timestamp();

@@ -1,6 +1,6 @@
 #include "core/launcher_error.h"
 
-#include "core/text.h"
+#include "core/unicode_conversion.h"
 
 namespace vorn {
 namespace {
@@ -8,11 +8,11 @@ namespace {
 // what() must never fail: a message that is not valid UTF-16 (it never should be)
 // falls back to a replacement text rather than throwing from a constructor.
 std::string what_text(const std::wstring& message) {
-    try {
-        return to_utf8(message);
-    } catch (const LauncherError&) {
+    Converted<std::string> converted = convert_to_utf8(message);
+    if (converted.fault != UnicodeFault::none) {
         return "(message is not valid Unicode)";
     }
+    return std::move(converted.text);
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ ReadBlock::ReadBlock() {
         }
     }
     if (!block_) {
-        block_.reset(new std::uint8_t[size]);  // not zeroed: always read into first
+        block_.reset(new std::uint8_t[io_block_size]);  // not zeroed: always read into first
     }
 }
 

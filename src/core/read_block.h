@@ -1,19 +1,17 @@
-// A 1 MiB read block lent from the blocks kept for reuse. A block this large is mapped
-// afresh by every allocation, and mapping and unmapping one per file stalled every other
-// hashing thread of the process (2 threads hashed no faster than 1 under Wine).
+// A read block of io_block_size lent from the blocks kept for reuse. A block this large is
+// mapped afresh by every allocation, and mapping and unmapping one per file stalls every
+// other hashing thread of the process: kept blocks let hashing threads run side by side.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "core/file_system.h"
+#include "core/io_block.h"
 
 namespace vorn {
 
 class ReadBlock {
   public:
-    static constexpr std::size_t size = file_chunk_size;
-
     ReadBlock();
     ~ReadBlock();  // kept for the next reader, or freed when enough are kept
     ReadBlock(const ReadBlock&) = delete;

@@ -6,13 +6,13 @@
 
 #include "core/file_system.h"
 #include "core/hex.h"
+#include "core/io_block.h"
 #include "core/launcher_error.h"
 #include "core/read_block.h"
 
 namespace vorn {
 namespace {
 
-constexpr std::size_t hash_slice = 1048576;
 constexpr std::uint64_t progress_interval_ms = 200;
 
 bool failed(NTSTATUS status) {
@@ -26,8 +26,8 @@ bool failed(NTSTATUS status) {
 // One provider for the process: opening it costs far more than hashing a small file, and
 // an algorithm handle may be shared between threads (hash objects are not).
 BCRYPT_ALG_HANDLE shared_provider() {
-    static const UniqueHandle<BcryptAlgorithmTraits> provider = [] {
-        UniqueHandle<BcryptAlgorithmTraits> opened;
+    static const UniqueBcryptAlgorithm provider = [] {
+        UniqueBcryptAlgorithm opened;
         if (failed(
                 BCryptOpenAlgorithmProvider(opened.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
             crypto_error(L"Не удалось открыть SHA-256.");
@@ -58,7 +58,7 @@ Sha256::Sha256() {
 void Sha256::update(const void* data, std::size_t size) {
     auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
-        const std::size_t slice = size < hash_slice ? size : hash_slice;
+        const std::size_t slice = size < io_block_size ? size : io_block_size;
         if (failed(BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), static_cast<ULONG>(slice),
                                   0))) {
             crypto_error(L"Ошибка вычисления SHA-256.");
@@ -89,37 +89,49 @@ std::string sha256_string(std::string_view text) {
     return hash.finish();
 }
 
+std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
+                             const std::function<void(std::uint64_t done)>& progress) {
+    const ReadBlock buffer;  // hashing threads share kept blocks instead of mapping their own
+    std::uint64_t done = 0;
+    std::uint64_t last_report = GetTickCount64();
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, buffer.get(), static_cast<DWORD>(io_block_size), &read, nullptr)) {
+            throw_win32_error("read_file", GetLastError());
+        }
+        if (read == 0) {
+            return done;
+        }
+        hash.update(buffer.get(), read);
+        done += read;
+        if (progress) {
+            const std::uint64_t now = GetTickCount64();
+            if (now - last_report >= progress_interval_ms) {
+                last_report = now;
+                progress(done);
+            }
+        }
+    }
+}
+
 std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress) {
     std::uint64_t total = 0;
     const UniqueFile file = open_plain_file(path, FILE_FLAG_SEQUENTIAL_SCAN,
                                             L"Файл клиента является ссылкой или папкой.", total);
-    std::uint64_t last_report = GetTickCount64();
     if (progress) {
         progress(0, total);
     }
-
     Sha256 hash;
-    const ReadBlock buffer;
-    std::uint64_t done = 0;
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file.get(), buffer.get(), static_cast<DWORD>(ReadBlock::size), &read,
-                      nullptr)) {
-            throw_win32_error("read_file", GetLastError());
-        }
-        if (read == 0) {
-            break;
-        }
-        hash.update(buffer.get(), read);
-        done += read;
-        if (progress && done < total) {
-            const std::uint64_t now = GetTickCount64();
-            if (now - last_report >= progress_interval_ms) {
+    // Progress while reading stops short of the total: the end is reported once, below.
+    std::function<void(std::uint64_t)> reading;
+    if (progress) {
+        reading = [&](std::uint64_t done) {
+            if (done < total) {
                 progress(done, total);
-                last_report = now;
             }
-        }
+        };
     }
+    const std::uint64_t done = hash_open_file(file.get(), hash, reading);
     std::string digest = hash.finish();
     if (progress) {
         progress(done, total);

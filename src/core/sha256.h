@@ -16,17 +16,12 @@
 
 namespace vorn {
 
-struct BcryptAlgorithmTraits {
-    using type = BCRYPT_ALG_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
-};
+inline void close_algorithm_provider(BCRYPT_ALG_HANDLE provider) noexcept {
+    BCryptCloseAlgorithmProvider(provider, 0);
+}
 
-struct BcryptHashTraits {
-    using type = BCRYPT_HASH_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptDestroyHash(handle); }
-};
+using UniqueBcryptAlgorithm = UniqueHandle<ClosedBy<BCRYPT_ALG_HANDLE, close_algorithm_provider>>;
+using UniqueBcryptHash = UniqueHandle<ClosedBy<BCRYPT_HASH_HANDLE, BCryptDestroyHash>>;
 
 // One hashing context. Throws LauncherError (stage "crypto") on any BCrypt failure.
 class Sha256 {
@@ -46,7 +41,7 @@ class Sha256 {
     // Declared in this order so the hash is destroyed before its object buffer. The
     // provider is shared by the process and outlives every hash.
     std::vector<std::uint8_t> object_;
-    UniqueHandle<BcryptHashTraits> hash_;
+    UniqueBcryptHash hash_;
 };
 
 std::string sha256_bytes(ByteView bytes);
@@ -58,5 +53,12 @@ using HashProgress = std::function<void(std::uint64_t, std::uint64_t)>;
 
 // Hashes a plain file in 1 MiB reads; refuses links and folders (stage "unsafe_path").
 std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress = {});
+
+// Reads an open file from where it stands to its end in io_block_size reads, each hashed
+// into `hash`. After a read, calls `progress` (may be empty) with the bytes done once 200 ms
+// have passed since the start or its last call. Returns the bytes read. A failed read is
+// "read_file" with its Win32 code.
+std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
+                             const std::function<void(std::uint64_t done)>& progress);
 
 }  // namespace vorn

@@ -3,59 +3,36 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <limits>
 
 #include "core/launcher_error.h"
+#include "core/unicode_conversion.h"
 
 namespace vorn {
 namespace {
 
-constexpr UINT utf8_code_page = 65001;
-
-int checked_length(std::size_t size) {
-    if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+// The conversion's text, or its fault as the error every caller of text.h receives.
+template <typename Text>
+Text checked(Converted<Text> converted, const wchar_t* invalid_message) {
+    if (converted.fault == UnicodeFault::too_long) {
         throw LauncherError("unicode", L"Некорректный путь или текст Unicode.");
     }
-    return static_cast<int>(size);
+    if (converted.fault == UnicodeFault::invalid) {
+        throw LauncherError("unicode", invalid_message, converted.win32);
+    }
+    if (converted.fault == UnicodeFault::short_write) {
+        throw LauncherError("unicode", L"Ошибка преобразования Unicode.", converted.win32);
+    }
+    return std::move(converted.text);
 }
 
 }  // namespace
 
 std::string to_utf8(std::wstring_view wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int length = checked_length(wide.size());
-    const int size = WideCharToMultiByte(utf8_code_page, WC_ERR_INVALID_CHARS, wide.data(), length,
-                                         nullptr, 0, nullptr, nullptr);
-    if (size < 1) {
-        throw LauncherError("unicode", L"Некорректный путь или текст Unicode.", GetLastError());
-    }
-    std::string out(static_cast<std::size_t>(size), '\0');
-    if (WideCharToMultiByte(utf8_code_page, WC_ERR_INVALID_CHARS, wide.data(), length, out.data(),
-                            size, nullptr, nullptr) != size) {
-        throw LauncherError("unicode", L"Ошибка преобразования Unicode.", GetLastError());
-    }
-    return out;
+    return checked(convert_to_utf8(wide), L"Некорректный путь или текст Unicode.");
 }
 
 std::wstring to_utf16(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int length = checked_length(utf8.size());
-    const int size =
-        MultiByteToWideChar(utf8_code_page, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
-    if (size < 1) {
-        throw LauncherError("unicode", L"Некорректное имя файла в описании обновления.",
-                            GetLastError());
-    }
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    if (MultiByteToWideChar(utf8_code_page, MB_ERR_INVALID_CHARS, utf8.data(), length, out.data(),
-                            size) != size) {
-        throw LauncherError("unicode", L"Ошибка преобразования Unicode.", GetLastError());
-    }
-    return out;
+    return checked(convert_to_utf16(utf8), L"Некорректное имя файла в описании обновления.");
 }
 
 std::wstring lower_wide(std::wstring text) {

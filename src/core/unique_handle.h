@@ -55,34 +55,29 @@ class UniqueHandle {
     pointer handle_ = Traits::invalid();
 };
 
-struct FileHandleTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(type handle) noexcept { CloseHandle(handle); }
+// The value that means no handle: null for most kinds; for files and searches
+// INVALID_HANDLE_VALUE, which is no constant expression and so is given by a function.
+template <typename Handle>
+Handle no_handle() noexcept {
+    return nullptr;
+}
+inline HANDLE invalid_handle_value() noexcept {
+    return INVALID_HANDLE_VALUE;
+}
+
+// The traits of one kind of handle: its type, the call that closes it and the value that
+// means none.
+template <typename Handle, auto close_call, Handle (*none)() = no_handle<Handle>>
+struct ClosedBy {
+    using type = Handle;
+    static type invalid() noexcept { return none(); }
+    static void close(type handle) noexcept { close_call(handle); }
 };
 
+using UniqueFile = UniqueHandle<ClosedBy<HANDLE, CloseHandle, invalid_handle_value>>;
 // Process, thread, event and mutex handles: null means none.
-struct KernelHandleTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { CloseHandle(handle); }
-};
-
-struct FindHandleTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(type handle) noexcept { FindClose(handle); }
-};
-
-struct LocalMemoryTraits {
-    using type = HLOCAL;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type memory) noexcept { LocalFree(memory); }
-};
-
-using UniqueFile = UniqueHandle<FileHandleTraits>;
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-using UniqueFind = UniqueHandle<FindHandleTraits>;
-using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueKernelHandle = UniqueHandle<ClosedBy<HANDLE, CloseHandle>>;
+using UniqueFind = UniqueHandle<ClosedBy<HANDLE, FindClose, invalid_handle_value>>;
+using UniqueLocalMemory = UniqueHandle<ClosedBy<HLOCAL, LocalFree>>;
 
 }  // namespace vorn

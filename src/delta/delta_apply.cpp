@@ -8,6 +8,7 @@
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/identifiers.h"
+#include "core/io_block.h"
 #include "core/text.h"
 #include "delta/delta_plan.h"
 #include "delta/observed_files.h"
@@ -20,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint64_t block_size = 1048576;
 constexpr std::uint64_t space_reserve = 67108864;
 
 bool needs_work(const DeltaPlanItem& item) {
@@ -96,10 +96,11 @@ void stage_base(const fs::path& live, const DeltaEntry& entry, HANDLE staged,
         fail_delta("delta_source_changed");
     }
     seek(base.handle.get(), 0);
-    const auto block = std::make_unique<std::uint8_t[]>(block_size);
+    const auto block = std::make_unique<std::uint8_t[]>(io_block_size);
     for (std::uint64_t done = 0; done < base.size;) {
         DWORD read = 0;
-        const auto want = static_cast<DWORD>(std::min(block_size, base.size - done));
+        const auto want =
+            static_cast<DWORD>(std::min<std::uint64_t>(io_block_size, base.size - done));
         if (!ReadFile(base.handle.get(), block.get(), want, &read, nullptr) || read != want) {
             fail_delta_io("delta_read", GetLastError());
         }

@@ -8,15 +8,12 @@
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/launcher_error.h"
-#include "core/read_block.h"
 #include "core/sha256.h"
 
 namespace vorn {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr ULONGLONG progress_interval_ms = 200;
 
 }  // namespace
 
@@ -74,28 +71,20 @@ FileDigest hash_delta_file(const DeltaReadFile& file, const DeltaProgress& progr
     } catch (const LauncherError&) {
         fail_delta("delta_hash");
     }
-    const ReadBlock buffer;  // hashing threads share kept blocks instead of mapping their own
     std::uint64_t done = 0;
-    ULONGLONG last_report = GetTickCount64();
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file.handle.get(), buffer.get(), static_cast<DWORD>(ReadBlock::size), &read,
-                      nullptr)) {
-            fail_delta_io("delta_read", GetLastError());
+    try {
+        done = hash_open_file(file.handle.get(), *hash, [&](std::uint64_t bytes) {
+            report(progress, "hash_bytes", display, bytes, file.size);
+        });
+    } catch (const LauncherError& error) {
+        // The loop fails in core's stages; a delta names them its own way.
+        if (error.stage == "read_file") {
+            fail_delta_io("delta_read", error.win32);
         }
-        if (read == 0) {
-            break;
-        }
-        try {
-            hash->update(buffer.get(), read);
-        } catch (const LauncherError&) {
+        if (error.stage == "crypto") {
             fail_delta("delta_hash");
         }
-        done += read;
-        if (GetTickCount64() - last_report >= progress_interval_ms) {
-            last_report = GetTickCount64();
-            report(progress, "hash_bytes", display, done, file.size);
-        }
+        throw;
     }
     if (done != file.size) {
         fail_delta("delta_file_changed");
@@ -128,20 +117,12 @@ fs::path resolve_delta_path(const fs::path& folder, const std::string& entry_pat
     if (relative.empty() || *relative.begin() == L"..") {
         fail_delta("delta_root");
     }
-    fs::path partial = folder;
-    for (const auto& component : relative) {
-        partial /= component;
-        const DWORD attributes = file_attributes(partial);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            if (is_not_found(error)) {
-                break;  // nothing below a missing component exists either
-            }
-            fail_delta_io("delta_path", error);
-        }
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            fail_delta("delta_reparse");
-        }
+    const LinkWalk walk = walk_for_links(folder, relative);
+    if (walk.unreadable != ERROR_SUCCESS) {
+        fail_delta_io("delta_path", walk.unreadable);
+    }
+    if (walk.link) {
+        fail_delta("delta_reparse");
     }
     return joined;
 }

@@ -2,10 +2,10 @@
 
 #include <array>
 
+#include "core/client_key.h"
 #include "core/file_system.h"
 #include "core/hex.h"
 #include "core/json_fields.h"
-#include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"

@@ -5,6 +5,7 @@
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/hex.h"
+#include "core/io_block.h"
 #include "core/launcher_error.h"
 #include "core/sha256.h"
 #include "net/inflate_stream.h"
@@ -12,7 +13,6 @@
 namespace vorn {
 namespace {
 
-constexpr std::size_t block_size = 1048576;
 constexpr std::uint64_t largest_payload = 536870912;
 
 void write_all(HANDLE output, const std::uint8_t* data, std::size_t size) {
@@ -36,10 +36,10 @@ void inflate_block(z_stream& stream, std::uint8_t* out, HANDLE output, Sha256& h
             fail_delta("delta_zlib_trailing");
         }
         stream.next_out = out;
-        stream.avail_out = static_cast<uInt>(block_size);
+        stream.avail_out = static_cast<uInt>(io_block_size);
         const uInt before_in = stream.avail_in;
         const int result = inflate(&stream, Z_NO_FLUSH);
-        const std::size_t made = block_size - stream.avail_out;
+        const std::size_t made = io_block_size - stream.avail_out;
         // Input remains in this loop, so a buffer error is as bad as a data error.
         if (result != Z_OK && result != Z_STREAM_END) {
             fail_delta("delta_zlib");
@@ -69,12 +69,12 @@ void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::P
         fail_delta("delta_zlib");
     }
     Sha256 hash;
-    const auto in = std::make_unique<std::uint8_t[]>(block_size);
-    const auto out = std::make_unique<std::uint8_t[]>(block_size);
+    const auto in = std::make_unique<std::uint8_t[]>(io_block_size);
+    const auto out = std::make_unique<std::uint8_t[]>(io_block_size);
     Progress progress;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(payload.handle.get(), in.get(), static_cast<DWORD>(block_size), &read,
+        if (!ReadFile(payload.handle.get(), in.get(), static_cast<DWORD>(io_block_size), &read,
                       nullptr)) {
             fail_delta_io("delta_read", GetLastError());
         }

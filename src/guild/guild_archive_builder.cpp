@@ -2,13 +2,13 @@
 
 #include "archive/archive_writer.h"
 #include "archive/pck_index.h"
+#include "core/io_block.h"
 #include "core/sha256.h"
 #include "guild/guild_archive.h"
 
 namespace vorn {
 namespace {
 
-constexpr std::uint64_t copy_block = 1048576;
 // New entries get the game's own spelling; an entry the source had keeps its raw name.
 constexpr const char* new_dds_name = "surfaces\\iconset\\iconlist_guild.dds";
 constexpr const char* new_text_name = "surfaces\\iconset\\iconlist_guild.txt";
@@ -39,7 +39,8 @@ struct Tail {
 // Where the new icon data may start. The launcher writes the icons last, right before the
 // index: when the old icon data lie there, one after the other up to the index, and no
 // other entry's data reach into them, the new icons take their place and the archive does
-// not grow with every icon version. Otherwise they follow everything, as before.
+// not grow with every icon version. Otherwise they start where the index stood, after all
+// the data.
 std::uint64_t icon_data_start(const PckIndex& index) {
     std::vector<const PckEntry*> icons;
     for (const PckEntry& entry : index.entries) {
@@ -129,9 +130,9 @@ class HashedOutput {
 };
 
 void copy_data(const GuildArchive& source, std::uint64_t end, HashedOutput& output) {
-    Bytes block(copy_block);
+    Bytes block(io_block_size);
     for (std::uint64_t at = pck_header_size; at < end;) {
-        const std::uint64_t chunk = std::min(end - at, copy_block);
+        const std::uint64_t chunk = std::min<std::uint64_t>(end - at, io_block_size);
         try {
             source.reader.read(at, block.data(), chunk);
         } catch (const LauncherError& error) {
@@ -167,7 +168,7 @@ bool entry_holds(const GuildArchive& archive, const PckEntry& entry, ByteView by
     if (entry.stored_size != bytes.size() || entry.uncompressed_size != bytes.size()) {
         return false;
     }
-    Bytes block(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), copy_block)));
+    Bytes block(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), io_block_size)));
     for (std::size_t at = 0; at < bytes.size();) {
         const std::size_t chunk = std::min(bytes.size() - at, block.size());
         archive.reader.read(entry.data_offset + at, block.data(), chunk);

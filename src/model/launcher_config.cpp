@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "core/identifiers.h"
+#include "core/client_key.h"
 #include "core/launcher_error.h"
 #include "core/module_path.h"
 #include "core/text.h"

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "core/feed_key.h"
+#include "core/url_trust.h"
 #include "model/endpoints.h"
-#include "net/feed_signature.h"
-#include "net/url_policy.h"
 
 namespace vorn {
 

@@ -8,9 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/download_limit.h"
 #include "model/file_digest.h"
-#include "net/http.h"
-#include "net/http.h"
 
 namespace vorn {
 

@@ -10,6 +10,7 @@
 
 #include "core/bytes.h"
 #include "core/ecdsa_p256.h"
+#include "core/feed_key.h"
 
 namespace vorn {
 
@@ -20,12 +21,6 @@ inline constexpr const char* feed_signature_schema = "vornell.feed-signature.v1"
 // What a signature says its document is: one kind can never stand in for the other.
 enum class SignedKind { manifest, release };
 const char* signed_kind_name(SignedKind kind) noexcept;
-
-// A public key the build trusts, with its id: the first 16 hex digits of SHA-256 of the key.
-struct FeedKey {
-    std::string id;
-    P256PublicKey key{};
-};
 
 struct FeedSignature {
     std::string key_id;

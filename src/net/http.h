@@ -9,13 +9,12 @@
 #include <string_view>
 
 #include "core/bytes.h"
+#include "core/download_limit.h"
 #include "net/url_policy.h"
 
 namespace vorn {
 
 inline constexpr std::uint64_t default_max_body = 8388608;
-// The most one request may bring: a file blob, a whole manifest file, a delta payload.
-inline constexpr std::uint64_t largest_single_download = 536870912;  // 512 MiB
 
 struct HttpRequest {
     std::wstring url;

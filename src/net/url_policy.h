@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/url_trust.h"
+
 namespace vorn {
 
 struct ParsedUrl {
@@ -19,10 +21,6 @@ ParsedUrl parse_url(const std::wstring& url);
 
 // 127.0.0.1, localhost or ::1, whatever the scheme and port. Never throws.
 bool is_loopback_url(const std::wstring& url) noexcept;
-
-// Which addresses a request may go to: the project's HTTPS hosts, or (in the local test
-// mode) loopback only.
-enum class UrlTrust : std::uint8_t { project_hosts, loopback_only };
 
 // Returns when the address may be requested. Loopback-only trust passes only loopback
 // addresses ("qa_network_blocked"); otherwise only HTTPS on port 443 to one of the

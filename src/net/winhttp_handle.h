@@ -8,12 +8,6 @@
 
 namespace vorn {
 
-struct WinHttpHandleTraits {
-    using type = HINTERNET;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { WinHttpCloseHandle(handle); }
-};
-
-using UniqueInternet = UniqueHandle<WinHttpHandleTraits>;
+using UniqueInternet = UniqueHandle<ClosedBy<HINTERNET, WinHttpCloseHandle>>;
 
 }  // namespace vorn

@@ -8,40 +8,19 @@
 
 namespace vorn {
 
-// Fonts, bitmaps, pens and brushes: one instantiation per kind so they never mix.
-template <typename Object>
-struct GdiObjectTraits {
-    using type = Object;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type object) noexcept { DeleteObject(object); }
-};
+inline void release_screen_dc(HDC dc) noexcept {
+    ReleaseDC(nullptr, dc);
+}
 
-struct MemoryDcTraits {
-    using type = HDC;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type dc) noexcept { DeleteDC(dc); }
-};
-
+// Fonts, bitmaps, pens and brushes: one type per kind so they never mix.
+using UniqueFont = UniqueHandle<ClosedBy<HFONT, DeleteObject>>;
+using UniqueBitmap = UniqueHandle<ClosedBy<HBITMAP, DeleteObject>>;
+using UniquePen = UniqueHandle<ClosedBy<HPEN, DeleteObject>>;
+using UniqueBrush = UniqueHandle<ClosedBy<HBRUSH, DeleteObject>>;
+using UniqueMemoryDc = UniqueHandle<ClosedBy<HDC, DeleteDC>>;
 // The device context of the whole screen, from GetDC(nullptr).
-struct ScreenDcTraits {
-    using type = HDC;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type dc) noexcept { ReleaseDC(nullptr, dc); }
-};
-
-struct IconTraits {
-    using type = HICON;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type icon) noexcept { DestroyIcon(icon); }
-};
-
-using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
-using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
-using UniquePen = UniqueHandle<GdiObjectTraits<HPEN>>;
-using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
-using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
-using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;
-using UniqueIcon = UniqueHandle<IconTraits>;
+using UniqueScreenDc = UniqueHandle<ClosedBy<HDC, release_screen_dc>>;
+using UniqueIcon = UniqueHandle<ClosedBy<HICON, DestroyIcon>>;
 
 // Selects an object for one scope and puts the previous one back, so an object is never
 // deleted while a device context still holds it.

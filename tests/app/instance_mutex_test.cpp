@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/instance_mutex.h"
+#include "core/client_key.h"
 #include "core/identifiers.h"
 #include "core/text.h"
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/file_system.h"
+#include "core/io_block.h"
 #include "core/unique_handle.h"
 #include "support/fixtures.h"
 #include "support/launcher_error_assert.h"
@@ -76,7 +77,7 @@ TEST(AtomicWrite, CreatesReplacesAndLeavesNoTemporary) {
 
 TEST(AtomicWrite, LargeContentIsWrittenInChunks) {
     test::ScopedTempDir temp;
-    Bytes big(3 * file_chunk_size + 17);
+    Bytes big(3 * io_block_size + 17);
     for (std::size_t i = 0; i < big.size(); ++i) {
         big[i] = static_cast<std::uint8_t>(i * 7);
     }

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "core/identifiers.h"
+#include "core/client_key.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "engine/manifest/installed_receipt.h"

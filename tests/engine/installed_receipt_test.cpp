@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "core/client_key.h"
 #include "core/file_probes.h"
-#include "core/identifiers.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"

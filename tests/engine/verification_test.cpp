@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "archive/rebase_receipt.h"
-#include "core/identifiers.h"
+#include "core/client_key.h"
 #include "core/json_io.h"
 #include "core/sha256.h"
 #include "core/text.h"

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "core/identifiers.h"
+#include "core/client_key.h"
 #include "core/text.h"
 #include "model/launcher_config.h"
 #include "support/launcher_error_assert.h"

@@ -25,7 +25,7 @@ class LayerCheck(unittest.TestCase):
             ("core", "net", False),
             ("net", "core", True),
             ("net", "model", False),
-            ("model", "net", True),
+            ("model", "net", False),
             ("delta", "engine", False),
             ("delta", "model", True),
             ("archive", "delta", True),

@@ -9,19 +9,11 @@
 
 namespace vorn::test {
 
-struct CertStoreTraits {
-    using type = HCERTSTORE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type store) noexcept { CertCloseStore(store, 0); }
-};
+inline void close_cert_store(HCERTSTORE store) noexcept {
+    CertCloseStore(store, 0);
+}
 
-struct CertContextTraits {
-    using type = PCCERT_CONTEXT;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type cert) noexcept { CertFreeCertificateContext(cert); }
-};
-
-using UniqueStore = UniqueHandle<CertStoreTraits>;
-using UniqueCert = UniqueHandle<CertContextTraits>;
+using UniqueStore = UniqueHandle<ClosedBy<HCERTSTORE, close_cert_store>>;
+using UniqueCert = UniqueHandle<ClosedBy<PCCERT_CONTEXT, CertFreeCertificateContext>>;
 
 }  // namespace vorn::test

@@ -24,15 +24,14 @@ struct WinsockSession {
     ~WinsockSession() { WSACleanup(); }
 };
 
-struct SocketTraits {
-    using type = SOCKET;
-    static type invalid() noexcept { return INVALID_SOCKET; }
-    static void close(type s) noexcept { closesocket(s); }
-};
+SOCKET invalid_socket() noexcept {
+    return INVALID_SOCKET;
+}
+using UniqueSocket = UniqueHandle<ClosedBy<SOCKET, closesocket, invalid_socket>>;
 
 std::string exchange(std::uint16_t port, const std::string& request) {
     static WinsockSession session;
-    UniqueHandle<SocketTraits> sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!sock) {
         throw std::runtime_error("socket failed");
     }

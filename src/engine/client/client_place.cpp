@@ -1,7 +1,7 @@
 #include "engine/client/client_place.h"
 
 #include "archive/rebase_receipt.h"
-#include "core/identifiers.h"
+#include "core/client_key.h"
 #include "core/sha256.h"
 #include "core/text.h"
 #include "diagnostics/diagnostics_service.h"
