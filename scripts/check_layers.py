@@ -3,11 +3,14 @@
 
 The layers, lowest first:
 
-    core <- {net, model} <- {delta <- archive <- guild, selfupdate, diagnostics} <- engine <- app
-                                                         selfupdate <- updater
-                    model <- ui <- app
+    core <- core/system <- {net, model} <- {delta <- archive <- guild, selfupdate,
+                                             diagnostics} <- engine <- app
+                                             selfupdate <- updater
+                           model <- ui <- app
 
-A folder may include itself and the folders listed for it below. The network (net) and the
+A folder may include itself and the folders listed for it below. core/system holds the
+process's contact with the system (command line, DLL search, own path, GDI+ session,
+memory streams) above the foundation. The network (net) and the
 records (model) stand side by side on core: what both share, such as the trust rule of an
 address or the bound of one download, lives in core. Inside the subsystem tier the order is
 delta, archive, guild (the archive rebase reads delta packages, the guild icons rebuild an
@@ -27,14 +30,15 @@ import re
 import sys
 from pathlib import Path
 
-FOUNDATION = ["core"]
+FOUNDATION = ["core", "core/system"]
 RECORDS = FOUNDATION + ["net", "model"]
 SUBSYSTEMS = RECORDS + ["delta", "archive", "guild", "selfupdate", "diagnostics"]
 ENGINE_BASE = ["engine/client", "engine/manifest", "engine/install"]
 ENGINE = ENGINE_BASE + ["engine/update", "engine/actions"]
 
 ALLOWED = {
-    "core": FOUNDATION,
+    "core": ["core"],
+    "core/system": FOUNDATION,
     "net": FOUNDATION + ["net"],
     "model": FOUNDATION + ["model"],
     "delta": RECORDS + ["delta"],
@@ -47,14 +51,14 @@ ALLOWED = {
     "engine/install": SUBSYSTEMS + ["engine/client", "engine/install"],
     "engine/update": SUBSYSTEMS + ENGINE_BASE + ["engine/update"],
     "engine/actions": SUBSYSTEMS + ENGINE,
-    "ui": ["core", "model", "ui"],
+    "ui": FOUNDATION + ["model", "ui"],
     "updater": RECORDS + ["selfupdate", "updater"],
     "app": SUBSYSTEMS + ENGINE + ["ui", "app"],
 }
 
-INCLUDE = re.compile(r'^\s*#\s*include\s+"((?:engine/)?[^"/]+)/[^"]+"')
+INCLUDE = re.compile(r'^\s*#\s*include\s+"((?:engine/|core/(?=system/))?[^"/]+)/[^"]+"')
 # Folders whose sub-folders are layers of their own.
-SPLIT = {"engine"}
+SPLIT = {"engine", "core"}
 
 
 def layer_faults(src):

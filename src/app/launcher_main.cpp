@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "app/trust_values.h"
 #include "app/instance_mutex.h"
 #include "app/launch_options.h"
 #include "app/launcher_worker.h"
 #include "app/local_test.h"
+#include "app/trust_values.h"
 #include "build_info.h"
-#include "core/command_line.h"
 #include "core/launcher_error.h"
+#include "core/system/command_line.h"
 #include "core/unique_handle.h"
 #include "model/launcher_config.h"
 #include "selfupdate/health_file.h"

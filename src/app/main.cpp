@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "app/launcher_main.h"
-#include "core/dll_search.h"
+#include "core/system/dll_search.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // The client's root folder may hold planted DLLs: limit the search before anything

@@ -9,9 +9,9 @@
 #include <array>
 #include <cstring>
 
-#include "core/gdiplus_session.h"
 #include "core/launcher_error.h"
-#include "core/memory_stream.h"
+#include "core/system/gdiplus_session.h"
+#include "core/system/memory_stream.h"
 
 namespace vorn {
 namespace {

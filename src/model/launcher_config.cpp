@@ -6,7 +6,7 @@
 
 #include "core/client_key.h"
 #include "core/launcher_error.h"
-#include "core/module_path.h"
+#include "core/system/module_path.h"
 #include "core/text.h"
 
 namespace vorn {

@@ -2,8 +2,8 @@
 
 #include "core/file_system.h"
 #include "core/hex.h"
-#include "core/module_path.h"
 #include "core/sha256.h"
+#include "core/system/module_path.h"
 #include "selfupdate/handover_protocol.h"
 
 namespace vorn {

@@ -6,15 +6,15 @@
 #include <optional>
 
 #include "core/file_system.h"
-#include "core/module_path.h"
 #include "core/sha256.h"
+#include "core/system/module_path.h"
 #include "net/feed_trust.h"
 #include "net/fetch.h"
+#include "selfupdate/code_signature.h"
 #include "selfupdate/hand_over.h"
+#include "selfupdate/handover_protocol.h"
 #include "selfupdate/health_file.h"
 #include "selfupdate/release_file.h"
-#include "selfupdate/code_signature.h"
-#include "selfupdate/handover_protocol.h"
 
 namespace vorn {
 namespace {

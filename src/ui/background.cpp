@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "core/memory_stream.h"
+#include "core/system/memory_stream.h"
 #include "ui/window_layout.h"
 
 namespace vorn {

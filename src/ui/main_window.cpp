@@ -7,11 +7,11 @@
 #include <utility>
 
 #include "core/launcher_error.h"
+#include "core/system/gdiplus_session.h"
 #include "ui/background.h"
 #include "ui/button_rules.h"
 #include "ui/fonts.h"
 #include "ui/gdi_handles.h"
-#include "core/gdiplus_session.h"
 #include "ui/paint_window.h"
 #include "ui/window_layout.h"
 

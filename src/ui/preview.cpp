@@ -8,10 +8,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/system/gdiplus_session.h"
 #include "ui/background.h"
 #include "ui/fonts.h"
 #include "ui/gdi_handles.h"
-#include "core/gdiplus_session.h"
 #include "ui/paint_window.h"
 #include "ui/window_layout.h"
 

@@ -1,7 +1,7 @@
 // The Unicode GUI entry of VornellUpdater.exe.
 #include <windows.h>
 
-#include "core/dll_search.h"
+#include "core/system/dll_search.h"
 #include "updater/updater_main.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {

@@ -3,8 +3,8 @@
 #include <exception>
 #include <thread>
 
-#include "core/command_line.h"
-#include "core/module_path.h"
+#include "core/system/command_line.h"
+#include "core/system/module_path.h"
 #include "updater/updater_run.h"
 #include "updater/updater_window.h"
 

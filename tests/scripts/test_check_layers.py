@@ -32,6 +32,8 @@ class LayerCheck(unittest.TestCase):
             ("delta", "archive", False),
             ("guild", "archive", True),
             ("diagnostics", "app", False),
+            ("core", "core/system", False),
+            ("core/system", "core", True),
             ("engine/client", "guild", True),
             ("engine/client", "engine/actions", False),
             ("engine/update", "engine/install", True),

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/module_path.h"
 #include "core/sha256.h"
+#include "core/system/module_path.h"
 #include "core/text.h"
 #include "net/winhttp_transport.h"
 #include "selfupdate/handover_protocol.h"

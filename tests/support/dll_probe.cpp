@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "core/dll_search.h"
+#include "core/system/dll_search.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
-#include "core/module_path.h"
 #include "core/sha256.h"
+#include "core/system/module_path.h"
 #include "core/text.h"
 #include "model/local_test_config.h"
 #include "selfupdate/health_file.h"

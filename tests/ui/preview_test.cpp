@@ -10,9 +10,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "core/system/gdiplus_session.h"
 #include "support/temp_dir.h"
 #include "ui/background.h"
-#include "core/gdiplus_session.h"
 #include "ui/preview.h"
 #include "ui/window_layout.h"
 

@@ -1,4 +1,4 @@
-#include "core/module_path.h"
+#include "core/system/module_path.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "core/command_line.h"
+#include "core/system/command_line.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,4 +1,4 @@
-#include "core/gdiplus_session.h"
+#include "core/system/gdiplus_session.h"
 
 #include <objidl.h>
 

@@ -1,4 +1,4 @@
-#include "core/dll_search.h"
+#include "core/system/dll_search.h"
 
 #include <windows.h>
 

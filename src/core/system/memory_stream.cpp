@@ -1,4 +1,4 @@
-#include "core/memory_stream.h"
+#include "core/system/memory_stream.h"
 
 #include <objbase.h>
 
