@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <optional>
 
 #include "core/file_probes.h"
 #include "core/file_system.h"
@@ -10,6 +11,7 @@
 #include "core/unique_handle.h"
 #include "engine/client/client_place.h"
 #include "engine/client/repair_state.h"
+#include "engine/client/running_client.h"
 #include "engine/client/update_engine.h"
 #include "engine/manifest/installed_receipt.h"
 #include "model/manifest.h"
@@ -17,40 +19,33 @@
 namespace vorn {
 namespace {
 
-bool game_file_ready(const ClientPlace& client, std::filesystem::path& game) {
-    try {
-        game = resolve_client_path(client, default_executable, LinkCheck::refuse_links);
-        return is_plain_file(game);
-    } catch (const std::exception&) {
-        return false;  // an unsafe path is no game to start
-    }
-}
-
 // Each test runs only when the one before it passed.
-bool may_launch(const UpdateEngine& engine, std::filesystem::path& game) {
+std::optional<std::filesystem::path> launchable_game(const UpdateEngine& engine) {
     const ClientPlace& client = engine.client;
-    return engine.state.view.clean.load() && !file_exists(client.marker_path) &&
-           !file_exists(client.root / legacy_marker_name) && read_installed_receipt(client).valid &&
-           game_file_ready(client, game);
+    if (!engine.state.view.clean.load() || file_exists(client.marker_path) ||
+        file_exists(client.root / legacy_marker_name) || !read_installed_receipt(client).valid) {
+        return std::nullopt;
+    }
+    return game_executable_path(client);
 }
 
 }  // namespace
 
 void launch_game(UpdateEngine& engine) {
     const std::lock_guard hold(engine.state.lock);
-    std::filesystem::path game;
-    if (!may_launch(engine, game)) {
+    const std::optional<std::filesystem::path> game = launchable_game(engine);
+    if (!game) {
         throw LauncherError("play_blocked", L"Сначала завершите проверку или обновление клиента.");
     }
     if (engine.client.local_test) {
         throw LauncherError("test_no_game", L"Запуск игры отключён в локальном тесте.");
     }
-    std::wstring command = L"\"" + game.native() + L"\"";
+    std::wstring command = L"\"" + game->native() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(game.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        game.parent_path().c_str(), &startup, &started)) {
+    if (!CreateProcessW(game->c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        game->parent_path().c_str(), &startup, &started)) {
         throw LauncherError("game_launch", L"Не удалось запустить клиент игры.", GetLastError());
     }
     // The launcher neither waits for the game nor keeps it.

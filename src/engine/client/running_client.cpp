@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,13 +93,21 @@ void ensure_client_not_running(const ClientPlace& client) {
     ensure_game_not_running(resolve_client_path(client, default_executable, LinkCheck::skip));
 }
 
-bool game_executable_present(const ClientPlace& client) {
+std::optional<std::filesystem::path> game_executable_path(const ClientPlace& client) {
     try {
-        return is_plain_file(
-            resolve_client_path(client, default_executable, LinkCheck::refuse_links));
+        std::filesystem::path game =
+            resolve_client_path(client, default_executable, LinkCheck::refuse_links);
+        if (is_plain_file(game)) {
+            return game;
+        }
     } catch (const std::exception&) {
-        return false;  // an unsafe or unreadable path is no game to start
+        // an unsafe or unreadable path is no game to start
     }
+    return std::nullopt;
+}
+
+bool game_executable_present(const ClientPlace& client) {
+    return game_executable_path(client).has_value();
 }
 
 }  // namespace vorn

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 namespace vorn {
 
@@ -18,7 +19,9 @@ void ensure_game_not_running(const std::filesystem::path& game_path);
 // once.
 void ensure_client_not_running(const ClientPlace& client);
 
-// element/elementclient.exe is a plain file under the root; any error counts as absent.
+// element/elementclient.exe under the root when it is a plain file reached through no link;
+// none otherwise, any error counting as absent.
+std::optional<std::filesystem::path> game_executable_path(const ClientPlace& client);
 bool game_executable_present(const ClientPlace& client);
 
 }  // namespace vorn
