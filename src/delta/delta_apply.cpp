@@ -2,19 +2,17 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
-#include <memory>
 
 #include "core/file_system.h"
-#include "core/hex.h"
 #include "core/identifiers.h"
-#include "core/io_block.h"
 #include "core/text.h"
 #include "delta/delta_plan.h"
 #include "delta/observed_files.h"
 #include "delta/delta_journal.h"
 #include "delta/delta_recovery.h"
-#include "delta/payload_inflate.h"
+#include "delta/delta_staging.h"
 
 namespace vorn {
 namespace {
@@ -69,105 +67,36 @@ void require_space(const DeltaRoots& roots, const std::vector<DeltaPlanItem>& it
     }
 }
 
-void write_all(HANDLE file, const std::uint8_t* data, DWORD size) {
-    DWORD written = 0;
-    if (!WriteFile(file, data, size, &written, nullptr) || written != size) {
-        fail_delta_io("delta_write", GetLastError());
-    }
-}
-
-void seek(HANDLE file, std::uint64_t offset) {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-        fail_delta_io("delta_seek", GetLastError());
-    }
-}
-
-// Copies the whole base into the staged file, then changes the 4 header bytes the
-// package says change, leaving the staged file's position at the end of the base.
-void stage_base(const fs::path& live, const DeltaEntry& entry, HANDLE staged,
-                const DeltaProgress& progress) {
-    report(progress, "hash_start", entry.path, 0, 0);
-    const DeltaReadFile base = open_delta_file(live);
-    // Against a live file changed since inspection: the copy below is taken from this very
-    // handle, so what is staged is built on the base the package was made for.
-    if (hash_delta_file(base, progress, entry.path) != *entry.base) {
-        fail_delta("delta_source_changed");
-    }
-    seek(base.handle.get(), 0);
-    const auto block = std::make_unique<std::uint8_t[]>(io_block_size);
-    for (std::uint64_t done = 0; done < base.size;) {
-        DWORD read = 0;
-        const auto want =
-            static_cast<DWORD>(std::min<std::uint64_t>(io_block_size, base.size - done));
-        if (!ReadFile(base.handle.get(), block.get(), want, &read, nullptr) || read != want) {
-            fail_delta_io("delta_read", GetLastError());
-        }
-        write_all(staged, block.get(), read);
-        done += read;
-    }
-    if (!entry.patch_header) {
-        return;
-    }
-    const PatchHeader& header = *entry.patch_header;
-    std::uint8_t before[4] = {};
-    DWORD read = 0;
-    seek(base.handle.get(), header.offset);
-    if (!ReadFile(base.handle.get(), before, 4, &read, nullptr) || read != 4 ||
-        to_hex(ByteView(before, 4)) != header.before_hex) {
-        fail_delta("delta_header");
-    }
-    const Bytes after = from_hex(header.after_hex);
-    seek(staged, header.offset);
-    write_all(staged, after.data(), 4);
-    seek(staged, entry.base->bytes);
-}
-
 void stage_item(const DeltaRoots& roots, const fs::path& folder, const DeltaEntry& entry,
                 const fs::path& payload_path, const DeltaProgress& progress) {
-    const fs::path staged_path = resolve_delta_path(folder, "staged/" + entry.path);
-    std::error_code ignored;
-    fs::create_directories(staged_path.parent_path(), ignored);
-    UniqueFile staged(CreateFileW(long_path(staged_path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                  nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!staged) {
-        fail_delta_io("delta_stage", GetLastError());
-    }
-    if (entry.operation == "append") {
-        stage_base(resolve_delta_path(roots.root, entry.path), entry, staged.get(), progress);
-    }
-    report(progress, "hash_start", entry.path, 0, 0);
-    const DeltaReadFile payload = open_delta_file(payload_path);
-    // Against a cached payload changed on the disk since it was resolved: it is read from
-    // this very handle next.
-    if (hash_delta_file(payload, progress, entry.path) != entry.payload.compressed) {
-        fail_delta("delta_compressed_integrity");
-    }
-    inflate_payload(payload, staged.get(), entry.payload);
-    if (!FlushFileBuffers(staged.get())) {
-        fail_delta_io("delta_flush", GetLastError());
-    }
-    staged.reset();
-    // Against a staged file that differs from the target once written (a faulty inflate or
-    // disk): nothing unproven is ever published.
-    if (!observe_file(staged_path, progress, entry.path).is(entry.target)) {
-        fail_delta("delta_target_integrity");
-    }
+    stage_entry(resolve_delta_path(roots.root, entry.path),
+                resolve_delta_path(folder, "staged/" + entry.path), entry, payload_path, progress);
 }
 
-void require_live(const DeltaRoots& roots, const std::vector<DeltaPlanItem>& items, bool fresh,
-                  const char* stage, const DeltaProgress& progress) {
-    ObservedFiles live_files(
-        items.size(), [&](std::size_t i) { return resolve_delta_path(roots.root, items[i].path); });
+// The live states of the items `wanted` selects (the others stay absent), read on every core;
+// `stage` when one is not what the item says (`fresh` or old).
+std::vector<FileState> require_live(const DeltaRoots& roots,
+                                    const std::vector<DeltaPlanItem>& items, bool fresh,
+                                    const char* stage, const DeltaProgress& progress,
+                                    const std::function<bool(std::size_t)>& wanted = {}) {
+    std::vector<std::size_t> read;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const DeltaPlanItem& item = items[i];
-        const FileState live = live_files.take(i, progress, item.path);
-        if (fresh ? !live.is(item.fresh) : !live.is(item.old)) {
+        if (!wanted || wanted(i)) {
+            read.push_back(i);
+        }
+    }
+    ObservedFiles live_files(read.size(), [&](std::size_t k) {
+        return resolve_delta_path(roots.root, items[read[k]].path);
+    });
+    std::vector<FileState> states(items.size());
+    for (std::size_t k = 0; k < read.size(); ++k) {
+        const DeltaPlanItem& item = items[read[k]];
+        states[read[k]] = live_files.take(k, progress, item.path);
+        if (fresh ? !states[read[k]].is(item.fresh) : !states[read[k]].is(item.old)) {
             fail_delta(stage);
         }
     }
+    return states;
 }
 
 void publish_items(const DeltaRoots& roots, const fs::path& folder,
@@ -264,8 +193,12 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
     const fs::path folder = create_run_folder(roots, journal.id);
     begin_run(roots, folder, journal);  // from here on a crash is undone by recovery
     stage_all(roots, folder, manifest, journal.items, payloads, progress);
-    // Against another program changing a live file while the package was staged.
-    require_live(roots, journal.items, false, "delta_source_changed", progress);
+    // Against another program changing a live file while the package was staged. An append's
+    // base is not read here: the staging proved it in the pass that copied it, and the
+    // publish reads it again right before its move.
+    require_live(roots, journal.items, false, "delta_source_changed", progress, [&](std::size_t i) {
+        return !needs_work(journal.items[i]) || manifest.entries[i].operation != "append";
+    });
     journal.phase = DeltaPhase::staged;
     write_delta_journal(roots, journal);
     report(progress, "staged_all", {}, 0, 0);
@@ -274,17 +207,19 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
     publish_items(roots, folder, journal.items, progress);
     // Against a move that left other bytes in place: the run is committed only when every
     // live file is its target.
-    require_live(roots, journal.items, true, "delta_commit_verify", progress);
+    const std::vector<FileState> live =
+        require_live(roots, journal.items, true, "delta_commit_verify", progress);
     journal.phase = DeltaPhase::committed;
     write_delta_journal(roots, journal);
     report(progress, "committed", {}, 0, 0);
-    run_delta_recovery(roots, progress);  // cleans the committed run and drops the journal
+    finish_committed_run(roots, live, progress);  // cleans the run and drops the journal
 }
 
 }  // namespace
 
 DeltaPlanSummary plan_delta(const DeltaRootInputs& inputs, const DeltaManifest& manifest,
-                            const Overrides& overrides, const DeltaProgress& progress) {
+                            const Overrides& overrides, const DeltaProgress& progress,
+                            const KnownStates& known) {
     const DeltaRoots roots = resolve_delta_roots(inputs);
     const DeltaLock lock(roots);
     if (observe_file(roots.journal_path).exists) {
@@ -292,7 +227,7 @@ DeltaPlanSummary plan_delta(const DeltaRootInputs& inputs, const DeltaManifest& 
     }
     require_plan_unchanged(manifest);
     DeltaPlanSummary summary;
-    for (const DeltaPlanItem& item : plan_items(roots, manifest, overrides, progress)) {
+    for (const DeltaPlanItem& item : plan_items(roots, manifest, overrides, known, progress)) {
         if (needs_work(item)) {
             summary.up_to_date = false;
             ++summary.work_items;
@@ -304,12 +239,15 @@ DeltaPlanSummary plan_delta(const DeltaRootInputs& inputs, const DeltaManifest& 
 
 void apply_delta(const DeltaRootInputs& inputs, const DeltaManifest& manifest,
                  const PayloadProvider& payloads, const DeltaProgress& progress,
-                 const Overrides& overrides) {
+                 const Overrides& overrides, const KnownStates& known) {
     const DeltaRoots roots = resolve_delta_roots(inputs);
     const DeltaLock lock(roots);
+    // A recovery here moves live files back, and then what the caller saw is out of date.
+    const bool recovered = observe_file(roots.journal_path).exists;
     run_delta_recovery(roots, progress);
     require_plan_unchanged(manifest);
-    std::vector<DeltaPlanItem> items = plan_items(roots, manifest, overrides, progress);
+    std::vector<DeltaPlanItem> items =
+        plan_items(roots, manifest, overrides, recovered ? KnownStates{} : known, progress);
     if (std::none_of(items.begin(), items.end(), needs_work)) {
         return;
     }

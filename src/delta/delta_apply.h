@@ -20,16 +20,18 @@ struct DeltaPlanSummary {
 };
 
 // Inspects the client under the lock without writing anything ("delta_recovery_required"
-// while a journal waits). Throws LauncherError.
+// while a journal waits); files `known` holds are not read. Throws LauncherError.
 DeltaPlanSummary plan_delta(const DeltaRootInputs& inputs, const DeltaManifest& manifest,
-                            const Overrides& overrides, const DeltaProgress& progress);
+                            const Overrides& overrides, const DeltaProgress& progress,
+                            const KnownStates& known = {});
 
 // Recovers any earlier run, inspects, stages every new file in a private work folder,
 // publishes them behind the journal, proves the result and cleans up. Overrides name files
-// already brought to their final state (the archive rebase). Throws LauncherError; from the
+// already brought to their final state (the archive rebase); the inspection takes files
+// `known` holds as it has them, unless a recovery ran first. Throws LauncherError; from the
 // first journal write on, a failure leaves the journal for recovery.
 void apply_delta(const DeltaRootInputs& inputs, const DeltaManifest& manifest,
                  const PayloadProvider& payloads, const DeltaProgress& progress,
-                 const Overrides& overrides);
+                 const Overrides& overrides, const KnownStates& known = {});
 
 }  // namespace vorn

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,11 @@ struct FileState {
         return expected ? is(*expected) : !exists;
     }
 };
+
+// States of live files a caller observed earlier in the same action, by entry path: a plan
+// takes them in place of reading those files again. Every step after the plan proves what
+// it relies on, so a file changed since only stops the run.
+using KnownStates = std::map<std::string, FileState, ManifestPathLess>;
 
 [[noreturn]] void fail_delta(const char* stage);                  // the package message
 [[noreturn]] void fail_delta_io(const char* stage, DWORD error);  // the I/O message

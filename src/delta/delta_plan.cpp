@@ -77,19 +77,28 @@ void require_plan_unchanged(const DeltaManifest& manifest) {
 }
 
 std::vector<DeltaPlanItem> plan_items(const DeltaRoots& roots, const DeltaManifest& manifest,
-                                      const Overrides& overrides, const DeltaProgress& progress) {
+                                      const Overrides& overrides, const KnownStates& known,
+                                      const DeltaProgress& progress) {
     check_overrides(roots, manifest, overrides);
     const std::size_t count = manifest.entries.size();
     report(progress, "inspect_start", {}, 0, count);
+    std::vector<std::size_t> unread;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!known.contains(manifest.entries[i].path)) {
+            unread.push_back(i);
+        }
+    }
+    ObservedFiles live_files(unread.size(), [&](std::size_t k) {
+        return resolve_delta_path(roots.root, manifest.entries[unread[k]].path);
+    });
     std::vector<DeltaPlanItem> items;
     std::vector<FileState> states;
-    ObservedFiles live_files(count, [&](std::size_t i) {
-        return resolve_delta_path(roots.root, manifest.entries[i].path);
-    });
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0, next = 0; i < count; ++i) {
         const DeltaEntry& entry = manifest.entries[i];
         report(progress, "inspect_file", entry.path, i + 1, count);
-        states.push_back(live_files.take(i, progress, entry.path));
+        const auto found = known.find(entry.path);
+        states.push_back(found != known.end() ? found->second
+                                              : live_files.take(next++, progress, entry.path));
         items.push_back(plan_item(roots, entry, states.back(), overrides));
     }
     for (std::size_t i = 0; i < count; ++i) {

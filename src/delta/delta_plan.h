@@ -14,9 +14,11 @@ namespace vorn {
 // ("delta_plan_changed").
 void require_plan_unchanged(const DeltaManifest& manifest);
 
-// One plan item per entry, from the live files, the overrides and the pinned updater.
-// An append whose live file is not its base fails with "delta_wrong_base".
+// One plan item per entry, from the live files (read, or as `known` has them), the
+// overrides and the pinned updater. An append whose live file is not its base fails with
+// "delta_wrong_base".
 std::vector<DeltaPlanItem> plan_items(const DeltaRoots& roots, const DeltaManifest& manifest,
-                                      const Overrides& overrides, const DeltaProgress& progress);
+                                      const Overrides& overrides, const KnownStates& known,
+                                      const DeltaProgress& progress);
 
 }  // namespace vorn

@@ -57,18 +57,15 @@ void clean_and_forget(const DeltaRoots& roots, const StoredJournal& stored,
     delete_delta_file(roots.journal_path);
 }
 
-// A committed run (or a finished rollback): every live file is where the run left it.
-void finish(const DeltaRoots& roots, StoredJournal& stored, bool committed,
-            const DeltaProgress& progress) {
+// A committed run (or a finished rollback) whose live files were observed: every one is
+// where the run left it.
+void finish_observed(const DeltaRoots& roots, StoredJournal& stored, bool committed,
+                     const std::vector<FileState>& live, const DeltaProgress& progress) {
     const auto& items = stored.journal.items;
-    ObservedFiles live_files(items.size(),
-                             [&](std::size_t i) { return live_path(roots, items[i]); });
-    std::vector<FileState> live;
     for (std::size_t i = 0; i < items.size(); ++i) {
         const DeltaPlanItem& item = items[i];
-        live.push_back(live_files.take(i, progress, item.path));
-        const bool expected = committed ? live.back().is(item.fresh) : live.back().is(item.old);
-        if (!expected && !is_pinned_updater(roots, item, live.back())) {
+        const bool expected = committed ? live[i].is(item.fresh) : live[i].is(item.old);
+        if (!expected && !is_pinned_updater(roots, item, live[i])) {
             fail_delta("delta_cleanup_conflict");
         }
     }
@@ -76,6 +73,18 @@ void finish(const DeltaRoots& roots, StoredJournal& stored, bool committed,
                 committed ? DeltaPhase::cleaning_committed : DeltaPhase::cleaning_rollback);
     report(progress, "before_cleanup", {}, 0, 0);
     clean_and_forget(roots, stored, live, progress);
+}
+
+void finish(const DeltaRoots& roots, StoredJournal& stored, bool committed,
+            const DeltaProgress& progress) {
+    const auto& items = stored.journal.items;
+    ObservedFiles live_files(items.size(),
+                             [&](std::size_t i) { return live_path(roots, items[i]); });
+    std::vector<FileState> live;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        live.push_back(live_files.take(i, progress, items[i].path));
+    }
+    finish_observed(roots, stored, committed, live, progress);
 }
 
 struct Seen {
@@ -188,6 +197,17 @@ void run_delta_recovery(const DeltaRoots& roots, const DeltaProgress& progress) 
         default:
             roll_back(roots, *stored, progress);
     }
+}
+
+void finish_committed_run(const DeltaRoots& roots, const std::vector<FileState>& live,
+                          const DeltaProgress& progress) {
+    std::optional<StoredJournal> stored = read_delta_journal(roots);
+    if (!stored || stored->journal.phase != DeltaPhase::committed ||
+        stored->journal.items.size() != live.size()) {
+        fail_delta("delta_journal");
+    }
+    check_owner(*stored);
+    finish_observed(roots, *stored, true, live, progress);
 }
 
 void recover_delta(const DeltaRootInputs& inputs, const DeltaProgress& progress) {

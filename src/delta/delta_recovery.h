@@ -2,6 +2,8 @@
 // the disk say.
 #pragma once
 
+#include <vector>
+
 #include "delta/delta_files.h"
 #include "delta/delta_roots.h"
 
@@ -11,6 +13,11 @@ namespace vorn {
 // then the run's work folder goes and the journal last. Nothing happens without a journal.
 // Every state it cannot account for stops it with the journal kept. Throws LauncherError.
 void run_delta_recovery(const DeltaRoots& roots, const DeltaProgress& progress);
+
+// Finishes the run this process has just committed under the lock it holds, taking the live
+// states its commit check observed: they are read again while the work folder is cleaned.
+void finish_committed_run(const DeltaRoots& roots, const std::vector<FileState>& live,
+                          const DeltaProgress& progress);
 
 // Resolves the roots, takes the lock and runs the recovery.
 void recover_delta(const DeltaRootInputs& inputs, const DeltaProgress& progress);

@@ -30,7 +30,7 @@ struct Progress {
 
 // Inflates one block of input, writing and hashing what it produces.
 void inflate_block(z_stream& stream, std::uint8_t* out, HANDLE output, Sha256& hash,
-                   const delta::Payload& expected, Progress& progress) {
+                   Sha256* written, const delta::Payload& expected, Progress& progress) {
     while (stream.avail_in > 0) {
         if (progress.ended) {
             fail_delta("delta_zlib_trailing");
@@ -52,6 +52,9 @@ void inflate_block(z_stream& stream, std::uint8_t* out, HANDLE output, Sha256& h
             fail_delta("delta_zlib_bound");
         }
         hash.update(out, made);
+        if (written != nullptr) {
+            written->update(out, made);
+        }
         write_all(output, out, made);
         progress.ended = result == Z_STREAM_END;
     }
@@ -59,7 +62,8 @@ void inflate_block(z_stream& stream, std::uint8_t* out, HANDLE output, Sha256& h
 
 }  // namespace
 
-void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::Payload& expected) {
+void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::Payload& expected,
+                     Sha256* written) {
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(payload.handle.get(), start, nullptr, FILE_BEGIN)) {
         fail_delta_io("delta_seek", GetLastError());
@@ -84,7 +88,7 @@ void inflate_payload(const DeltaReadFile& payload, HANDLE output, const delta::P
         progress.read += read;
         decoder.get().next_in = in.get();
         decoder.get().avail_in = read;
-        inflate_block(decoder.get(), out.get(), output, hash, expected, progress);
+        inflate_block(decoder.get(), out.get(), output, hash, written, expected, progress);
     }
     if (progress.read != expected.compressed.bytes || !progress.ended ||
         progress.produced != expected.raw.bytes || hash.finish() != expected.raw.sha256) {

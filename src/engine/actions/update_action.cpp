@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <optional>
-#include <set>
 
 #include "core/file_probes.h"
 #include "core/launcher_error.h"
@@ -40,25 +39,27 @@ void recover_interrupted_updates(const ClientPlace& client, EngineView& view) {
 }
 
 // The package's part: archives the player changed rebased, then the package applied.
-// Returns what verification accepts besides the manifest, and leaves in `downloads` the
-// mismatches the package does not cover.
-Overrides apply_package(UpdateEngine& engine, VerificationPlan& plan,
-                        std::vector<ManifestFile>& downloads) {
+// Leaves in `downloads` the mismatches the package does not cover.
+void apply_package(UpdateEngine& engine, VerificationPlan& plan,
+                   std::vector<ManifestFile>& downloads) {
     const ClientPlace& client = engine.client;
     EngineView& view = engine.state.view;
-    const std::set<std::string> differing =
+    ArchiveCompatibility archives =
         check_archive_compatibility(client, view, *plan.delta, plan.manifest);
-    if (!differing.empty()) {
-        rebase_archives(client, engine.services, view, plan.manifest, *plan.delta, differing);
-        plan.mismatches =
-            verify_client(client, view, plan.manifest,
-                          updater_overrides(client, view, plan.manifest, *plan.delta));
+    if (!archives.differing.empty()) {
+        rebase_archives(client, engine.services, view, plan.manifest, *plan.delta,
+                        archives.differing);
+        // The receipt now vouches for the rebuilt archives, which replaced what was seen.
+        plan.overrides = updater_overrides(client, view, plan.manifest, *plan.delta);
+        plan.mismatches = verify_client(client, view, plan.manifest, plan.overrides);
+        archives.seen.clear();
     }
-    apply_delta_package(client, engine.services, view, plan.manifest, *plan.delta);
+    // The package keeps every override as it is, so they stay what the proof accepts.
+    apply_delta_package(client, engine.services, view, plan.manifest, *plan.delta, plan.overrides,
+                        archives.seen);
     // A file of the package is never downloaded whole, damaged or not: the package
     // repaired it, or the proof reports it.
     downloads = files_outside_package(plan.mismatches, *plan.delta);
-    return updater_overrides(client, view, plan.manifest, *plan.delta);
 }
 
 // The icon refresh that ends an update; its failure is reported, never the update's.
@@ -100,12 +101,14 @@ UiSnapshot run_update_action(UpdateEngine& engine) {
     VerificationPlan plan = prepare_verification(engine);
     const bool nothing_to_repair = plan.mismatches.empty();
     std::vector<ManifestFile> downloads = plan.mismatches;
-    const Overrides overrides = plan.delta ? apply_package(engine, plan, downloads) : Overrides{};
+    if (plan.delta) {
+        apply_package(engine, plan, downloads);
+    }
     install_files(client, engine.services, view, downloads);
     // The proof: every listed file read once more, against anything the steps above could
     // not see (a file another program changed meanwhile, a package and a download that
     // disagree) before the receipt vouches for the whole client.
-    if (!verify_client(client, view, plan.manifest, overrides).empty()) {
+    if (!verify_client(client, view, plan.manifest, plan.overrides).empty()) {
         throw LauncherError("post_install_check", L"Не все файлы прошли проверку после установки.");
     }
     // The receipt's write also removes the marker and sets clean once nothing is left to

@@ -21,9 +21,9 @@ VerificationPlan fetch_verification_plan(UpdateEngine& engine) {
 
 void verify_against_plan(const ClientPlace& client, EngineView& view, VerificationPlan& plan) {
     mark_repair_required(client, view);
-    const Overrides overrides =
+    plan.overrides =
         plan.delta ? updater_overrides(client, view, plan.manifest, *plan.delta) : Overrides{};
-    plan.mismatches = verify_client(client, view, plan.manifest, overrides);
+    plan.mismatches = verify_client(client, view, plan.manifest, plan.overrides);
 }
 
 VerificationPlan prepare_verification(UpdateEngine& engine) {

@@ -17,6 +17,9 @@ struct UpdateEngine;
 struct VerificationPlan {
     Manifest manifest;
     std::optional<DeltaManifest> delta;
+    // What verification accepts besides the manifest (a package's rebuilt archives, the
+    // accepted updater, a patched guild archive); none without a package.
+    Overrides overrides;
     std::vector<ManifestFile> mismatches;
 };
 

@@ -32,9 +32,10 @@ fs::path client_file(const ClientPlace& client, const std::string& path) {
     return resolve_client_path(client, path, LinkCheck::skip);
 }
 
-// Whether the live archive can take the package as it is (or was rebuilt for it already).
+// Whether the live archive can take the package as it is (or was rebuilt for it already);
+// what was read goes to `seen`.
 bool is_compatible(const ClientPlace& client, EngineView& view, const DeltaEntry& entry,
-                   const Overrides& receipt) {
+                   const Overrides& receipt, KnownStates& seen) {
     const fs::path path = client_file(client, entry.path);
     if (!file_exists(path)) {
         return false;
@@ -45,6 +46,7 @@ bool is_compatible(const ClientPlace& client, EngineView& view, const DeltaEntry
     const FileDigest live{
         hash_file_with_view(view, path, to_utf16(entry.path), compatibility_title),
         client_file_size(path)};
+    seen[entry.path] = FileState{true, live};
     const auto rebuilt = receipt.find(entry.path);
     return live == *entry.base || live == entry.target ||
            (rebuilt != receipt.end() && live == rebuilt->second);
@@ -153,23 +155,23 @@ void confirm_receipt(const ClientPlace& client, EngineView& view, const Manifest
 
 }  // namespace
 
-std::set<std::string> check_archive_compatibility(const ClientPlace& client, EngineView& view,
-                                                  const DeltaManifest& delta,
-                                                  const Manifest& manifest) {
+ArchiveCompatibility check_archive_compatibility(const ClientPlace& client, EngineView& view,
+                                                 const DeltaManifest& delta,
+                                                 const Manifest& manifest) {
     publish_view(view, {.phase = Phase::checking,
                         .title = compatibility_title,
                         .detail = L"Проверяем совместимость архивов"});
     const Overrides receipt = load_rebase_receipt(rebase_receipt_inputs(client, view), manifest.key,
                                                   delta.manifest_sha256);
-    std::set<std::string> keys;
-    std::set<std::wstring> seen;
+    ArchiveCompatibility found;
+    std::set<std::wstring> checked;
     for (const DeltaEntry& entry : delta.entries) {
-        if (entry.base && seen.insert(manifest_path_identity(entry.path)).second &&
-            !is_compatible(client, view, entry, receipt)) {
-            keys.insert(require_rebase_key(entry.path));
+        if (entry.base && checked.insert(manifest_path_identity(entry.path)).second &&
+            !is_compatible(client, view, entry, receipt, found.seen)) {
+            found.differing.insert(require_rebase_key(entry.path));
         }
     }
-    return keys;
+    return found;
 }
 
 void rebase_archives(const ClientPlace& client, const EngineServices& services, EngineView& view,

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "delta/delta_files.h"
 #include "delta/delta_manifest.h"
 #include "model/manifest.h"
 
@@ -14,12 +15,20 @@ struct ClientPlace;
 struct EngineServices;
 struct EngineView;
 
-// The archive keys whose installed files match neither the base nor the target of their
-// append entry (nor a rebuild the receipt already vouches for). Throws LauncherError
-// ("file_safety"; "delta_wrong_base" for an archive no rebase may rebuild).
-std::set<std::string> check_archive_compatibility(const ClientPlace& client, EngineView& view,
-                                                  const DeltaManifest& delta,
-                                                  const Manifest& manifest);
+// What the check of the installed archives found.
+struct ArchiveCompatibility {
+    // The archive keys whose installed files match neither the base nor the target of their
+    // append entry (nor a rebuild the receipt already vouches for).
+    std::set<std::string> differing;
+    // Every archive the check read, as it was: the package's plan need not read it again.
+    KnownStates seen;
+};
+
+// Reads every append entry's installed archive. Throws LauncherError ("file_safety";
+// "delta_wrong_base" for an archive no rebase may rebuild).
+ArchiveCompatibility check_archive_compatibility(const ClientPlace& client, EngineView& view,
+                                                 const DeltaManifest& delta,
+                                                 const Manifest& manifest);
 
 // Rebuilds each archive of `keys` from the player's copy and the package's tail, installs
 // the results through the install transaction and records them. Throws LauncherError.

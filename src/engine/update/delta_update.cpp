@@ -13,7 +13,6 @@
 #include "engine/client/engine_view.h"
 #include "engine/client/subsystem_inputs.h"
 #include "engine/update/delta_progress_view.h"
-#include "engine/update/verification.h"
 
 namespace vorn {
 namespace {
@@ -36,19 +35,17 @@ void recover_interrupted_delta(const ClientPlace& client, EngineView& view) {
 }
 
 void apply_delta_package(const ClientPlace& client, const EngineServices& services,
-                         EngineView& view, const Manifest& manifest, const DeltaManifest& delta) {
-    // What verification accepts, the package keeps: a rebuilt archive, the pinned updater,
-    // and a surfaces.pck that carries the player's installed icons.
-    const Overrides overrides = updater_overrides(client, view, manifest, delta);
+                         EngineView& view, const Manifest& manifest, const DeltaManifest& delta,
+                         const Overrides& overrides, const KnownStates& known) {
     const DeltaRootInputs inputs = delta_root_inputs(client);
-    if (plan_delta(inputs, delta, overrides, delta_progress(client, view)).up_to_date) {
+    if (plan_delta(inputs, delta, overrides, delta_progress(client, view), known).up_to_date) {
         return;
     }
     const DeltaSource source = delta_source(client, services, view);
     const PayloadProvider payloads = [&](const delta::Payload& payload) {
         return cached_payload(source, manifest, payload);
     };
-    apply_delta(inputs, delta, payloads, delta_progress(client, view), overrides);
+    apply_delta(inputs, delta, payloads, delta_progress(client, view), overrides, known);
 }
 
 void keep_only_package_caches(const ClientPlace& client, const DeltaManifest* package) noexcept {
