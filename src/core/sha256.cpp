@@ -90,7 +90,8 @@ std::string sha256_string(std::string_view text) {
 }
 
 std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
-                             const std::function<void(std::uint64_t done)>& progress) {
+                             const std::function<void(std::uint64_t done)>& progress,
+                             HANDLE copy_to) {
     const ReadBlock buffer;  // hashing threads share kept blocks instead of mapping their own
     std::uint64_t done = 0;
     std::uint64_t last_report = GetTickCount64();
@@ -103,6 +104,11 @@ std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
             return done;
         }
         hash.update(buffer.get(), read);
+        DWORD written = 0;
+        if (copy_to != nullptr &&
+            (!WriteFile(copy_to, buffer.get(), read, &written, nullptr) || written != read)) {
+            throw_win32_error("write_file", GetLastError());
+        }
         done += read;
         if (progress) {
             const std::uint64_t now = GetTickCount64();
@@ -114,10 +120,12 @@ std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
     }
 }
 
-std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress) {
-    std::uint64_t total = 0;
-    const UniqueFile file = open_plain_file(path, FILE_FLAG_SEQUENTIAL_SCAN,
-                                            L"Файл клиента является ссылкой или папкой.", total);
+namespace {
+
+// Hashes `file` (of `total` bytes) from its start, copying it to `copy_to` when given, with
+// the progress sha256_file promises.
+std::string hash_with_progress(HANDLE file, std::uint64_t total, const HashProgress& progress,
+                               HANDLE copy_to) {
     if (progress) {
         progress(0, total);
     }
@@ -131,12 +139,44 @@ std::string sha256_file(const std::filesystem::path& path, const HashProgress& p
             }
         };
     }
-    const std::uint64_t done = hash_open_file(file.get(), hash, reading);
+    const std::uint64_t done = hash_open_file(file, hash, reading, copy_to);
     std::string digest = hash.finish();
     if (progress) {
         progress(done, total);
     }
     return digest;
+}
+
+}  // namespace
+
+std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress) {
+    std::uint64_t total = 0;
+    const UniqueFile file = open_plain_file(path, FILE_FLAG_SEQUENTIAL_SCAN,
+                                            L"Файл клиента является ссылкой или папкой.", total);
+    return hash_with_progress(file.get(), total, progress, nullptr);
+}
+
+std::string copy_file_hashed(const std::filesystem::path& source,
+                             const std::filesystem::path& target, const HashProgress& progress) {
+    std::uint64_t total = 0;
+    const UniqueFile from = open_plain_file(source, FILE_FLAG_SEQUENTIAL_SCAN,
+                                            L"Файл клиента является ссылкой или папкой.", total);
+    UniqueFile to(CreateFileW(long_path(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!to) {
+        throw_win32_error("write_file", GetLastError());
+    }
+    try {
+        std::string digest = hash_with_progress(from.get(), total, progress, to.get());
+        if (!FlushFileBuffers(to.get())) {
+            throw_win32_error("write_file", GetLastError());
+        }
+        return digest;
+    } catch (...) {
+        to.reset();
+        DeleteFileW(long_path(target).c_str());  // ours, created above, never complete
+        throw;
+    }
 }
 
 }  // namespace vorn

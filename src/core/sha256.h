@@ -1,4 +1,5 @@
-// SHA-256 through BCrypt: over memory, over a string, and over a file with progress.
+// SHA-256 through BCrypt: over memory, over a string, over a file with progress, and over a
+// file as it is copied.
 #pragma once
 
 #include <windows.h>
@@ -55,10 +56,20 @@ using HashProgress = std::function<void(std::uint64_t, std::uint64_t)>;
 std::string sha256_file(const std::filesystem::path& path, const HashProgress& progress = {});
 
 // Reads an open file from where it stands to its end in io_block_size reads, each hashed
-// into `hash`. After a read, calls `progress` (may be empty) with the bytes done once 200 ms
-// have passed since the start or its last call. Returns the bytes read. A failed read is
-// "read_file" with its Win32 code.
+// into `hash` and, when `copy_to` is given, written to it. After a read, calls `progress`
+// (may be empty) with the bytes done once 200 ms have passed since the start or its last
+// call. Returns the bytes read. A failed read is "read_file", a failed write "write_file",
+// with its Win32 code.
 std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
-                             const std::function<void(std::uint64_t done)>& progress);
+                             const std::function<void(std::uint64_t done)>& progress,
+                             HANDLE copy_to = nullptr);
+
+// Copies a plain file to `target`, created new and flushed, hashing the bytes as they are
+// copied; the source is open without write sharing meanwhile, so the digest is of both
+// files. Returns the digest. On failure a target it created is deleted ("unsafe_path",
+// "read_file", "write_file").
+std::string copy_file_hashed(const std::filesystem::path& source,
+                             const std::filesystem::path& target,
+                             const HashProgress& progress = {});
 
 }  // namespace vorn

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <memory>
+#include <optional>
 
 #include "core/file_system.h"
+#include "core/hash_behind.h"
 #include "core/hex.h"
 #include "core/io_block.h"
 #include "core/launcher_error.h"
@@ -55,6 +58,9 @@ struct HeaderChange {
     Bytes after;
     bool as_expected = true;
 
+    bool touches(std::uint64_t start, std::uint64_t size) const {
+        return offset < start + size && start < offset + header_size;
+    }
     // Checks and changes the bytes of the change that fall in the block starting at `start`.
     void apply(std::uint8_t* block, std::uint64_t start, std::uint64_t size) {
         for (std::uint64_t k = 0; k < header_size; ++k) {
@@ -83,7 +89,7 @@ std::optional<HeaderChange> header_change(const DeltaEntry& entry) {
 // Copies the base into the staged file in one pass that also hashes it, so what is staged is
 // built from the very bytes that prove the base. The proof comes at the end: until then
 // nothing reads the staged copy, and on a mismatch the caller deletes it before anything
-// else happens.
+// else happens. The base's hash runs on a second core beside the staged file's.
 void copy_base(const fs::path& live, const DeltaEntry& entry, HANDLE staged, Sha256& written,
                const DeltaProgress& progress) {
     std::optional<HeaderChange> header = header_change(entry);
@@ -91,22 +97,29 @@ void copy_base(const fs::path& live, const DeltaEntry& entry, HANDLE staged, Sha
     if (base.size != entry.base->bytes) {
         fail_delta("delta_source_changed");  // another size: never the base
     }
-    Sha256 proof;
+    // Two blocks in turn: one is read while the other may still be hashed. Declared before
+    // the hash, so a failure stops the hash before the blocks go.
+    const auto blocks = std::make_unique<std::uint8_t[]>(3 * io_block_size);
+    HashBehind proof;
     HashReports reports(progress, entry.path, base.size);
-    const auto block = std::make_unique<std::uint8_t[]>(io_block_size);
-    for (std::uint64_t done = 0; done < base.size;) {
+    std::uint8_t* const patched = blocks.get() + 2 * io_block_size;
+    for (std::uint64_t done = 0, turn = 0; done < base.size; ++turn) {
+        std::uint8_t* const block = blocks.get() + (turn % 2) * io_block_size;
         DWORD read = 0;
         const auto want =
             static_cast<DWORD>(std::min<std::uint64_t>(io_block_size, base.size - done));
-        if (!ReadFile(base.handle.get(), block.get(), want, &read, nullptr) || read != want) {
+        if (!ReadFile(base.handle.get(), block, want, &read, nullptr) || read != want) {
             fail_delta_io("delta_read", GetLastError());
         }
-        proof.update(block.get(), read);
-        if (header) {
-            header->apply(block.get(), done, read);
+        proof.hand(block, read);
+        const std::uint8_t* out = block;
+        if (header && header->touches(done, read)) {
+            std::memcpy(patched, block, read);
+            header->apply(patched, done, read);
+            out = patched;
         }
-        written.update(block.get(), read);
-        write_all(staged, block.get(), read);
+        written.update(out, read);
+        write_all(staged, out, read);
         done += read;
         reports.done(done);
     }

@@ -353,6 +353,52 @@ TEST(DeltaApply, AFileChangedWhilePublishingStopsThePublish) {
     EXPECT_EQ(scene.journal_phase(), "PUBLISHING");
 }
 
+// The archive as the caller saw it serves the plans: it is read by the staging copy, then
+// only where something else could have changed it. A base changed since stops the copy,
+// whose partial file goes at once.
+TEST(DeltaApply, AnArchiveTheCallerSawIsReadOnlyWhereItCouldHaveChanged) {
+    const std::vector<PackageFile> files = package();
+    const std::string& base = *files[0].before;
+    const KnownStates known{
+        {"element/models.pck", FileState{true, {sha256_string(base), base.size()}}}};
+    const auto archive_reads = [](const std::vector<std::string>& seen) {
+        return std::count(seen.begin(), seen.end(), "hash_start element/models.pck");
+    };
+    std::vector<std::string> seen;
+    const DeltaProgress recording = [&](std::string_view event, const std::string& path,
+                                        std::uint64_t, std::uint64_t) {
+        seen.push_back(std::string(event) + " " + path);
+    };
+    {
+        DeltaScene scene(files);
+        EXPECT_FALSE(plan_delta(scene.inputs(), scene.manifest(), {}, recording, known).up_to_date);
+        EXPECT_EQ(archive_reads(seen), 0);
+        apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), recording, {}, known);
+        EXPECT_TRUE(scene.all_at(false));
+        // The copy, its payload, live and staged before the move, the commit, the cleanup.
+        EXPECT_EQ(archive_reads(seen), 6);
+    }
+    {
+        DeltaScene scene(files);
+        std::string other = base;
+        other[1000] ^= 1;
+        test::write_raw_file(scene.root() / L"element/models.pck", other);
+        VORN_EXPECT_ERROR(
+            apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), {}, {}, known),
+            "delta_source_changed");
+        EXPECT_EQ(scene.journal_phase(), "STAGING");
+        for (const auto& file :
+             fs::recursive_directory_iterator(scene.root() / L".vorn-delta-work")) {
+            EXPECT_NE(file.path().filename(), L"models.pck");
+        }
+        VORN_EXPECT_ERROR(recover_delta(scene.inputs(), {}), "delta_rollback_conflict");
+        test::write_raw_file(scene.root() / L"element/models.pck", base);
+        recover_delta(scene.inputs(), {});
+        EXPECT_TRUE(scene.all_at(true));
+        EXPECT_TRUE(scene.nothing_left());
+    }
+}
+
 TEST(DeltaApply, EntriesSharingAPayloadResolveItOnce) {
     const std::string same = blob('s', 20000);
     DeltaScene scene({{"element/a.dat", std::nullopt, same}, {"element/b.dat", "old b", same}});

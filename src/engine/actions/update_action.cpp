@@ -47,12 +47,14 @@ void apply_package(UpdateEngine& engine, VerificationPlan& plan,
     ArchiveCompatibility archives =
         check_archive_compatibility(client, view, *plan.delta, plan.manifest);
     if (!archives.differing.empty()) {
-        rebase_archives(client, engine.services, view, plan.manifest, *plan.delta,
-                        archives.differing);
-        // The receipt now vouches for the rebuilt archives, which replaced what was seen.
+        // The rebuilt archives replace what was seen of them. The mismatches stay as they
+        // are: the rebase changes only the package's files, which are never downloaded whole.
+        for (const auto& [path, state] :
+             rebase_archives(client, engine.services, view, plan.manifest, *plan.delta, archives)) {
+            archives.seen.insert_or_assign(path, state);
+        }
+        // The receipt now vouches for the rebuilt archives.
         plan.overrides = updater_overrides(client, view, plan.manifest, *plan.delta);
-        plan.mismatches = verify_client(client, view, plan.manifest, plan.overrides);
-        archives.seen.clear();
     }
     // The package keeps every override as it is, so they stay what the proof accepts.
     apply_delta_package(client, engine.services, view, plan.manifest, *plan.delta, plan.overrides,

@@ -47,6 +47,14 @@ std::string checksum_of(EngineView& view, const std::filesystem::path& path,
     return hash_file_with_view(view, path, to_utf16(manifest_path), checksum_title);
 }
 
+std::string copy_with_checksum(EngineView& view, const std::filesystem::path& path,
+                               const std::filesystem::path& target,
+                               const std::string& manifest_path) {
+    return hash_with_view(
+        view, to_utf16(manifest_path), checksum_title,
+        [&](const HashProgress& progress) { return copy_client_file(path, target, progress); });
+}
+
 std::string checksum_taken(EngineView& view, OrderedHashing& hashing, std::size_t index,
                            const std::string& manifest_path) {
     return hash_with_view(

@@ -22,6 +22,12 @@ std::string hash_file_with_view(EngineView& view, const std::filesystem::path& p
 std::string checksum_of(EngineView& view, const std::filesystem::path& path,
                         const std::string& manifest_path);
 
+// checksum_of's views while `path` is copied to `target` by copy_client_file: the digest of
+// both.
+std::string copy_with_checksum(EngineView& view, const std::filesystem::path& path,
+                               const std::filesystem::path& target,
+                               const std::string& manifest_path);
+
 // checksum_of for file `index` of `hashing`: the same views, while a worker reads the file.
 std::string checksum_taken(EngineView& view, OrderedHashing& hashing, std::size_t index,
                            const std::string& manifest_path);

@@ -19,6 +19,7 @@
 #include "core/text.h"
 #include "core/unique_handle.h"
 #include "engine/client/background_check.h"
+#include "engine/client/client_file_hash.h"
 #include "engine/client/client_place.h"
 #include "engine/client/engine_services.h"
 #include "engine/client/engine_view.h"
@@ -265,21 +266,7 @@ void move_into_place(const fs::path& source, const fs::path& live) {
 
 void copy_to_backup(const fs::path& source, const fs::path& target) {
     ensure_service_directory(target.parent_path());
-    // CopyFileW copies the read-only attribute too; a backup must be flushable now and
-    // deletable later, so it never keeps it.
-    if (!CopyFileW(long_path(source).c_str(), long_path(target).c_str(), TRUE) ||
-        !clear_read_only(target)) {
-        throw LauncherError("backup_write", L"Не удалось сохранить резервную копию файла.",
-                            GetLastError());
-    }
-    // The copy may still sit in the cache; what is trusted next (the journal, or the move
-    // over the live file) must not outrun it to the disk.
-    UniqueFile copy(CreateFileW(long_path(target).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!copy || !FlushFileBuffers(copy.get())) {
-        throw LauncherError("backup_write", L"Не удалось сохранить резервную копию файла.",
-                            GetLastError());
-    }
+    copy_client_file(source, target, {});
 }
 
 void require_recoverable_paths(const ClientPlace& client, const fs::path& folder,
@@ -359,20 +346,26 @@ JournalEntry back_up_entry(const ClientPlace& client, EngineView& view, const fs
         throw LauncherError("stage_verify", L"Подготовленный файл не прошёл проверку.");
     }
     const bool existed = file_exists(live);
+    const std::string backup_name = backup_entry_name(i);
+    const fs::path backup = resolve_relative_path(folder, backup_name, LinkCheck::refuse_links);
+    std::string old;
+    if (existed) {
+        // One pass copies the live file and hashes it, the live file open without write
+        // sharing meanwhile: the digest is the live file's state at its turn and the backup's
+        // content. Nothing names the backup before the checks below.
+        ensure_service_directory(backup.parent_path());
+        old = copy_with_checksum(view, live, backup, file.path);
+    }
     // Against another program changing the live file since the download started: read now,
     // at its turn, because nothing kept it from changing.
-    const std::string old = existed ? live_digest(view, live, file.path) : std::string();
     if (const auto state = expected.find(file.path);
         state != expected.end() && state->second != old) {
         throw LauncherError("install_conflict",
                             L"Файл изменился во время загрузки. Обновление остановлено.");
     }
-    const std::string backup_name = backup_entry_name(i);
     if (existed) {
-        const fs::path backup = resolve_relative_path(folder, backup_name, LinkCheck::refuse_links);
-        copy_to_backup(live, backup);
-        // Against a copy that differs from what it saved (or a file changed while it was
-        // copied): recovery trusts every backup the journal names.
+        // Against a backup the disk does not give back as written: recovery trusts every
+        // backup the journal names.
         backup_check.start(backup, old,
                            LauncherError("backup_verify", L"Резервная копия не прошла проверку."));
     }

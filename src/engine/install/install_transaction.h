@@ -65,7 +65,8 @@ bool parse_owner(const ClientPlace& client, const std::string& id, ByteView byte
 // Moves `source` over `live` (replacing it, written through); "install_replace" on failure.
 void move_into_place(const std::filesystem::path& source, const std::filesystem::path& live);
 
-// A plain copy that never overwrites, flushed to the disk; "backup_write" on failure.
+// A plain copy that never overwrites, flushed to the disk; "backup_write" when it cannot be
+// written.
 void copy_to_backup(const std::filesystem::path& source, const std::filesystem::path& target);
 
 // Removes a transaction folder holding only what a transaction writes, or one a kill left

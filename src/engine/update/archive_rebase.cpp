@@ -105,11 +105,21 @@ ArchivePaths source_paths(const ClientPlace& client, const RebaseGroup& group) {
     return source;
 }
 
+// The archive's digest as the compatibility check read it, or read now. The transaction
+// refuses to replace an archive that is no longer this, so the rebuild's source is what goes.
+std::string source_digest(const ClientPlace& client, EngineView& view, const KnownStates& seen,
+                          const std::string& path) {
+    const auto found = seen.find(path);
+    return found != seen.end() && found->second.exists
+               ? found->second.digest.sha256
+               : checksum_of(view, client_file(client, path), path);
+}
+
 void rebuild_group(const ClientPlace& client, const EngineServices& services, EngineView& view,
-                   const Manifest& manifest, const RebaseGroup& group, RebaseRun& run) {
+                   const Manifest& manifest, const KnownStates& seen, const RebaseGroup& group,
+                   RebaseRun& run) {
     for (const DeltaEntry* entry : group.entries()) {
-        run.expected[entry->path] =
-            checksum_of(view, client_file(client, entry->path), entry->path);
+        run.expected[entry->path] = source_digest(client, view, seen, entry->path);
     }
     const fs::path tail =
         ensure_tail(delta_source(client, services, view), manifest, group.tail_entry().payload);
@@ -174,11 +184,12 @@ ArchiveCompatibility check_archive_compatibility(const ClientPlace& client, Engi
     return found;
 }
 
-void rebase_archives(const ClientPlace& client, const EngineServices& services, EngineView& view,
-                     const Manifest& manifest, const DeltaManifest& delta,
-                     const std::set<std::string>& keys) {
+KnownStates rebase_archives(const ClientPlace& client, const EngineServices& services,
+                            EngineView& view, const Manifest& manifest, const DeltaManifest& delta,
+                            const ArchiveCompatibility& found) {
+    const std::set<std::string>& keys = found.differing;
     if (keys.empty()) {
-        return;
+        return {};
     }
     ensure_client_not_running(client);
     // Archives rebuilt by an earlier run stay recorded: the state file is written whole.
@@ -189,7 +200,7 @@ void rebase_archives(const ClientPlace& client, const EngineServices& services, 
     run.folder = begin_transaction(client, services, run.id);
     try {
         for (const RebaseGroup& group : groups) {
-            rebuild_group(client, services, view, manifest, group, run);
+            rebuild_group(client, services, view, manifest, found.seen, group, run);
         }
         ensure_client_not_running(client);
         commit_transaction(client, services, view, run.id, run.staged, run.expected);
@@ -206,6 +217,13 @@ void rebase_archives(const ClientPlace& client, const EngineServices& services, 
     write_rebase_state(rebase_receipt_inputs(client, view), manifest.key, delta.manifest_sha256,
                        recorded);
     confirm_receipt(client, view, manifest, delta, run);
+    KnownStates installed;
+    for (const RebasedArchive& archive : run.archives) {
+        for (const auto& [path, digest] : archive.files) {
+            installed[path] = FileState{true, digest};
+        }
+    }
+    return installed;
 }
 
 }  // namespace vorn

@@ -30,10 +30,12 @@ ArchiveCompatibility check_archive_compatibility(const ClientPlace& client, Engi
                                                  const DeltaManifest& delta,
                                                  const Manifest& manifest);
 
-// Rebuilds each archive of `keys` from the player's copy and the package's tail, installs
-// the results through the install transaction and records them. Throws LauncherError.
-void rebase_archives(const ClientPlace& client, const EngineServices& services, EngineView& view,
-                     const Manifest& manifest, const DeltaManifest& delta,
-                     const std::set<std::string>& keys);
+// Rebuilds each archive of `keys` from the player's copy (as `seen` has it, when it does) and
+// the package's tail, installs the results through the install transaction and records them.
+// Returns the installed archives' states, each proven in place by the transaction. Throws
+// LauncherError.
+KnownStates rebase_archives(const ClientPlace& client, const EngineServices& services,
+                            EngineView& view, const Manifest& manifest, const DeltaManifest& delta,
+                            const ArchiveCompatibility& found);
 
 }  // namespace vorn
