@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <map>
 
 #include "core/file_system.h"
@@ -73,30 +72,28 @@ void stage_item(const DeltaRoots& roots, const fs::path& folder, const DeltaEntr
                 resolve_delta_path(folder, "staged/" + entry.path), entry, payload_path, progress);
 }
 
-// The live states of the items `wanted` selects (the others stay absent), read on every core;
-// `stage` when one is not what the item says (`fresh` or old).
-std::vector<FileState> require_live(const DeltaRoots& roots,
-                                    const std::vector<DeltaPlanItem>& items, bool fresh,
-                                    const char* stage, const DeltaProgress& progress,
-                                    const std::function<bool(std::size_t)>& wanted = {}) {
+// Against another program changing a live file while the package was staged: every item
+// but a staged append is still as it was ("delta_source_changed"). An append's base is not
+// read here: the staging proved it in the pass that copied it, and the publish reads it
+// again right before its move.
+void require_unchanged_sources(const DeltaRoots& roots, const DeltaManifest& manifest,
+                               const std::vector<DeltaPlanItem>& items,
+                               const DeltaProgress& progress) {
     std::vector<std::size_t> read;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!wanted || wanted(i)) {
+        if (!needs_work(items[i]) || manifest.entries[i].operation != "append") {
             read.push_back(i);
         }
     }
     ObservedFiles live_files(read.size(), [&](std::size_t k) {
         return resolve_delta_path(roots.root, items[read[k]].path);
     });
-    std::vector<FileState> states(items.size());
     for (std::size_t k = 0; k < read.size(); ++k) {
         const DeltaPlanItem& item = items[read[k]];
-        states[read[k]] = live_files.take(k, progress, item.path);
-        if (fresh ? !states[read[k]].is(item.fresh) : !states[read[k]].is(item.old)) {
-            fail_delta(stage);
+        if (!live_files.take(k, progress, item.path).is(item.old)) {
+            fail_delta("delta_source_changed");
         }
     }
-    return states;
 }
 
 void publish_items(const DeltaRoots& roots, const fs::path& folder,
@@ -123,6 +120,31 @@ void publish_items(const DeltaRoots& roots, const fs::path& folder,
         move_delta_file(staged, live, false);
         report(progress, "published", item.path, i + 1, items.size());
     }
+}
+
+struct CommitCheck {
+    std::vector<FileState> live;
+    std::vector<FileState> backups;
+};
+
+// Every live file must be its target ("delta_commit_verify"). Each backup is read beside its
+// live file, on another core, so the cleanup that follows the commit need not read either.
+CommitCheck check_commit(const DeltaRoots& roots, const fs::path& folder,
+                         const std::vector<DeltaPlanItem>& items, const DeltaProgress& progress) {
+    ObservedFiles files(2 * items.size(), [&](std::size_t k) {
+        const std::string& path = items[k / 2].path;
+        return k % 2 == 0 ? resolve_delta_path(roots.root, path)
+                          : resolve_delta_path(folder, "backup/" + path);
+    });
+    CommitCheck checked;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        checked.live.push_back(files.take(2 * i, progress, items[i].path));
+        if (!checked.live.back().is(items[i].fresh)) {
+            fail_delta("delta_commit_verify");
+        }
+        checked.backups.push_back(files.take(2 * i + 1, progress, "backup/" + items[i].path));
+    }
+    return checked;
 }
 
 // A real folder: a link there could send staged files and backups out of the client.
@@ -193,12 +215,7 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
     const fs::path folder = create_run_folder(roots, journal.id);
     begin_run(roots, folder, journal);  // from here on a crash is undone by recovery
     stage_all(roots, folder, manifest, journal.items, payloads, progress);
-    // Against another program changing a live file while the package was staged. An append's
-    // base is not read here: the staging proved it in the pass that copied it, and the
-    // publish reads it again right before its move.
-    require_live(roots, journal.items, false, "delta_source_changed", progress, [&](std::size_t i) {
-        return !needs_work(journal.items[i]) || manifest.entries[i].operation != "append";
-    });
+    require_unchanged_sources(roots, manifest, journal.items, progress);
     journal.phase = DeltaPhase::staged;
     write_delta_journal(roots, journal);
     report(progress, "staged_all", {}, 0, 0);
@@ -207,12 +224,12 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
     publish_items(roots, folder, journal.items, progress);
     // Against a move that left other bytes in place: the run is committed only when every
     // live file is its target.
-    const std::vector<FileState> live =
-        require_live(roots, journal.items, true, "delta_commit_verify", progress);
+    const CommitCheck checked = check_commit(roots, folder, journal.items, progress);
     journal.phase = DeltaPhase::committed;
     write_delta_journal(roots, journal);
     report(progress, "committed", {}, 0, 0);
-    finish_committed_run(roots, live, progress);  // cleans the run and drops the journal
+    // Cleans the run and drops the journal.
+    finish_committed_run(roots, checked.live, checked.backups, progress);
 }
 
 }  // namespace

@@ -52,15 +52,17 @@ void write_phase(const DeltaRoots& roots, StoredJournal& stored, DeltaPhase phas
 }
 
 void clean_and_forget(const DeltaRoots& roots, const StoredJournal& stored,
-                      const std::vector<FileState>& live, const DeltaProgress& progress) {
-    clean_work_folder(roots, stored, live, progress);
+                      const std::vector<FileState>& live, const DeltaProgress& progress,
+                      const std::vector<FileState>* backups = nullptr) {
+    clean_work_folder(roots, stored, live, progress, backups);
     delete_delta_file(roots.journal_path);
 }
 
 // A committed run (or a finished rollback) whose live files were observed: every one is
 // where the run left it.
 void finish_observed(const DeltaRoots& roots, StoredJournal& stored, bool committed,
-                     const std::vector<FileState>& live, const DeltaProgress& progress) {
+                     const std::vector<FileState>& live, const DeltaProgress& progress,
+                     const std::vector<FileState>* backups = nullptr) {
     const auto& items = stored.journal.items;
     for (std::size_t i = 0; i < items.size(); ++i) {
         const DeltaPlanItem& item = items[i];
@@ -72,7 +74,7 @@ void finish_observed(const DeltaRoots& roots, StoredJournal& stored, bool commit
     write_phase(roots, stored,
                 committed ? DeltaPhase::cleaning_committed : DeltaPhase::cleaning_rollback);
     report(progress, "before_cleanup", {}, 0, 0);
-    clean_and_forget(roots, stored, live, progress);
+    clean_and_forget(roots, stored, live, progress, backups);
 }
 
 void finish(const DeltaRoots& roots, StoredJournal& stored, bool committed,
@@ -200,14 +202,14 @@ void run_delta_recovery(const DeltaRoots& roots, const DeltaProgress& progress) 
 }
 
 void finish_committed_run(const DeltaRoots& roots, const std::vector<FileState>& live,
-                          const DeltaProgress& progress) {
+                          const std::vector<FileState>& backups, const DeltaProgress& progress) {
     std::optional<StoredJournal> stored = read_delta_journal(roots);
     if (!stored || stored->journal.phase != DeltaPhase::committed ||
-        stored->journal.items.size() != live.size()) {
+        stored->journal.items.size() != live.size() || backups.size() != live.size()) {
         fail_delta("delta_journal");
     }
     check_owner(*stored);
-    finish_observed(roots, *stored, true, live, progress);
+    finish_observed(roots, *stored, true, live, progress, &backups);
 }
 
 void recover_delta(const DeltaRootInputs& inputs, const DeltaProgress& progress) {

@@ -14,10 +14,11 @@ namespace vorn {
 // Every state it cannot account for stops it with the journal kept. Throws LauncherError.
 void run_delta_recovery(const DeltaRoots& roots, const DeltaProgress& progress);
 
-// Finishes the run this process has just committed under the lock it holds, taking the live
-// states its commit check observed: they are read again while the work folder is cleaned.
+// Finishes the run this process has just committed under the lock it holds, taking the
+// states of the live files and of their backups its commit check observed, with nothing but
+// journal writes since: the cleanup reads neither again.
 void finish_committed_run(const DeltaRoots& roots, const std::vector<FileState>& live,
-                          const DeltaProgress& progress);
+                          const std::vector<FileState>& backups, const DeltaProgress& progress);
 
 // Resolves the roots, takes the lock and runs the recovery.
 void recover_delta(const DeltaRootInputs& inputs, const DeltaProgress& progress);

@@ -58,8 +58,11 @@ struct Found {
                         error);
 }
 
+// Work-folder files by key whose state is known without reading them.
+using Proven = std::map<std::wstring, FileState>;
+
 void walk(const fs::path& folder, const std::wstring& prefix, const Acceptable& acceptable,
-          const DeltaProgress& progress, Found& found) {
+          const Proven& proven, const DeltaProgress& progress, Found& found) {
     const auto entries = list_folder(folder);
     if (!entries) {
         fail_walk(GetLastError());
@@ -72,7 +75,7 @@ void walk(const fs::path& folder, const std::wstring& prefix, const Acceptable& 
         }
         if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             found.folders.push_back(path);
-            walk(path, key + L"\\", acceptable, progress, found);
+            walk(path, key + L"\\", acceptable, proven, progress, found);
             continue;
         }
         if (prefix.empty() && is_atomic_temporary_of(entry.name, L"owner.json") &&
@@ -84,7 +87,9 @@ void walk(const fs::path& folder, const std::wstring& prefix, const Acceptable& 
         if (states == acceptable.end()) {
             fail_delta("delta_cleanup_conflict");
         }
-        const FileState state = observe_file(path, progress, to_utf8(key));
+        const auto known = proven.find(key);
+        const FileState state =
+            known != proven.end() ? known->second : observe_file(path, progress, to_utf8(key));
         if (std::find(states->second.begin(), states->second.end(), state) ==
             states->second.end()) {
             fail_delta("delta_cleanup_conflict");
@@ -102,7 +107,8 @@ void remove_folder(const fs::path& folder) {
 }  // namespace
 
 void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
-                       const std::vector<FileState>& live, const DeltaProgress& progress) {
+                       const std::vector<FileState>& live, const DeltaProgress& progress,
+                       const std::vector<FileState>* backups) {
     const DWORD attributes = file_attributes(stored.work_folder);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
@@ -114,13 +120,21 @@ void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         fail_delta("delta_cleanup_conflict");
     }
-    // The live files are read again on the workers while the walk reads the work folder.
     const auto& items = stored.journal.items;
-    ObservedFiles live_files(
-        items.size(), [&](std::size_t i) { return resolve_delta_path(roots.root, items[i].path); });
+    Proven proven;
+    for (std::size_t i = 0; backups != nullptr && i < items.size(); ++i) {
+        if ((*backups)[i].exists) {
+            proven[key_of("backup/" + items[i].path)] = (*backups)[i];
+        }
+    }
+    // The live files are read again on the workers while the walk reads the work folder,
+    // unless they were observed just now.
+    ObservedFiles live_files(backups != nullptr ? 0 : items.size(), [&](std::size_t i) {
+        return resolve_delta_path(roots.root, items[i].path);
+    });
     Found found;
-    walk(stored.work_folder, {}, acceptable_contents(stored, progress), progress, found);
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    walk(stored.work_folder, {}, acceptable_contents(stored, progress), proven, progress, found);
+    for (std::size_t i = 0; backups == nullptr && i < items.size(); ++i) {
         const FileState now = live_files.take(i, progress, items[i].path);
         if (!(now == live[i])) {
             fail_delta("delta_cleanup_conflict");

@@ -14,8 +14,12 @@ namespace vorn {
 // deleting, every live file must still be in the state `live` recorded. Then every file
 // and folder of the run goes; the work root and the lock stay. ("delta_cleanup",
 // "delta_cleanup_conflict", "delta_delete").
+// `backups`, when given, are the items' backups (absent where an item has none) as this
+// process observed them together with `live` a moment ago, with nothing but journal writes
+// since: then neither is read again.
 void clean_work_folder(const DeltaRoots& roots, const StoredJournal& stored,
-                       const std::vector<FileState>& live, const DeltaProgress& progress);
+                       const std::vector<FileState>& live, const DeltaProgress& progress,
+                       const std::vector<FileState>* backups = nullptr);
 
 // With no journal waiting: removes run folders that hold nothing but an owner file (a run
 // stopped between its owner file and its first journal write, before anything was staged).

@@ -112,5 +112,30 @@ TEST(Sha256File, RefusesFoldersLinksAndMissingFiles) {
                       L"Файл клиента является ссылкой или папкой.");
 }
 
+// The copy a backup is made by: its digest is of the bytes both files hold, and it never
+// replaces a file or leaves one behind when it fails.
+TEST(CopyFileHashed, CopiesWhatItHashesAndNeverOverwrites) {
+    test::ScopedTempDir temp;
+    std::string content(3 * 1048576 + 7, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>((i * 13) % 251);
+    }
+    test::write_raw_file(temp / L"live", content);
+    ProgressLog log;
+    EXPECT_EQ(copy_file_hashed(temp / L"live", temp / L"copy", log.callback()),
+              sha256_string(content));
+    EXPECT_EQ(test::read_raw_file(temp / L"copy"), content);
+    EXPECT_EQ(log.calls.back(),
+              std::make_pair(std::uint64_t{content.size()}, std::uint64_t{content.size()}));
+
+    test::write_raw_file(temp / L"other", "other");
+    VORN_EXPECT_ERROR(copy_file_hashed(temp / L"other", temp / L"copy"), "write_file");
+    EXPECT_EQ(test::read_raw_file(temp / L"copy"), content);
+    VORN_EXPECT_ERROR(copy_file_hashed(temp / L"missing", temp / L"made"), "read_file");
+    std::filesystem::create_directories(temp / L"dir");
+    VORN_EXPECT_ERROR(copy_file_hashed(temp / L"dir", temp / L"made"), "unsafe_path");
+    EXPECT_FALSE(std::filesystem::exists(temp / L"made"));
+}
+
 }  // namespace
 }  // namespace vorn

@@ -339,7 +339,9 @@ namespace {
 // started. The backup's own check runs on `backup_check` while the next file is read.
 JournalEntry back_up_entry(const ClientPlace& client, EngineView& view, const fs::path& folder,
                            OrderedHashing& staged, std::size_t i, const StagedFile& file,
-                           const ExpectedStates& expected, BackgroundCheck& backup_check) {
+                           const ExpectedStates& expected,
+                           const std::optional<LauncherError>& changed,
+                           BackgroundCheck& backup_check) {
     const fs::path live = resolve_client_path(client, file.path, LinkCheck::refuse_links);
     // Against a staged file damaged on the disk since it was written.
     if (checksum_taken(view, staged, i, file.path) != file.new_sha256) {
@@ -360,8 +362,8 @@ JournalEntry back_up_entry(const ClientPlace& client, EngineView& view, const fs
     // at its turn, because nothing kept it from changing.
     if (const auto state = expected.find(file.path);
         state != expected.end() && state->second != old) {
-        throw LauncherError("install_conflict",
-                            L"Файл изменился во время загрузки. Обновление остановлено.");
+        throw changed.value_or(LauncherError(
+            "install_conflict", L"Файл изменился во время загрузки. Обновление остановлено."));
     }
     if (existed) {
         // Against a backup the disk does not give back as written: recovery trusts every
@@ -382,7 +384,8 @@ std::vector<JournalEntry> back_up_live_files(const ClientPlace& client,
                                              const EngineServices& services, EngineView& view,
                                              const fs::path& folder,
                                              const std::vector<StagedFile>& staged,
-                                             const ExpectedStates& expected) {
+                                             const ExpectedStates& expected,
+                                             const std::optional<LauncherError>& changed) {
     // The staged files are the launcher's own: workers read them ahead of their turn.
     std::vector<std::optional<fs::path>> jobs;
     for (const StagedFile& file : staged) {
@@ -394,7 +397,7 @@ std::vector<JournalEntry> back_up_live_files(const ClientPlace& client,
     for (std::size_t i = 0; i < staged.size(); ++i) {
         backup_check.guard([&] {
             entries.push_back(back_up_entry(client, view, folder, staged_hashing, i, staged[i],
-                                            expected, backup_check));
+                                            expected, changed, backup_check));
         });
         reach(services, "backed_up");
     }
@@ -455,7 +458,8 @@ void publish_staged_files(const ClientPlace& client, const EngineServices& servi
 
 void commit_transaction(const ClientPlace& client, const EngineServices& services, EngineView& view,
                         const std::string& id, const std::vector<StagedFile>& staged,
-                        const ExpectedStates& expected) {
+                        const ExpectedStates& expected,
+                        const std::optional<LauncherError>& changed) {
     if (file_exists(client.transaction_path)) {
         throw LauncherError("recovery_required",
                             L"Сначала завершите восстановление предыдущего обновления.");
@@ -476,7 +480,7 @@ void commit_transaction(const ClientPlace& client, const EngineServices& service
         .root = client.key,
         .id = id,
         .layout = TransactionLayout::element,
-        .entries = back_up_live_files(client, services, view, folder, staged, expected)};
+        .entries = back_up_live_files(client, services, view, folder, staged, expected, changed)};
     write_install_journal(client.transaction_path, journal);
     mark_repair_required(client, view);
     reach(services, "journal_written");  // from here on a crash is repaired by recovery

@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/launcher_error.h"
 #include "engine/install/install_journal.h"
 #include "model/manifest.h"
 
@@ -46,10 +48,12 @@ void require_recoverable_paths(const ClientPlace& client, const std::filesystem:
 
 // Backs up and verifies every live file, writes the journal and the repair marker, moves
 // the staged files into place one by one (each checked before and after), then removes
-// the journal and the folder.
+// the journal and the folder. A live file that is not what `expected` says stops it with
+// `changed` ("install_conflict" when not given).
 void commit_transaction(const ClientPlace& client, const EngineServices& services, EngineView& view,
                         const std::string& id, const std::vector<StagedFile>& staged,
-                        const ExpectedStates& expected);
+                        const ExpectedStates& expected,
+                        const std::optional<LauncherError>& changed = std::nullopt);
 
 // element\.vornell-transactions\<id> (or .vornell-transactions\<id> in the older layout);
 // "transaction_state" for an id that is not 32 lower-case hex digits.

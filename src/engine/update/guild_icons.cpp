@@ -52,7 +52,7 @@ IconSet fetch_icon_set(const EngineServices& services) {
     return icons;
 }
 
-// Rebuilds, checks for a concurrent change, installs and records; the transaction folder
+// Rebuilds, installs (refusing an archive changed meanwhile) and records; the transaction folder
 // goes with any failure before the journal takes over.
 void install_icons(const ClientPlace& client, const EngineServices& services, EngineView& view,
                    const std::filesystem::path& live, const std::string& current,
@@ -65,14 +65,13 @@ void install_icons(const ClientPlace& client, const EngineServices& services, En
             L"surfaces.pck";
         const std::string built = build_guild_archive(live, staged, icons.dds, icons.text);
         reach(services, "icons_built");
-        if (checksum_of(view, live, surfaces_path) != current) {
-            throw LauncherError("guild_conflict",
-                                L"Архив иконок изменился во время подготовки. "
-                                L"Повторите действие.");
-        }
         ensure_client_not_running(client);
+        // The backup's pass refuses an archive that is no longer the one hashed before the build.
         commit_transaction(client, services, view, id, {{surfaces_path, staged, built}},
-                           {{surfaces_path, current}});
+                           {{surfaces_path, current}},
+                           LauncherError("guild_conflict",
+                                         L"Архив иконок изменился во время подготовки. "
+                                         L"Повторите действие."));
         GuildState installed = state;
         installed.patched_sha256 = built;
         write_guild_state(guild_state_file(client), installed);
