@@ -43,16 +43,22 @@ bool clear_read_only(const std::filesystem::path& path) {
 
 namespace {
 
-std::optional<BY_HANDLE_FILE_INFORMATION> identity_of(const std::filesystem::path& path) {
+std::optional<BY_HANDLE_FILE_INFORMATION> identity_of(const std::filesystem::path& path,
+                                                      DWORD flags = 0) {
     // No access to the content is asked for: a running executable can still be opened.
     UniqueFile file(CreateFileW(long_path(path).c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file || !GetFileInformationByHandle(file.get(), &info)) {
         return std::nullopt;
     }
     return info;
+}
+
+bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 }  // namespace
@@ -61,11 +67,29 @@ bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b
     try {
         const auto first = identity_of(a);
         const auto second = first ? identity_of(b) : std::nullopt;
-        return second && first->dwVolumeSerialNumber == second->dwVolumeSerialNumber &&
-               first->nFileIndexHigh == second->nFileIndexHigh &&
-               first->nFileIndexLow == second->nFileIndexLow;
+        return second && same_identity(*first, *second);
     } catch (const std::exception&) {
         return false;  // a path that cannot even be formed names no file
+    }
+}
+
+std::optional<FileIdentity> identity_of_open(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) {
+        return std::nullopt;
+    }
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+bool names_file(const std::filesystem::path& path, const FileIdentity& identity) {
+    try {
+        const auto named = identity_of(path, FILE_FLAG_OPEN_REPARSE_POINT);
+        return named && FileIdentity{named->dwVolumeSerialNumber,
+                                     (std::uint64_t{named->nFileIndexHigh} << 32) |
+                                         named->nFileIndexLow} == identity;
+    } catch (const std::exception&) {
+        return false;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
 namespace vorn {
 
@@ -30,6 +31,20 @@ bool clear_read_only(const std::filesystem::path& path);
 // they are spelled: a short name, a substituted or mapped drive. False when either cannot
 // be opened. Never throws.
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// Which file an open handle is on: its volume and its index there. Taken while the file
+// still has the name it was opened by (Wine cannot name the volume of a handle whose file
+// was renamed since).
+struct FileIdentity {
+    DWORD volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> identity_of_open(HANDLE file);
+
+// True when `path` itself (a link is not followed) is the file `identity` names. False when
+// it cannot be opened. Never throws.
+bool names_file(const std::filesystem::path& path, const FileIdentity& identity);
 
 // The size of a file; a failure is "local_io".
 std::uint64_t client_file_size(const std::filesystem::path& path);

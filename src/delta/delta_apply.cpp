@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/identifiers.h"
 #include "core/text.h"
@@ -96,8 +97,18 @@ void require_unchanged_sources(const DeltaRoots& roots, const DeltaManifest& man
     }
 }
 
-void publish_items(const DeltaRoots& roots, const fs::path& folder,
-                   const std::vector<DeltaPlanItem>& items, const DeltaProgress& progress) {
+// What the publish read of one item right before its move, still held: the old file (now
+// the backup) and the new one (now live). No one can write either while they are held.
+struct PublishedItem {
+    HeldFile old_file;
+    HeldFile new_file;
+};
+
+// Returns one entry per item (empty for an item kept as it is).
+std::vector<PublishedItem> publish_items(const DeltaRoots& roots, const fs::path& folder,
+                                         const std::vector<DeltaPlanItem>& items,
+                                         const DeltaProgress& progress) {
+    std::vector<PublishedItem> published(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
         const DeltaPlanItem& item = items[i];
         if (!needs_work(item)) {
@@ -107,10 +118,13 @@ void publish_items(const DeltaRoots& roots, const fs::path& folder,
         const fs::path staged = resolve_delta_path(folder, "staged/" + item.path);
         const fs::path backup = resolve_delta_path(folder, "backup/" + item.path);
         // Right before the move, against a change since staging, on either side: the live
-        // and the staged file are read at once, on two cores.
-        ObservedFiles pair(2, [&](std::size_t which) { return which == 0 ? live : staged; });
-        if (!pair.take(0, progress, item.path).is(item.old) ||
-            !pair.take(1, progress, item.path).is(item.fresh) || observe_file(backup).exists) {
+        // and the staged file are read at once, on two cores, and held.
+        ObservedFiles pair(
+            2, [&](std::size_t which) { return which == 0 ? live : staged; }, true);
+        published[i] = {pair.take_held(0, progress, item.path),
+                        pair.take_held(1, progress, item.path)};
+        if (!published[i].old_file.state.is(item.old) ||
+            !published[i].new_file.state.is(item.fresh) || observe_file(backup).exists) {
             fail_delta("delta_publish_conflict");
         }
         if (item.old) {
@@ -120,6 +134,7 @@ void publish_items(const DeltaRoots& roots, const fs::path& folder,
         move_delta_file(staged, live, false);
         report(progress, "published", item.path, i + 1, items.size());
     }
+    return published;
 }
 
 struct CommitCheck {
@@ -127,22 +142,33 @@ struct CommitCheck {
     std::vector<FileState> backups;
 };
 
-// Every live file must be its target ("delta_commit_verify"). Each backup is read beside its
-// live file, on another core, so the cleanup that follows the commit need not read either.
+// What is at `path`: the held file's state when the path names the very file it holds
+// (nothing could write it since it was read), else read now.
+FileState state_at(const fs::path& path, const HeldFile& held, const DeltaProgress& progress,
+                   const std::string& display) {
+    if (held.handle && held.identity && names_file(path, *held.identity)) {
+        return held.state;
+    }
+    return observe_file(path, progress, display);
+}
+
+// Every live file must be its target ("delta_commit_verify"); its backup is observed too, so
+// the cleanup that follows the commit need not read either. A file the publish moved is
+// known by the handle that holds it; any other is read.
 CommitCheck check_commit(const DeltaRoots& roots, const fs::path& folder,
-                         const std::vector<DeltaPlanItem>& items, const DeltaProgress& progress) {
-    ObservedFiles files(2 * items.size(), [&](std::size_t k) {
-        const std::string& path = items[k / 2].path;
-        return k % 2 == 0 ? resolve_delta_path(roots.root, path)
-                          : resolve_delta_path(folder, "backup/" + path);
-    });
+                         const std::vector<DeltaPlanItem>& items,
+                         std::vector<PublishedItem>& published, const DeltaProgress& progress) {
     CommitCheck checked;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        checked.live.push_back(files.take(2 * i, progress, items[i].path));
+        const std::string& path = items[i].path;
+        checked.live.push_back(
+            state_at(resolve_delta_path(roots.root, path), published[i].new_file, progress, path));
         if (!checked.live.back().is(items[i].fresh)) {
             fail_delta("delta_commit_verify");
         }
-        checked.backups.push_back(files.take(2 * i + 1, progress, "backup/" + items[i].path));
+        checked.backups.push_back(state_at(resolve_delta_path(folder, "backup/" + path),
+                                           published[i].old_file, progress, "backup/" + path));
+        published[i] = {};  // let go before the cleanup deletes the backup
     }
     return checked;
 }
@@ -221,10 +247,10 @@ void run_apply(const DeltaRoots& roots, const DeltaManifest& manifest,
     report(progress, "staged_all", {}, 0, 0);
     journal.phase = DeltaPhase::publishing;
     write_delta_journal(roots, journal);
-    publish_items(roots, folder, journal.items, progress);
+    std::vector<PublishedItem> published = publish_items(roots, folder, journal.items, progress);
     // Against a move that left other bytes in place: the run is committed only when every
     // live file is its target.
-    const CommitCheck checked = check_commit(roots, folder, journal.items, progress);
+    const CommitCheck checked = check_commit(roots, folder, journal.items, published, progress);
     journal.phase = DeltaPhase::committed;
     write_delta_journal(roots, journal);
     report(progress, "committed", {}, 0, 0);

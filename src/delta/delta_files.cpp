@@ -32,14 +32,14 @@ void fail_delta_io(const char* stage, DWORD error) {
     throw LauncherError(stage, delta_io_message, error);
 }
 
-DeltaReadFile open_delta_file(const fs::path& path) {
+DeltaReadFile open_delta_file(const fs::path& path, DWORD share) {
     const DWORD attributes = file_attributes(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & link_or_directory_mask) != 0) {
         fail_delta("delta_reparse");
     }
     DeltaReadFile file;
     file.handle.reset(
-        CreateFileW(long_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        CreateFileW(long_path(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.handle) {
         fail_delta_io("delta_read", GetLastError());
@@ -97,8 +97,10 @@ FileDigest hash_delta_file(const DeltaReadFile& file, const DeltaProgress& progr
     }
 }
 
-FileState observe_file(const fs::path& path, const DeltaProgress& progress,
-                       const std::string& display) {
+namespace {
+
+HeldFile observe_shared(const fs::path& path, DWORD share, const DeltaProgress& progress,
+                        const std::string& display) {
     const DWORD attributes = file_attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
@@ -107,8 +109,25 @@ FileState observe_file(const fs::path& path, const DeltaProgress& progress,
         }
         fail_delta_io("delta_observe", error);
     }
-    const DeltaReadFile file = open_delta_file(path);
-    return FileState{true, hash_delta_file(file, progress, display)};
+    DeltaReadFile file = open_delta_file(path, share);
+    const FileDigest digest = hash_delta_file(file, progress, display);
+    return HeldFile{FileState{true, digest}, std::move(file.handle), std::nullopt};
+}
+
+}  // namespace
+
+HeldFile observe_and_hold(const fs::path& path, const DeltaProgress& progress,
+                          const std::string& display) {
+    HeldFile held = observe_shared(path, FILE_SHARE_READ | FILE_SHARE_DELETE, progress, display);
+    if (held.handle) {
+        held.identity = identity_of_open(held.handle.get());
+    }
+    return held;
+}
+
+FileState observe_file(const fs::path& path, const DeltaProgress& progress,
+                       const std::string& display) {
+    return observe_shared(path, FILE_SHARE_READ, progress, display).state;
 }
 
 fs::path resolve_delta_path(const fs::path& folder, const std::string& entry_path) {

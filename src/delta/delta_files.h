@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/file_probes.h"
 #include "core/unique_handle.h"
 #include "delta/delta_roots.h"
 #include "model/file_digest.h"
@@ -56,7 +57,7 @@ struct DeltaReadFile {
     UniqueFile handle;
     std::uint64_t size = 0;
 };
-DeltaReadFile open_delta_file(const std::filesystem::path& path);
+DeltaReadFile open_delta_file(const std::filesystem::path& path, DWORD share = FILE_SHARE_READ);
 
 // Hashes from the start in 1 MiB blocks, reporting "hash_start" and "hash_bytes" under
 // `display` ("delta_seek", "delta_read", "delta_hash", "delta_file_changed").
@@ -66,6 +67,17 @@ FileDigest hash_delta_file(const DeltaReadFile& file, const DeltaProgress& progr
 // The state of a path: absent, or opened and hashed ("delta_observe" for a probe failure).
 FileState observe_file(const std::filesystem::path& path, const DeltaProgress& progress = {},
                        const std::string& display = {});
+
+// A file observed through a handle kept open without write sharing: while it is held no one
+// can write the file, so its state stays true wherever the file is renamed (renames and
+// deletes are shared). An absent file holds nothing.
+struct HeldFile {
+    FileState state;
+    UniqueFile handle;
+    std::optional<FileIdentity> identity;  // taken when it was opened
+};
+HeldFile observe_and_hold(const std::filesystem::path& path, const DeltaProgress& progress = {},
+                          const std::string& display = {});
 
 // An entry path joined under `folder` (the client root or a run's work folder), staying
 // inside it, with no existing link along the way ("delta_root", "delta_reparse",

@@ -9,18 +9,20 @@ constexpr ULONGLONG progress_interval_ms = 200;
 
 // One job per file: it observes the file, or raises the error that locating it gave, at
 // the file's turn.
-std::vector<OrderedWork<FileState>::Job> observing_jobs(
-    std::size_t count, const std::function<std::filesystem::path(std::size_t)>& locate) {
-    std::vector<OrderedWork<FileState>::Job> jobs(count);
+std::vector<OrderedWork<HeldFile>::Job> observing_jobs(
+    std::size_t count, const std::function<std::filesystem::path(std::size_t)>& locate, bool hold) {
+    std::vector<OrderedWork<HeldFile>::Job> jobs(count);
     for (std::size_t i = 0; i < count; ++i) {
         try {
-            jobs[i] = [path = locate(i)](const HashProgress& progress) {
-                return observe_file(path,
-                                    [&](std::string_view, const std::string&, std::uint64_t done,
-                                        std::uint64_t total) { progress(done, total); });
+            jobs[i] = [path = locate(i), hold](const HashProgress& progress) {
+                const DeltaProgress reports = [&](std::string_view, const std::string&,
+                                                  std::uint64_t done,
+                                                  std::uint64_t total) { progress(done, total); };
+                return hold ? observe_and_hold(path, reports)
+                            : HeldFile{observe_file(path, reports), {}};
             };
         } catch (...) {
-            jobs[i] = [error = std::current_exception()](const HashProgress&) -> FileState {
+            jobs[i] = [error = std::current_exception()](const HashProgress&) -> HeldFile {
                 std::rethrow_exception(error);
             };
         }
@@ -31,11 +33,17 @@ std::vector<OrderedWork<FileState>::Job> observing_jobs(
 }  // namespace
 
 ObservedFiles::ObservedFiles(std::size_t count,
-                             const std::function<std::filesystem::path(std::size_t)>& locate)
-    : work_(observing_jobs(count, locate), hashing_threads()) {}
+                             const std::function<std::filesystem::path(std::size_t)>& locate,
+                             bool hold)
+    : work_(observing_jobs(count, locate, hold), hashing_threads()) {}
 
 FileState ObservedFiles::take(std::size_t index, const DeltaProgress& progress,
                               const std::string& display) {
+    return take_held(index, progress, display).state;
+}
+
+HeldFile ObservedFiles::take_held(std::size_t index, const DeltaProgress& progress,
+                                  const std::string& display) {
     // The worker's progress comes back as (done, total): the first is the start, the rest
     // are read bytes, at most one per interval until the last.
     bool started = false;

@@ -55,7 +55,7 @@ const std::string text = Json{
 
 // Loads a manifest of `files` whose descriptor pins `text` at `url`; `descriptor`
 // overrides its fields.
-const Manifest& load(EngineFixture& fixture, Json files, const Json& descriptor = Json::object(),
+Manifest load(EngineFixture& fixture, Json files, const Json& descriptor = Json::object(),
                      const std::string& url = "delta/index.json") {
     Json doc = {{"version", "1"},
                 {"files", files},
