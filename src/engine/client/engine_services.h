@@ -2,6 +2,8 @@
 // trust, the transport, the report store and the crash tests' fault points.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,11 +24,16 @@ using ReportFunction = std::function<std::string(const LauncherError&, Action)>;
 // to stop the work exactly there. Empty in the product.
 using FaultPoint = std::function<void(std::string_view)>;
 
+// The bytes free to the launcher on the volume of a path. Empty in the product, which asks
+// the system; tests set it to put a volume at an exact fill.
+using FreeSpace = std::function<std::uint64_t(const std::filesystem::path&)>;
+
 struct EngineServices {
     LauncherConfig config;  // root and cache_dir absolute
     std::shared_ptr<Transport> transport;
     ReportFunction report;
     FaultPoint fault_point;
+    FreeSpace free_space;
 };
 
 // Reaches the named durable step (see FaultPoint).

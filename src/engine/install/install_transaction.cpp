@@ -21,6 +21,7 @@
 #include "engine/client/background_check.h"
 #include "engine/client/client_file_hash.h"
 #include "engine/client/client_place.h"
+#include "engine/client/disk_room.h"
 #include "engine/client/engine_services.h"
 #include "engine/client/engine_view.h"
 #include "engine/client/file_hashing.h"
@@ -283,6 +284,21 @@ void require_recoverable_paths(const ClientPlace& client, const fs::path& folder
     }
 }
 
+namespace {
+
+// What an install holds at its fullest: every staged file and a backup of every live file
+// it replaces, besides the reserve.
+std::uint64_t room_for(const ClientPlace& client, const std::vector<ManifestFile>& files) {
+    std::uint64_t needed = room_reserve;
+    for (const ManifestFile& file : files) {
+        const fs::path live = resolve_client_path(client, file.path, LinkCheck::refuse_links);
+        needed += file.size + (file_exists(live) ? client_file_size(live) : 0);
+    }
+    return needed;
+}
+
+}  // namespace
+
 void install_files(const ClientPlace& client, const EngineServices& services, EngineView& view,
                    const std::vector<ManifestFile>& files) {
     for (const ManifestFile& file : files) {
@@ -309,6 +325,7 @@ void install_files(const ClientPlace& client, const EngineServices& services, En
     // Refused before anything is downloaded, and again before the journal is written.
     require_recoverable_paths(client, transaction_folder(client, id, TransactionLayout::element),
                               paths);
+    require_room(client, services, room_for(client, files));
     const fs::path folder = begin_transaction(client, services, id);
 
     const ExpectedStates expected = expected_states(client, view, files);

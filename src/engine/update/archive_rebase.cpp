@@ -12,6 +12,7 @@
 #include "core/launcher_error.h"
 #include "core/text.h"
 #include "engine/client/client_place.h"
+#include "engine/client/disk_room.h"
 #include "engine/client/engine_services.h"
 #include "engine/client/engine_view.h"
 #include "engine/client/file_hashing.h"
@@ -25,7 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const wchar_t* compatibility_title = L"Сверяем исходные версии для обновления.";
-constexpr std::uint64_t copy_reserve = 67108864;
 
 // Links along the way are judged by each step with its own refusal, not the path rule's.
 fs::path client_file(const ClientPlace& client, const std::string& path) {
@@ -53,7 +53,8 @@ bool is_compatible(const ClientPlace& client, EngineView& view, const DeltaEntry
 }
 
 // The groups of the run and the space they need: tails, a staged copy and a backup each.
-std::vector<RebaseGroup> plan_groups(const ClientPlace& client, const DeltaManifest& delta,
+std::vector<RebaseGroup> plan_groups(const ClientPlace& client, const EngineServices& services,
+                                     const DeltaManifest& delta,
                                      const std::set<std::string>& keys) {
     std::vector<RebaseGroup> groups;
     std::uint64_t archives = 0;
@@ -70,15 +71,7 @@ std::vector<RebaseGroup> plan_groups(const ClientPlace& client, const DeltaManif
         }
         tails += groups.back().tail_entry().payload.raw.bytes;
     }
-    ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExW(long_path(client.root).c_str(), &available, nullptr, nullptr)) {
-        throw LauncherError("disk_space", L"Не удалось проверить свободное место.", GetLastError());
-    }
-    if (available.QuadPart < tails + 2 * (archives + copy_reserve)) {
-        throw LauncherError(
-            "disk_space",
-            L"Для безопасной подготовки архивов и резервных копий недостаточно места.");
-    }
+    require_room(client, services, tails + 2 * (archives + room_reserve));
     return groups;
 }
 
@@ -196,7 +189,7 @@ KnownStates rebase_archives(const ClientPlace& client, const EngineServices& ser
     const std::vector<RebasedArchive> earlier = load_rebase_groups(
         rebase_receipt_inputs(client, view), manifest.key, delta.manifest_sha256);
     RebaseRun run{.id = random_hex(16)};
-    const std::vector<RebaseGroup> groups = plan_groups(client, delta, keys);
+    const std::vector<RebaseGroup> groups = plan_groups(client, services, delta, keys);
     run.folder = begin_transaction(client, services, run.id);
     try {
         for (const RebaseGroup& group : groups) {
