@@ -56,7 +56,7 @@ const std::string text = Json{
 // Loads a manifest of `files` whose descriptor pins `text` at `url`; `descriptor`
 // overrides its fields.
 Manifest load(EngineFixture& fixture, Json files, const Json& descriptor = Json::object(),
-                     const std::string& url = "delta/index.json") {
+              const std::string& url = "delta/index.json") {
     Json doc = {{"version", "1"},
                 {"files", files},
                 {"delta", {{"url", url}, {"sha256", sha256_string(text)}, {"size", text.size()}}}};
