@@ -401,6 +401,33 @@ TEST(DeltaApply, AnArchiveTheCallerSawIsReadOnlyWhereItCouldHaveChanged) {
     }
 }
 
+// The commit knows a moved file by the handle the publish holds on it: no one can write the
+// file meanwhile, and a file put in its place instead is read and refused.
+TEST(DeltaApply, AFileSwappedInAfterTheMoveIsRefusedByTheCommit) {
+    DeltaScene scene(package());
+    const fs::path live = scene.root() / L"element" / L"models.pck";
+    DWORD write_error = ERROR_SUCCESS;
+    const DeltaProgress swapping = [&](std::string_view event, const std::string& path,
+                                       std::uint64_t, std::uint64_t) {
+        if (event != "published" || path != "element/models.pck") {
+            return;
+        }
+        const HANDLE writer = CreateFileW(live.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        write_error = writer == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (writer != INVALID_HANDLE_VALUE) {
+            CloseHandle(writer);
+        }
+        ASSERT_TRUE(MoveFileExW(live.c_str(), (scene.root() / L"aside.pck").c_str(), 0));
+        test::write_raw_file(live, *scene.live("element/data/same.dat"));
+    };
+    VORN_EXPECT_ERROR(apply_delta(scene.inputs(), scene.manifest(), scene.payloads(), swapping, {}),
+                      "delta_commit_verify");
+    EXPECT_EQ(write_error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(scene.journal_phase(), "PUBLISHING");
+}
+
 TEST(DeltaApply, EntriesSharingAPayloadResolveItOnce) {
     const std::string same = blob('s', 20000);
     DeltaScene scene({{"element/a.dat", std::nullopt, same}, {"element/b.dat", "old b", same}});
