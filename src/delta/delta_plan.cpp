@@ -97,8 +97,12 @@ std::vector<DeltaPlanItem> plan_items(const DeltaRoots& roots, const DeltaManife
         const DeltaEntry& entry = manifest.entries[i];
         report(progress, "inspect_file", entry.path, i + 1, count);
         const auto found = known.find(entry.path);
-        states.push_back(found != known.end() ? found->second
-                                              : live_files.take(next++, progress, entry.path));
+        if (found != known.end()) {
+            resolve_delta_path(roots.root, entry.path);  // its path is refused as if read
+            states.push_back(found->second);
+        } else {
+            states.push_back(live_files.take(next++, progress, entry.path));
+        }
         items.push_back(plan_item(roots, entry, states.back(), overrides));
     }
     for (std::size_t i = 0; i < count; ++i) {
