@@ -13,8 +13,6 @@
 namespace vorn {
 namespace {
 
-constexpr std::uint64_t progress_interval_ms = 200;
-
 bool failed(NTSTATUS status) {
     return status < 0;
 }
@@ -112,7 +110,7 @@ std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
         done += read;
         if (progress) {
             const std::uint64_t now = GetTickCount64();
-            if (now - last_report >= progress_interval_ms) {
+            if (now - last_report >= hash_progress_interval_ms) {
                 last_report = now;
                 progress(done);
             }

@@ -48,6 +48,9 @@ class Sha256 {
 std::string sha256_bytes(ByteView bytes);
 std::string sha256_string(std::string_view text);
 
+// How often progress is reported while a file is read.
+inline constexpr std::uint64_t hash_progress_interval_ms = 200;
+
 // (done bytes, total bytes); called with (0, total) first, at most every 200 ms while
 // reading, and once more at the end.
 using HashProgress = std::function<void(std::uint64_t, std::uint64_t)>;

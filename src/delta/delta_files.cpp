@@ -24,6 +24,13 @@ void report(const DeltaProgress& progress, std::string_view event, const std::st
     }
 }
 
+void write_delta_bytes(HANDLE file, const std::uint8_t* data, std::size_t size) {
+    DWORD written = 0;
+    if (!WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
+        fail_delta_io("delta_write", GetLastError());
+    }
+}
+
 void fail_delta(const char* stage) {
     throw LauncherError(stage, delta_package_message);
 }

@@ -48,6 +48,9 @@ struct FileState {
 // it relies on, so a file changed since only stops the run.
 using KnownStates = std::map<std::string, FileState, ManifestPathLess>;
 
+// Writes every byte at the file's position ("delta_write").
+void write_delta_bytes(HANDLE file, const std::uint8_t* data, std::size_t size);
+
 [[noreturn]] void fail_delta(const char* stage);                  // the package message
 [[noreturn]] void fail_delta_io(const char* stage, DWORD error);  // the I/O message
 

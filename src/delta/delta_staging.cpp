@@ -19,15 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr ULONGLONG progress_interval_ms = 200;
 constexpr std::uint64_t header_size = 4;
-
-void write_all(HANDLE file, const std::uint8_t* data, DWORD size) {
-    DWORD written = 0;
-    if (!WriteFile(file, data, size, &written, nullptr) || written != size) {
-        fail_delta_io("delta_write", GetLastError());
-    }
-}
 
 // "hash_start" once, then "hash_bytes" at most every 200 ms and at the end.
 class HashReports {
@@ -38,7 +30,7 @@ class HashReports {
     }
     void done(std::uint64_t bytes) {
         const ULONGLONG now = GetTickCount64();
-        if (bytes == total_ || now - last_ >= progress_interval_ms) {
+        if (bytes == total_ || now - last_ >= hash_progress_interval_ms) {
             last_ = now;
             report(progress_, "hash_bytes", display_, bytes, total_);
         }
@@ -119,7 +111,7 @@ void copy_base(const fs::path& live, const DeltaEntry& entry, HANDLE staged, Sha
             out = patched;
         }
         written.update(out, read);
-        write_all(staged, out, read);
+        write_delta_bytes(staged, out, read);
         done += read;
         reports.done(done);
     }

@@ -5,8 +5,6 @@
 namespace vorn {
 namespace {
 
-constexpr ULONGLONG progress_interval_ms = 200;
-
 // One job per file: it observes the file, or raises the error that locating it gave, at
 // the file's turn.
 std::vector<OrderedWork<HeldFile>::Job> observing_jobs(
@@ -55,7 +53,7 @@ HeldFile ObservedFiles::take_held(std::size_t index, const DeltaProgress& progre
             started = true;
             last_report = now;
             report(progress, "hash_start", display, 0, total);
-        } else if (!ended && (done == total || now - last_report >= progress_interval_ms)) {
+        } else if (!ended && (done == total || now - last_report >= hash_progress_interval_ms)) {
             ended = done == total;
             last_report = now;
             report(progress, "hash_bytes", display, done, total);

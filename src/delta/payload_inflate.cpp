@@ -15,13 +15,6 @@ namespace {
 
 constexpr std::uint64_t largest_payload = 536870912;
 
-void write_all(HANDLE output, const std::uint8_t* data, std::size_t size) {
-    DWORD written = 0;
-    if (!WriteFile(output, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
-        fail_delta_io("delta_write", GetLastError());
-    }
-}
-
 struct Progress {
     std::uint64_t read = 0;
     std::uint64_t produced = 0;
@@ -55,7 +48,7 @@ void inflate_block(z_stream& stream, std::uint8_t* out, HANDLE output, Sha256& h
         if (written != nullptr) {
             written->update(out, made);
         }
-        write_all(output, out, made);
+        write_delta_bytes(output, out, made);
         progress.ended = result == Z_STREAM_END;
     }
 }

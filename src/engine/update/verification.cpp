@@ -78,8 +78,8 @@ FilePlan plan_file(const ClientPlace& client, const ManifestFile& file,
     return plan;
 }
 
-bool digest_matches(const ClientPlace& client, EngineView& view, const ManifestFile& file,
-                    const FilePlan& plan, const std::string& digest, const Overrides& overrides) {
+bool digest_matches(const ClientPlace& client, const ManifestFile& file, const FilePlan& plan,
+                    const std::string& digest, const Overrides& overrides) {
     if (plan.size == file.size && digest == file.sha256) {
         return true;
     }
@@ -137,7 +137,7 @@ bool file_matches(const ClientPlace& client, EngineView& view, const ManifestFil
     }
     // Missing, or of another size: not read, and a mismatch.
     return checked.plan.needs_hash &&
-           digest_matches(client, view, file, checked.plan, checked.digest, overrides);
+           digest_matches(client, file, checked.plan, checked.digest, overrides);
 }
 
 }  // namespace
