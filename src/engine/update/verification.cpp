@@ -126,8 +126,8 @@ HashProgress progress_views(EngineView& view, const ManifestFile& file, std::siz
     };
 }
 
-bool file_matches(const ClientPlace& client, EngineView& view, const ManifestFile& file,
-                  const CheckedFile& checked, const Overrides& overrides) {
+bool file_matches(const ClientPlace& client, const ManifestFile& file, const CheckedFile& checked,
+                  const Overrides& overrides) {
     if (checked.plan.updater) {
         // The updater is judged by the accepted builds, never by the manifest digest.
         if (!find_accepted_updater(client)) {
@@ -167,7 +167,7 @@ std::vector<ManifestFile> verify_client(const ClientPlace& client, EngineView& v
                    .detail = L"Проверено: " + std::to_wstring(i) + L" / " + std::to_wstring(count),
                    .hint = L"Файл: " + to_utf16(file.path)});
         const CheckedFile checked = work.take(i, progress_views(view, file, i, count));
-        if (!file_matches(client, view, file, checked, overrides)) {
+        if (!file_matches(client, file, checked, overrides)) {
             mismatches.push_back(file);
         }
         if (i % files_per_view == 0 || i + 1 == count) {
