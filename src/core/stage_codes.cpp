@@ -11,7 +11,7 @@ namespace vorn {
 namespace {
 
 // The closed vocabulary of stage codes that a diagnostic report may carry.
-constexpr std::array<std::string_view, 165> known_stage_list = {
+constexpr std::array<std::string_view, 166> known_stage_list = {
     "unknown",
     "winhttp_open",
     "set_timeouts",
@@ -177,6 +177,7 @@ constexpr std::array<std::string_view, 165> known_stage_list = {
     "feed_document_mismatch",
     "feed_rollback",
     "feed_expired",
+    "download_range",
 };
 
 constexpr std::size_t longest_prefixed_stage = 64;

@@ -12,10 +12,12 @@ namespace vorn {
 inline constexpr std::size_t most_partial_files = 4096;
 
 // Returns when `final_path` holds exactly the announced blob: a cache hit is checked and
-// returned without any request; otherwise the blob is streamed into a fresh partial file,
-// verified and moved into place. A second launcher downloading the same blob fails fast
-// ("delta_cache_locked"). A failure leaves no partial file of its own and nothing at
-// `final_path`. Throws LauncherError.
+// returned without any request; otherwise the blob is streamed into a partial file,
+// verified and moved into place. A broken connection continues from the bytes received
+// (within the attempts, and in a later run: the lock file notes the partial and its
+// validator). A second launcher downloading the same blob fails fast
+// ("delta_cache_locked"). A failure leaves nothing at `final_path`, and no partial file
+// of its own but one a transient failure left to be continued. Throws LauncherError.
 void download_blob_cached(Transport& transport, const HttpRequest& request,
                           const std::filesystem::path& final_path, std::uint64_t expected_size,
                           const std::string& expected_sha256, int attempts);

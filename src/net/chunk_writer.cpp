@@ -10,8 +10,11 @@ constexpr std::size_t most_buffers = 16;
 
 }  // namespace
 
-ChunkWriter::ChunkWriter(HANDLE file, Sha256& hash, std::size_t chunk_size)
-    : file_(file), hash_(hash), chunk_size_(chunk_size), thread_([this] { work(); }) {}
+ChunkWriter::ChunkWriter(HANDLE file, std::size_t chunk_size, const char* write_stage)
+    : file_(file),
+      write_stage_(write_stage),
+      chunk_size_(chunk_size),
+      thread_([this] { work(); }) {}
 
 ChunkWriter::~ChunkWriter() {
     stop();
@@ -100,9 +103,8 @@ void ChunkWriter::write(const Chunk& chunk) {
     DWORD wrote = 0;
     if (!WriteFile(file_, chunk.buffer.data(), static_cast<DWORD>(chunk.size), &wrote, nullptr) ||
         wrote != chunk.size) {
-        throw_win32_error("delta_cache_write", GetLastError());
+        throw_win32_error(write_stage_, GetLastError());
     }
-    hash_.update(chunk.buffer.data(), chunk.size);
 }
 
 }  // namespace vorn

@@ -1,5 +1,5 @@
-// Writes and hashes a download's chunks on a thread of its own, in order, so the next
-// network read is not held up by the disk or the hash.
+// Writes a download's chunks on a thread of its own, in order, so the next network read
+// is not held up by the disk.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/sha256.h"
-
 namespace vorn {
 
 class ChunkWriter {
@@ -22,19 +20,20 @@ class ChunkWriter {
     using Buffer = std::vector<std::uint8_t>;
 
     // `file` stays owned by the caller and open until finish() returned or this is gone.
-    ChunkWriter(HANDLE file, Sha256& hash, std::size_t chunk_size);
+    // A failed write raises `write_stage` with the Win32 code.
+    ChunkWriter(HANDLE file, std::size_t chunk_size, const char* write_stage);
     ~ChunkWriter();  // stop()
     ChunkWriter(const ChunkWriter&) = delete;
     ChunkWriter& operator=(const ChunkWriter&) = delete;
 
     // A buffer of chunk_size bytes to read into; waits while every buffer is queued. Raises
-    // the writer's failure ("delta_cache_write", or the hash's) once it has one.
+    // the writer's failure once it has one.
     Buffer take_buffer();
 
-    // Queues the first `size` bytes of `buffer` for one WriteFile and the hash.
+    // Queues the first `size` bytes of `buffer` for one WriteFile.
     void push(Buffer buffer, std::size_t size);
 
-    // Waits until every queued chunk is written and hashed; raises the writer's failure.
+    // Waits until every queued chunk is written; raises the writer's failure.
     void finish();
 
     // Lets the chunk being written finish, drops the rest and ends the thread: after it no
@@ -55,7 +54,7 @@ class ChunkWriter {
     void raise_failure();  // with mutex_ held
 
     HANDLE file_;
-    Sha256& hash_;
+    const char* write_stage_;
     std::size_t chunk_size_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -45,4 +45,17 @@ std::uint64_t parse_response_length(const std::string& text) {
                                               : L"Сервер прислал неверную длину ответа.");
 }
 
+bool is_strong_etag(std::string_view text) {
+    if (text.size() < 2 || text.size() > 126 || text.front() != '"' || text.back() != '"') {
+        return false;
+    }
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 33 || c > 126 || c == '"') {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace vorn

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -36,6 +37,25 @@ struct HttpResponse {
     std::uint64_t elapsed_ms = 0;
 };
 
+// What a download to a file is of: it chooses the words of its refusals.
+enum class DownloadKind { delta_blob, update_file };
+
+// A body streamed into a file that may already hold its first bytes from an earlier
+// exchange. Those bytes are kept only when the server answers a range request under the
+// same strong validator; any other answer starts the file again from byte 0.
+struct FileDownload {
+    std::filesystem::path path;  // opened without sharing; created when absent
+    DownloadKind kind = DownloadKind::delta_blob;
+    std::uint64_t size = 0;       // the whole body's announced length; 0 when not known
+    std::uint64_t held = 0;       // in/out: bytes of the body the file holds
+    std::string etag;             // in/out: the strong validator of those bytes, or ""
+    std::uint64_t received = 0;   // out, adds up: body bytes received from the network
+    std::uint64_t refetched = 0;  // out, adds up: held bytes the server sent again
+    // Called once the answer is accepted, before its first byte reaches the file, with
+    // `held` and `etag` already those of the answer. May throw; the download then stops.
+    std::function<void(const FileDownload&)> accepted;
+};
+
 class Transport {
   public:
     virtual ~Transport() = default;
@@ -43,11 +63,12 @@ class Transport {
     // One exchange; fills the response or throws LauncherError.
     virtual void request(HttpResponse& response, const HttpRequest& request) = 0;
 
-    // One GET that streams the body into `part_path` (created new), hashing as it
-    // writes; the response body stays empty. Throws LauncherError.
-    virtual void download_blob(HttpResponse& response, const HttpRequest& request,
-                               const std::filesystem::path& part_path, std::uint64_t expected_size,
-                               const std::string& expected_sha256) = 0;
+    // One GET that streams the body into `download.path` after the bytes it holds (a
+    // range request under `download.etag`), bounded by `request.max_body`; `held` counts
+    // what the file holds also when it throws. The response body stays empty. Throws
+    // LauncherError.
+    virtual void download_file(HttpResponse& response, const HttpRequest& request,
+                               FileDownload& download) = 0;
 };
 
 // GET with no-cache and identity headers under the given trust rule.
@@ -59,5 +80,8 @@ std::optional<std::uint64_t> parse_decimal_length(std::string_view text) noexcep
 
 // Content-Length: 1 to 20 ASCII digits within 64 bits, else LauncherError "content_length".
 std::uint64_t parse_response_length(const std::string& text);
+
+// A quoted validator of 2 to 126 visible characters with no quote inside; never weak.
+bool is_strong_etag(std::string_view text);
 
 }  // namespace vorn

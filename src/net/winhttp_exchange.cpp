@@ -169,28 +169,33 @@ void WinHttpExchange::parse_content_length() {
     }
 }
 
+std::optional<std::string> WinHttpExchange::header(DWORD query) const {
+    DWORD size = 0;
+    if (WinHttpQueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX,
+                            WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX)) {
+        header_read_failure(0);  // a size query cannot succeed without a buffer
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_WINHTTP_HEADER_NOT_FOUND) {
+        return std::nullopt;
+    }
+    if (error != ERROR_INSUFFICIENT_BUFFER || size >= longest_header_bytes) {
+        header_read_failure(error);
+    }
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD buffer_size = size;
+    if (!WinHttpQueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(),
+                             &buffer_size, WINHTTP_NO_HEADER_INDEX)) {
+        header_read_failure(GetLastError());
+    }
+    return to_utf8(std::wstring_view(buffer.data(), buffer_size / sizeof(wchar_t)));
+}
+
 void WinHttpExchange::query_headers() {
-    for (const ResponseHeader& header : captured_headers) {
-        DWORD size = 0;
-        if (WinHttpQueryHeaders(request_.get(), header.query, WINHTTP_HEADER_NAME_BY_INDEX,
-                                WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX)) {
-            header_read_failure(0);  // a size query cannot succeed without a buffer
+    for (const ResponseHeader& header_entry : captured_headers) {
+        if (std::optional<std::string> value = header(header_entry.query)) {
+            headers_[header_entry.name] = std::move(*value);
         }
-        const DWORD error = GetLastError();
-        if (error == ERROR_WINHTTP_HEADER_NOT_FOUND) {
-            continue;
-        }
-        if (error != ERROR_INSUFFICIENT_BUFFER || size >= longest_header_bytes) {
-            header_read_failure(error);
-        }
-        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-        DWORD buffer_size = size;
-        if (!WinHttpQueryHeaders(request_.get(), header.query, WINHTTP_HEADER_NAME_BY_INDEX,
-                                 buffer.data(), &buffer_size, WINHTTP_NO_HEADER_INDEX)) {
-            header_read_failure(GetLastError());
-        }
-        headers_[header.name] =
-            to_utf8(std::wstring_view(buffer.data(), buffer_size / sizeof(wchar_t)));
     }
 }
 

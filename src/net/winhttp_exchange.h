@@ -37,6 +37,9 @@ class WinHttpExchange {
     std::uint32_t status() const { return status_; }
     const std::map<std::string, std::string>& headers() const { return headers_; }
     const std::optional<std::uint64_t>& content_length() const { return content_length_; }
+    // Any header of the answer by its WINHTTP_QUERY_ code; none when the server sent none.
+    // Throws LauncherError "http_headers".
+    std::optional<std::string> header(DWORD query) const;
     // The lower-cased "content-encoding" header, "" when absent.
     std::string content_encoding() const;
 

@@ -10,9 +10,8 @@ namespace vorn {
 class WinHttpTransport final : public Transport {
   public:
     void request(HttpResponse& response, const HttpRequest& request) override;
-    void download_blob(HttpResponse& response, const HttpRequest& request,
-                       const std::filesystem::path& part_path, std::uint64_t expected_size,
-                       const std::string& expected_sha256) override;
+    void download_file(HttpResponse& response, const HttpRequest& request,
+                       FileDownload& download) override;
 };
 
 }  // namespace vorn

@@ -173,16 +173,21 @@ TEST(BlobCache, OneByteTooManyIsRefusedBeforeItIsWritten) {
     BlobCase c(server);
     c.serve(json::array({{{"body_size", blob_size + 1}, {"content_length", nullptr}}}));
     const fs::path part = c.cache / L"direct.part";
+    FileDownload download{.path = part, .size = blob_size};
     const auto error = test::capture_error([&] {
         HttpResponse response;
-        WinHttpTransport().download_blob(response, c.request(), part, blob_size, c.sha);
+        WinHttpTransport().download_file(response, c.request(), download);
     });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->stage, "delta_blob_length");
     EXPECT_EQ(error->message, L"Блок дельты превышает объявленный размер.");
     ASSERT_TRUE(fs::exists(part));
     EXPECT_LE(fs::file_size(part), blob_size);
-    EXPECT_EQ(error->bytes, fs::file_size(part));
+    // What the file holds is what a next exchange continues after; the error counts what
+    // the network delivered.
+    EXPECT_EQ(download.held, fs::file_size(part));
+    EXPECT_EQ(error->bytes, download.received);
+    EXPECT_GE(download.received, download.held);
 
     // Through the cache: nothing is left behind but the lock.
     c.serve(json::array({{{"body_size", blob_size + 1}, {"content_length", nullptr}}}));
@@ -233,7 +238,7 @@ TEST(BlobCache, WrongAnswersAreRefusedWithTheirRecords) {
          L"Сервер прислал неверный размер блока дельты."},
         {{{"body_text", std::string(blob_size, 'z')}},
          "delta_blob_integrity",
-         L"Блок дельты не прошёл проверку SHA-256."},
+         L"Загруженный блок дельты не прошёл проверку."},
         {{{"status", 404}}, "http_status", L"Сервер обновлений вернул ошибку HTTP."},
         {{{"status", 204}}, "http_status", L"Сервер обновлений вернул ошибку HTTP."},
         // The status is judged before a malformed length.
@@ -262,6 +267,95 @@ TEST(BlobCache, WrongAnswersAreRefusedWithTheirRecords) {
     }
 }
 
+constexpr std::uint64_t cut_at = 100000;
+
+// The first `cut_at` bytes under a validator, then the connection breaks.
+json cut_answer(const std::string& etag = "\"v1\"") {
+    return {{"body_size", blob_size}, {"truncate_after", cut_at}, {"headers", {{"ETag", etag}}}};
+}
+
+// The rest of the blob from `from`, as a 206 answer under `etag` says it.
+json rest_answer(std::uint64_t from, const std::string& range, const std::string& etag = "\"v1\"") {
+    return {{"status", 206},
+            {"body_size", blob_size - from},
+            {"body_offset", from},
+            {"headers", {{"ETag", etag}, {"Content-Range", range}}}};
+}
+
+const std::string good_range = "bytes 100000-299999/300000";
+
+// A broken download continues from its bytes when the server proves they are the same
+// file; any other answer to the range request starts the file over from byte 0.
+TEST(BlobCache, ABrokenDownloadContinuesOnlyUnderTheSameValidator) {
+    VORN_REQUIRE_LOOPBACK(server);
+    struct Row {
+        const char* name;
+        json second;           // the answer to the range request
+        std::size_t requests;  // a refused range costs one more, from byte 0
+    };
+    const Row rows[] = {
+        {"continued", rest_answer(cut_at, good_range), 2},
+        {"whole again", good_blob, 2},
+        {"other start", rest_answer(cut_at, "bytes 99999-299999/300000"), 3},
+        {"other total", rest_answer(cut_at, "bytes 100000-299999/300001"), 3},
+        {"other validator", rest_answer(cut_at, good_range, "\"v2\""), 3},
+        {"no range", rest_answer(cut_at, "none"), 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        BlobCase c(server);
+        c.serve(json::array({cut_answer(), row.second, good_blob}));
+        c.download(2);  // the break gained bytes: only a refused range uses up an attempt
+        EXPECT_EQ(read_file_limited(c.blob, blob_size), c.content);
+        const json seen = server.requests(c.prefix);
+        ASSERT_EQ(seen.size(), row.requests);
+        EXPECT_FALSE(seen[0]["headers"].contains("range"));
+        EXPECT_EQ(seen[1]["headers"]["range"], "bytes=100000-");
+        EXPECT_EQ(seen[1]["headers"]["if-range"], "\"v1\"");
+        // A refused range is followed by a request from byte 0.
+        EXPECT_EQ(seen.back()["headers"].contains("range"), row.requests == 2);
+        EXPECT_EQ(names_in(c.blob.parent_path()),
+                  (std::vector<std::wstring>{L"payload.zlib", L"payload.zlib.download.lock"}));
+    }
+}
+
+// A run that gives up on a broken link leaves its partial, noted in the lock file, for the
+// next run to continue; one left days ago is swept and the blob fetched whole.
+TEST(BlobCache, APartialOutlivesTheRunThatLeftItForAFewDays) {
+    VORN_REQUIRE_LOOPBACK(server);
+    for (const bool old : {false, true}) {
+        SCOPED_TRACE(old);
+        BlobCase c(server);
+        c.serve(json::array({cut_answer(), {{"status", 503}}}));
+        VORN_EXPECT_ERROR(c.download(1), "http_status");
+        const std::vector<std::wstring> left = names_in(c.blob.parent_path());
+        ASSERT_EQ(left.size(), 2u);  // the lock and the partial
+        const fs::path part =
+            c.blob.parent_path() / (left[0].ends_with(L".part") ? left[0] : left[1]);
+        EXPECT_EQ(fs::file_size(part), cut_at);
+        if (old) {
+            const UniqueFile file(CreateFileW(part.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+            FILETIME now{};
+            GetSystemTimeAsFileTime(&now);
+            ULARGE_INTEGER then{};
+            then.LowPart = now.dwLowDateTime;
+            then.HighPart = now.dwHighDateTime;
+            then.QuadPart -= 4ull * 24 * 3600 * 10000000;  // four days ago
+            const FILETIME written{then.LowPart, then.HighPart};
+            ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
+        }
+        c.serve(json::array({old ? good_blob : rest_answer(cut_at, good_range)}));
+        c.download(1);
+        EXPECT_EQ(read_file_limited(c.blob, blob_size), c.content);
+        const json seen = server.requests(c.prefix);
+        ASSERT_EQ(seen.size(), 3u);
+        EXPECT_EQ(seen[2]["headers"].contains("range"), !old);
+        EXPECT_EQ(names_in(c.blob.parent_path()),
+                  (std::vector<std::wstring>{L"payload.zlib", L"payload.zlib.download.lock"}));
+    }
+}
+
 TEST(BlobCache, ContractIsCheckedBeforeAnything) {
     VORN_REQUIRE_LOOPBACK(server);
     BlobCase c(server);
@@ -287,9 +381,9 @@ TEST(BlobCache, ContractIsCheckedBeforeAnything) {
     HttpRequest post = c.request();
     post.method = "POST";
     HttpResponse response;
-    VORN_EXPECT_ERROR(
-        transport.download_blob(response, post, c.cache / L"x.part", blob_size, c.sha),
-        "delta_download_contract", L"Неверные параметры загрузки дельты.");
+    FileDownload download{.path = c.cache / L"x.part", .size = blob_size};
+    VORN_EXPECT_ERROR(transport.download_file(response, post, download), "delta_download_contract",
+                      L"Неверные параметры загрузки дельты.");
     EXPECT_FALSE(fs::exists(c.blob.parent_path()));
     EXPECT_EQ(c.requests(), 0u);
 }

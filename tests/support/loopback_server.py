@@ -39,6 +39,7 @@ ANSWER (all fields optional; unknown fields are refused)
   body_text | body_b64 | body_file | body_size
                    at most one: UTF-8 text, base64, a file relative to DIR sent raw,
                    or n bytes of the pattern byte[i] = i % 251; none = empty body
+  body_offset      with body_size: the pattern from this offset on (a range of it)
   content_length   int or string sent verbatim as Content-Length; null or false
                    omits the header (the body is then delimited by closing)
   truncate_after   announce the full length but send only the first n body bytes
@@ -79,7 +80,8 @@ DEFAULT_CHUNK = 65536
 REAL_LENGTH = object()  # _write default: announce the actual body length
 _PERIOD = bytes(range(251))
 
-_INT_FIELDS = ("repeat", "status", "body_size", "truncate_after", "extra_bytes", "chunk_size")
+_INT_FIELDS = ("repeat", "status", "body_size", "body_offset", "truncate_after", "extra_bytes",
+               "chunk_size")
 _NUMBER_FIELDS = ("delay_ms", "body_delay_ms")
 _BODY_FIELDS = ("body_text", "body_b64", "body_file", "body_size")
 _ANSWER_FIELDS = set(_INT_FIELDS + _NUMBER_FIELDS + _BODY_FIELDS) | {
@@ -345,7 +347,8 @@ class Handler(BaseHTTPRequestHandler):
                 return
             length, read = os.fstat(fd).st_size, lambda o, n: os.pread(fd, n, o)
         elif "body_size" in a:
-            length, read = a["body_size"], pattern
+            first = a.get("body_offset", 0)
+            length, read = a["body_size"], lambda o, n: pattern(first + o, n)
         else:
             data = (a["body_text"].encode("utf-8") if "body_text" in a
                     else base64.b64decode(a.get("body_b64", "")))

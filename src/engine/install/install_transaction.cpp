@@ -29,8 +29,7 @@
 #include "engine/client/repair_state.h"
 #include "engine/client/running_client.h"
 #include "engine/install/install_journal.h"
-#include "net/fetch.h"
-#include "net/inflate.h"
+#include "engine/install/update_blob.h"
 
 namespace vorn {
 namespace {
@@ -92,67 +91,19 @@ void delete_folder(const fs::path& path) {
     }
 }
 
-// The verified content of one file, fetched by its digest and decoded by its first bytes.
-Bytes download_blob_file(const EngineServices& services, const ManifestFile& file) {
-    const std::uint64_t limit =
-        file.compressed_size != 0 ? file.compressed_size : largest_manifest_file;
-    HttpResponse response;
-    fetch(response, *services.transport,
-          make_request(blob_url(services.config.endpoints.update_base_url, file.sha256),
-                       services.config.url_trust(), limit),
-          3);
-    if (response.status != 200) {
-        throw LauncherError("blob_http", L"Не удалось загрузить файл обновления.", 0,
-                            response.status);
-    }
-    if (file.compressed_size != 0 && response.body.size() != file.compressed_size) {
-        LauncherError error("blob_length", L"Файл обновления загружен не полностью.");
-        error.bytes = response.body.size();
-        error.expected_bytes = file.compressed_size;
-        throw error;
-    }
-    Bytes& body = response.body;
-    const auto is_expected = [&](const Bytes& bytes) {
-        return bytes.size() == file.size && sha256_bytes(bytes) == file.sha256;
-    };
-    const bool gzip = body.size() >= 2 && body[0] == 0x1f && body[1] == 0x8b;
-    const bool zlib = body.size() >= 2 && body[0] == 0x78;
-    if (gzip || zlib) {
-        std::optional<LauncherError> inflate_error;
-        try {
-            Bytes content = inflate_bytes(body, file.size, gzip);
-            if (is_expected(content)) {
-                return content;
-            }
-        } catch (const LauncherError& error) {
-            inflate_error = error;
-        }
-        // A file stored as it is may itself begin like a compressed stream (a .gz, or text
-        // starting with "x"): its own digest is the last word, so it is not refused forever.
-        if (is_expected(body)) {
-            return std::move(body);
-        }
-        if (inflate_error) {
-            throw *inflate_error;
-        }
-    } else if (is_expected(body)) {
-        return std::move(body);
-    }
-    throw LauncherError("blob_sha",
-                        L"Контрольная сумма обновления не совпадает. Файл не установлен.");
-}
-
-// Downloads the next two blobs while the last one is written to the staging folder, when
-// they are small: a blob is held in memory whole, so only small ones wait ahead of it.
+// Downloads the next two blobs while the last one is staged, when they are small: each
+// download holds its blob on disk beside the staged copy, so only small ones wait ahead.
 class BlobPrefetch {
   public:
-    BlobPrefetch(const EngineServices& services, const std::vector<ManifestFile>& files)
-        : services_(services), files_(files) {}
+    BlobPrefetch(const EngineServices& services, const std::vector<ManifestFile>& files,
+                 const std::vector<fs::path>& targets)
+        : services_(services), files_(files), targets_(targets) {}
 
-    // The verified content of file i; keeps the downloads of the files after it running.
-    // Files are taken in order; an error of a prefetched download is raised at its own turn.
-    Bytes take(std::size_t index) {
-        std::optional<std::future<Bytes>> current;
+    // Leaves file i verified at its target; keeps the downloads of the files after it
+    // running. Files are taken in order; an error of a prefetched download is raised at its
+    // own turn.
+    void take(std::size_t index) {
+        std::optional<std::future<void>> current;
         if (!ahead_.empty()) {
             current = std::move(ahead_.front());
             ahead_.pop_front();
@@ -161,11 +112,14 @@ class BlobPrefetch {
         while (ahead_.size() < most_blobs_ahead && next_ < files_.size() &&
                is_small(files_[next_])) {
             ahead_.push_back(std::async(std::launch::async, [this, file = next_] {
-                return download_blob_file(services_, files_[file]);
+                stage_update_blob(services_, files_[file], targets_[file]);
             }));
             ++next_;
         }
-        return current ? current->get() : download_blob_file(services_, files_[index]);
+        if (current) {
+            return current->get();
+        }
+        stage_update_blob(services_, files_[index], targets_[index]);
     }
 
   private:
@@ -178,9 +132,10 @@ class BlobPrefetch {
 
     const EngineServices& services_;
     const std::vector<ManifestFile>& files_;
+    const std::vector<fs::path>& targets_;
     std::size_t next_ = 0;  // the first file no download has been started for
     // Waited for on every path, also when an error leaves early.
-    std::deque<std::future<Bytes>> ahead_;
+    std::deque<std::future<void>> ahead_;
 };
 
 // What every live file holds as the download starts; the commit stops if one changes, so
@@ -286,15 +241,18 @@ void require_recoverable_paths(const ClientPlace& client, const fs::path& folder
 
 namespace {
 
-// What an install holds at its fullest: every staged file and a backup of every live file
-// it replaces, besides the reserve.
+// What an install holds at its fullest: every staged file, a backup of every live file
+// it replaces and the largest blob as it came, beside its decoded copy; and the reserve.
 std::uint64_t room_for(const ClientPlace& client, const std::vector<ManifestFile>& files) {
     std::uint64_t needed = room_reserve;
+    std::uint64_t largest_blob = 0;
     for (const ManifestFile& file : files) {
         const fs::path live = resolve_client_path(client, file.path, LinkCheck::refuse_links);
         needed += file.size + (file_exists(live) ? client_file_size(live) : 0);
+        largest_blob =
+            std::max(largest_blob, file.compressed_size != 0 ? file.compressed_size : file.size);
     }
-    return needed;
+    return needed + largest_blob;
 }
 
 }  // namespace
@@ -331,19 +289,21 @@ void install_files(const ClientPlace& client, const EngineServices& services, En
     const ExpectedStates expected = expected_states(client, view, files);
 
     std::vector<StagedFile> staged;
+    std::vector<fs::path> targets;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        targets.push_back(folder / L"staged" / to_utf16(staged_name(i)));
+    }
     const std::size_t count = files.size();
-    BlobPrefetch prefetch(services, files);
+    BlobPrefetch prefetch(services, files, targets);
     for (std::size_t i = 0; i < count; ++i) {
         publish_view(
             view, {.phase = Phase::downloading,
                    .percent = static_cast<std::int32_t>(i * 100 / count),
                    .title = L"Загружаем обновление",
                    .detail = L"Файл: " + std::to_wstring(i + 1) + L" / " + std::to_wstring(count)});
-        const Bytes content = prefetch.take(i);
+        prefetch.take(i);
         reach(services, "downloaded");
-        const fs::path target = folder / L"staged" / to_utf16(staged_name(i));
-        write_file_atomic(target, content);
-        staged.push_back({files[i].path, target, files[i].sha256});
+        staged.push_back({files[i].path, targets[i], files[i].sha256});
         reach(services, "staged");
     }
     ensure_client_not_running(client);

@@ -39,19 +39,6 @@ std::optional<std::wstring> compressed_manifest_url(const std::wstring& manifest
     return path + L".gz" + (query == std::wstring::npos ? L"" : manifest_url.substr(query));
 }
 
-bool is_strong_etag(const std::string& text) {
-    if (text.size() < 2 || text.size() > 126 || text.front() != '"' || text.back() != '"') {
-        return false;
-    }
-    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 33 || c > 126 || c == '"') {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::uint64_t parse_content_length(const HttpResponse& response) {
     const std::string text = header(response, "content-length");
     if (text.empty() || text.size() > longest_length_text) {

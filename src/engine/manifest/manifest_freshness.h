@@ -32,7 +32,4 @@ HttpResponse head_manifest_metadata(const EngineServices& services);
 // The content-length of a HEAD answer: 1 to 20 digits, 1 to 16,777,216.
 std::uint64_t parse_content_length(const HttpResponse& response);
 
-// A quoted validator of 2 to 126 visible characters with no quote inside; never weak.
-bool is_strong_etag(const std::string& text);
-
 }  // namespace vorn
