@@ -70,8 +70,8 @@ def main():
             size // MIB, whole, peak))
         print("with %d resets (%d connections): %.2f s, peak working set %s MiB" % (
             struck, len(log), broken, broken_peak))
-        print("bytes sent: %d; sent again: %d in all, %.1f KiB per reset (goal: at most "
-              "1 MiB)" % (sent, again, again / max(struck, 1) / 1024))
+        print("body bytes sent: %d; sent again: %d in all, %.1f KiB per reset (goal: at "
+              "most 1 MiB)" % (sent, again, again / max(struck, 1) / 1024))
     finally:
         relay.stop()
         nginx.stop()

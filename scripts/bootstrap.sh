@@ -8,6 +8,7 @@ packages=(
   libz-mingw-w64-dev nlohmann-json3-dev googletest
   cmake make python3 clang-format
   wine wine64 xvfb xauth nginx curl xdotool imagemagick openssl osslsigncode python3-cryptography
+  mitmproxy
 )
 
 missing=()

@@ -157,6 +157,9 @@ void download_blob_cached(Transport& transport, const HttpRequest& request,
     const std::optional<ResumeNote> note = lock.note();
     const std::optional<std::uint64_t> kept = sweep_partial_files(final_path, expected_size, note);
     if (is_cache_hit(final_path, expected_size, expected_sha256)) {
+        if (kept) {
+            discard_partial(lock, final_path.parent_path() / note->part_name);
+        }
         return;
     }
 

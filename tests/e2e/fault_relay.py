@@ -8,11 +8,13 @@ the byte stream, which an HTTP proxy cannot make; everything else passes unchang
     ...
     relay.stop()
 
-Each connection's first request line picks the armed fault whose path it contains (one
-connection per armed fault). Every connection is logged as (path, bytes answered, fault).
+Each connection's first request line picks the armed fault whose path pattern (a regular
+expression) it matches, one connection per armed fault. Every connection is logged as
+(path, body bytes sent, fault kind or None).
 """
 
 import asyncio
+import re
 import socket
 import struct
 import threading
@@ -28,7 +30,8 @@ class FaultRelay:
         self.upstream_port = upstream_port
         self.port = free_port()
         self.armed = []
-        self.log = []  # (path, bytes sent to the client, fault or None)
+        self.log = []  # (path, bytes sent to the client, fault or None), as connections end
+        self.strikes = []  # (path, fault kind), as they strike
         self.lock = threading.Lock()
         self.loop = asyncio.new_event_loop()
         self.thread = None
@@ -42,11 +45,13 @@ class FaultRelay:
     def url(self, path=""):
         return "http://127.0.0.1:%d/%s" % (self.port, path.lstrip("/"))
 
-    def arm(self, kind, path="", at=0, seconds=0.0):
+    def arm(self, kind, path="", at=0, seconds=0.0, fraction=None):
         """kind: "reset", "close", "stall" or "trickle"; `at`: the answer's byte where it
-        strikes; `seconds`: how long a stall or a trickle lasts."""
+        strikes, or `fraction`: that share of the body its Content-Length announces;
+        `seconds`: how long a stall or a trickle lasts."""
         with self.lock:
-            self.armed.append({"kind": kind, "path": path, "at": at, "seconds": seconds})
+            self.armed.append({"kind": kind, "path": path, "at": at, "seconds": seconds,
+                               "fraction": fraction})
 
     def disarm(self):
         with self.lock:
@@ -56,6 +61,15 @@ class FaultRelay:
         with self.lock:
             log, self.log = self.log, []
             return log
+
+    def take_strikes(self):
+        with self.lock:
+            strikes, self.strikes = self.strikes, []
+            return strikes
+
+    def _struck(self, path, fault):
+        with self.lock:
+            self.strikes.append((path, fault["kind"]))
 
     def stop(self):
         def end():
@@ -75,7 +89,7 @@ class FaultRelay:
     def _take_fault(self, path):
         with self.lock:
             for fault in self.armed:
-                if fault["path"] in path:
+                if re.search(fault["path"], path):
                     self.armed.remove(fault)
                     return fault
         return None
@@ -91,7 +105,7 @@ class FaultRelay:
             up_reader, up_writer = await asyncio.open_connection("127.0.0.1", self.upstream_port)
             up_writer.write(head)
             upward = asyncio.ensure_future(self._pump(client_reader, up_writer))
-            sent = await self._answer(up_reader, client_writer, fault)
+            sent = await self._answer(up_reader, client_writer, fault, path)
             upward.cancel()
             up_writer.close()
             with self.lock:
@@ -114,19 +128,29 @@ class FaultRelay:
             pass
         writer.close()
 
-    async def _answer(self, up_reader, client_writer, fault):
-        """Forwards the server's bytes, striking with `fault`; returns the bytes sent."""
-        sent = 0
+    async def _answer(self, up_reader, client_writer, fault, path):
+        """Forwards the server's bytes, striking with `fault`; returns the body bytes sent
+        (the answer's head, which comes in the first read, not counted)."""
+        sent, head = 0, None
         loop = asyncio.get_running_loop()
-        trickle_until = (loop.time() + fault["seconds"]
-                         if fault and fault["kind"] == "trickle" else 0)
+        trickle_until = 0
+        if fault and fault["kind"] == "trickle":
+            trickle_until = loop.time() + fault["seconds"]
+            self._struck(path, fault)
         while data := await up_reader.read(65536):
+            if head is None:
+                end = data.find(b"\r\n\r\n")
+                head = end + 4 if end >= 0 else 0
+                length = re.search(rb"(?i)\r\ncontent-length: *(\d+)", data[:head])
+                if fault and fault["fraction"] is not None and length:
+                    fault["at"] = head + int(int(length.group(1)) * fault["fraction"])
             if fault and fault["kind"] != "trickle" and sent + len(data) > fault["at"]:
                 keep = fault["at"] - sent
                 client_writer.write(data[:keep])
                 await client_writer.drain()
+                self._struck(path, fault)
                 await self._strike(client_writer, fault)
-                return sent + keep
+                return max(sent + keep - head, 0)
             while data and loop.time() < trickle_until:
                 piece, data = data[:TRICKLE_BYTES_PER_SECOND], data[TRICKLE_BYTES_PER_SECOND:]
                 client_writer.write(piece)
@@ -136,7 +160,7 @@ class FaultRelay:
             client_writer.write(data)
             await client_writer.drain()
             sent += len(data)
-        return sent
+        return max(sent - (head or 0), 0)
 
     @staticmethod
     async def _strike(client_writer, fault):
