@@ -56,6 +56,7 @@ case "${1:-}" in
     "$here/bench/archive_bench.sh" "$build"
     python3 "$here/bench/update_bench.py" "$build"
     python3 "$here/bench/delta_bench.py" "$build"
+    python3 "$here/bench/resume_bench.py" "$build"
     python3 "$here/bench/feed_publish_bench.py"
     ;;
   fuzz)

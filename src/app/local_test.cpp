@@ -70,6 +70,7 @@ int run_local_test(const LauncherConfig& config, const LaunchOptions& options) {
         exit_code = 1;
         result["ok"] = false;
         result["stage"] = error.stage;
+        result["message"] = to_utf8(error.message);  // what the window would show
         result["win32"] = error.win32;
         result["http_status"] = error.http_status;
         result["report_id"] = diagnostics.create_report(error, options.qa_action, "unverified");

@@ -51,9 +51,8 @@ ArchiveWriter::~ArchiveWriter() {
 void ArchiveWriter::write_part(HANDLE file, const std::uint8_t* data, std::uint64_t size) {
     while (size > 0) {
         const auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(size, io_block_size));
-        DWORD done = 0;
-        if (!WriteFile(file, data, chunk, &done, nullptr) || done != chunk) {
-            fail_archive("pck_rebase_write", GetLastError());
+        if (const DWORD error = write_whole(file, data, chunk)) {
+            fail_archive("pck_rebase_write", error);
         }
         data += chunk;
         size -= chunk;

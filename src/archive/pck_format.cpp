@@ -14,7 +14,10 @@ const PckKeyPair& pck_key_pair(std::size_t which) {
 }
 
 LauncherError archive_error(const char* stage, std::uint32_t win32) {
-    return LauncherError(stage, L"Не удалось безопасно обновить архив клиента. Файлы не изменены.",
+    return LauncherError(stage,
+                         is_disk_full(win32)
+                             ? disk_full_message
+                             : L"Не удалось безопасно обновить архив клиента. Файлы не изменены.",
                          win32);
 }
 

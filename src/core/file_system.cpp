@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include <system_error>
+#include <vector>
 
 #include "core/hex.h"
 #include "core/identifiers.h"
@@ -23,9 +23,8 @@ void write_all(HANDLE file, ByteView bytes) {
     while (offset < bytes.size()) {
         const std::size_t left = bytes.size() - offset;
         const DWORD chunk = static_cast<DWORD>(left < io_block_size ? left : io_block_size);
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + offset, chunk, &written, nullptr) || written != chunk) {
-            throw_win32_error("write_file", GetLastError());
+        if (const DWORD error = write_whole(file, bytes.data() + offset, chunk)) {
+            throw_win32_error("write_file", error);
         }
         offset += chunk;
     }
@@ -104,6 +103,15 @@ std::wstring long_path(const std::filesystem::path& path) {
     return std::wstring(long_prefix) + normal;
 }
 
+DWORD write_whole(HANDLE file, const void* data, DWORD size) noexcept {
+    DWORD written = 0;
+    if (!WriteFile(file, data, size, &written, nullptr)) {
+        const DWORD error = GetLastError();
+        return error != 0 ? error : ERROR_WRITE_FAULT;
+    }
+    return written == size ? 0 : ERROR_DISK_FULL;
+}
+
 DWORD file_attributes(const std::filesystem::path& path) {
     return GetFileAttributesW(long_path(path).c_str());
 }
@@ -140,14 +148,41 @@ bool is_plain_file(const std::filesystem::path& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & link_or_directory_mask) == 0;
 }
 
-void ensure_service_directory(const std::filesystem::path& path) {
-    std::error_code error;
-    std::filesystem::create_directories(long_path(path), error);
-    if (error) {
-        throw LauncherError("create_directory", L"Не удалось создать служебную папку.",
-                            static_cast<std::uint32_t>(error.value()));
+namespace {
+
+[[noreturn]] void refuse_folder(DWORD code) {
+    throw LauncherError("create_directory", L"Не удалось создать служебную папку.", code);
+}
+
+// Creates the missing folders of `path`, outermost first. The walk stops at the first
+// folder that exists, and always at a drive root: std::filesystem asks for "\\?\D:"
+// itself there and fails for a folder right under the root.
+void create_missing_folders(const std::filesystem::path& path) {
+    std::vector<std::filesystem::path> missing;
+    std::filesystem::path at = absolute_normal(path);
+    while (at.has_relative_path() && file_attributes(at) == INVALID_FILE_ATTRIBUTES) {
+        missing.push_back(at);
+        at = at.parent_path();
     }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+        if (!CreateDirectoryW(long_path(*folder).c_str(), nullptr)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_ALREADY_EXISTS) {
+                refuse_folder(error);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void ensure_service_directory(const std::filesystem::path& path) {
+    create_missing_folders(path);
     const DWORD attributes = file_attributes(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+        refuse_folder(ERROR_ALREADY_EXISTS);  // a file stands where the folder should be
+    }
     if (attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & link_or_directory_mask) != FILE_ATTRIBUTE_DIRECTORY) {
         throw LauncherError("unsafe_path", L"Служебная папка недоступна или является ссылкой.");

@@ -46,6 +46,10 @@ std::wstring long_path(const std::filesystem::path& path);
 // Attributes of long_path(path), or INVALID_FILE_ATTRIBUTES.
 DWORD file_attributes(const std::filesystem::path& path);
 
+// One WriteFile of all `size` bytes: 0, or the Win32 code of the failure. A short write is
+// ERROR_DISK_FULL: Wine reports a write cut short by a full disk as a success.
+DWORD write_whole(HANDLE file, const void* data, DWORD size) noexcept;
+
 // The two Win32 answers that mean "nothing there".
 constexpr bool is_not_found(DWORD error) noexcept {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

@@ -31,7 +31,8 @@ void throw_win32_error(std::string stage, std::uint32_t code) {
     std::wstring message;
     switch (code) {
         case 112:  // ERROR_DISK_FULL
-            message = L"Недостаточно свободного места на диске.";
+        case 39:   // ERROR_HANDLE_DISK_FULL
+            message = disk_full_message;
             break;
         case 32:  // ERROR_SHARING_VIOLATION
             message = L"Файл занят другой программой. Закройте игру и повторите попытку.";

@@ -38,6 +38,14 @@ class LauncherError : public std::runtime_error {
     nlohmann::json attempts = nlohmann::json::array();
 };
 
+// What a user reads when a write found the disk full.
+inline constexpr const wchar_t* disk_full_message = L"Недостаточно свободного места на диске.";
+
+// ERROR_DISK_FULL or ERROR_HANDLE_DISK_FULL: the volume has no room for a write.
+constexpr bool is_disk_full(std::uint32_t code) {
+    return code == 112 || code == 39;
+}
+
 // Throws a LauncherError for a failed Win32 file call; the message is chosen from the code.
 [[noreturn]] void throw_win32_error(std::string stage, std::uint32_t code);
 

@@ -102,10 +102,10 @@ std::uint64_t hash_open_file(HANDLE file, Sha256& hash,
             return done;
         }
         hash.update(buffer.get(), read);
-        DWORD written = 0;
-        if (copy_to != nullptr &&
-            (!WriteFile(copy_to, buffer.get(), read, &written, nullptr) || written != read)) {
-            throw_win32_error("write_file", GetLastError());
+        if (copy_to != nullptr) {
+            if (const DWORD error = write_whole(copy_to, buffer.get(), read)) {
+                throw_win32_error("write_file", error);
+            }
         }
         done += read;
         if (progress) {

@@ -7,6 +7,7 @@
 #include "core/file_probes.h"
 #include "core/file_system.h"
 #include "core/identifiers.h"
+#include "core/launcher_error.h"
 #include "core/text.h"
 #include "delta/delta_plan.h"
 #include "delta/observed_files.h"
@@ -63,7 +64,7 @@ void require_space(const DeltaRoots& roots, const std::vector<DeltaPlanItem>& it
         fail_delta_io("delta_space", GetLastError());
     }
     if (available.QuadPart < needed) {
-        fail_delta("delta_space");
+        throw LauncherError("delta_space", disk_full_message);
     }
 }
 

@@ -25,9 +25,8 @@ void report(const DeltaProgress& progress, std::string_view event, const std::st
 }
 
 void write_delta_bytes(HANDLE file, const std::uint8_t* data, std::size_t size) {
-    DWORD written = 0;
-    if (!WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
-        fail_delta_io("delta_write", GetLastError());
+    if (const DWORD error = write_whole(file, data, static_cast<DWORD>(size))) {
+        fail_delta_io("delta_write", error);
     }
 }
 
@@ -36,7 +35,8 @@ void fail_delta(const char* stage) {
 }
 
 void fail_delta_io(const char* stage, DWORD error) {
-    throw LauncherError(stage, delta_io_message, error);
+    // A full disk is said as such: closing the game would not help.
+    throw LauncherError(stage, is_disk_full(error) ? disk_full_message : delta_io_message, error);
 }
 
 DeltaReadFile open_delta_file(const fs::path& path, DWORD share) {

@@ -1,5 +1,6 @@
 #include "net/chunk_writer.h"
 
+#include "core/file_system.h"
 #include "core/launcher_error.h"
 
 namespace vorn {
@@ -100,10 +101,9 @@ void ChunkWriter::work() {
 }
 
 void ChunkWriter::write(const Chunk& chunk) {
-    DWORD wrote = 0;
-    if (!WriteFile(file_, chunk.buffer.data(), static_cast<DWORD>(chunk.size), &wrote, nullptr) ||
-        wrote != chunk.size) {
-        throw_win32_error(write_stage_, GetLastError());
+    if (const DWORD error =
+            write_whole(file_, chunk.buffer.data(), static_cast<DWORD>(chunk.size))) {
+        throw_win32_error(write_stage_, error);
     }
 }
 

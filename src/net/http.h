@@ -50,7 +50,6 @@ struct FileDownload {
     std::uint64_t held = 0;       // in/out: bytes of the body the file holds
     std::string etag;             // in/out: the strong validator of those bytes, or ""
     std::uint64_t received = 0;   // out, adds up: body bytes received from the network
-    std::uint64_t refetched = 0;  // out, adds up: held bytes the server sent again
     // Called once the answer is accepted, before its first byte reaches the file, with
     // `held` and `etag` already those of the answer. May throw; the download then stops.
     std::function<void(const FileDownload&)> accepted;

@@ -32,9 +32,8 @@ UniqueFile open_file(const std::filesystem::path& path, DWORD access, DWORD disp
 }
 
 void write_all(HANDLE file, const std::uint8_t* data, std::size_t size) {
-    DWORD wrote = 0;
-    if (!WriteFile(file, data, static_cast<DWORD>(size), &wrote, nullptr) || wrote != size) {
-        throw_win32_error("file_write", GetLastError());
+    if (const DWORD error = write_whole(file, data, static_cast<DWORD>(size))) {
+        throw_win32_error("file_write", error);
     }
 }
 

@@ -160,8 +160,7 @@ std::uint64_t accept_answer(WinHttpExchange& exchange, FileDownload& download,
     if (length && *length > request.max_body) {
         throw LauncherError(words.limit_stage, words.too_long);
     }
-    download.refetched += download.held;  // the server could not continue: all again
-    download.held = 0;
+    download.held = 0;  // the server could not continue: all of it again
     download.etag = answer_etag(exchange);
     return length.value_or(0);
 }

@@ -247,16 +247,16 @@ def judge(campaign, scenario, result, dds):
     if result and result.get("ok") and result.get("title") == CHECKED:
         # The client is current; the icons are said to be unavailable, and stay as they were.
         problems = campaign.state_problems(scenario, 1, None)
-        return "updated, icons said unavailable", problems
+        return "updated, icons unavailable", problems
     problems = []
     if not result or result.get("ok") or not result.get("stage"):
         problems.append("a failure without a stage: %s" % (
             result and {k: result.get(k) for k in ("ok", "stage", "title", "detail")}))
-    shown = (result or {}).get("observations", [])[-1:]
-    if not any(re.search("[а-яА-Я]", o.get("title", "") + o.get("detail", "")) for o in shown):
-        problems.append("a failure the user is not told of in Russian: %s" % shown)
+    if not re.search("[а-яА-Я]", (result or {}).get("message", "")):
+        problems.append("a failure the user is not told of in Russian: %s" % (
+            result and result.get("message")))
     unchanged = not campaign.state_problems(scenario, 0, dds)
-    return ("failed, client unchanged" if unchanged else "failed, left for the next run"), problems
+    return ("failed, unchanged" if unchanged else "failed, left to recover"), problems
 
 
 def main():
@@ -267,7 +267,11 @@ def main():
     again = []
     failures = []
     try:
-        for index in range(faults):
+        index, struck_faults = 0, 0
+        # Faults that found nothing to strike (a Content-Length beyond a HEAD answer, a
+        # blob the round did not need) do not count towards N.
+        while struck_faults < faults and index < 3 * faults:
+            index += 1
             scenario = rng.choice(sorted(SCENARIO_TARGETS))
             kind = rng.choice(RELAY_FAULTS + PROXY_FAULTS)
             target = rng.choice(SCENARIO_TARGETS[scenario])
@@ -279,8 +283,9 @@ def main():
             campaign.relay.disarm()
             campaign.mitm.disarm()
             outcome, problems = judge(campaign, scenario, result, dds)
+            struck_faults += struck
             if not struck:
-                outcome = "not struck (%s)" % outcome
+                outcome = "not struck"
             _, clean, _ = campaign.launcher.run(campaign.config, "update", campaign.result,
                                                 timeout=300)
             if not clean or clean.get("title") != READY:
@@ -299,7 +304,7 @@ def main():
         campaign.close()
 
     outcomes = sorted({o for counts in table.values() for o in counts})
-    print("\nfaults by outcome (%d faults):" % faults)
+    print("\nfaults by outcome (%d struck in %d rounds):" % (struck_faults, index))
     print("  %-34s %s" % ("fault", "  ".join(outcomes)))
     for fault, counts in sorted(table.items()):
         print("  %-34s %s" % (fault, "  ".join("%*d" % (len(o), counts[o]) for o in outcomes)))

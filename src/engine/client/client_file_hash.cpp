@@ -23,7 +23,10 @@ std::string copy_client_file(const std::filesystem::path& path, const std::files
         if (error.stage != "write_file") {
             throw;
         }
-        throw LauncherError("backup_write", L"Не удалось сохранить резервную копию файла.",
+        throw LauncherError("backup_write",
+                            is_disk_full(error.win32)
+                                ? disk_full_message
+                                : L"Не удалось сохранить резервную копию файла.",
                             error.win32);
     }
 }
