@@ -46,10 +46,10 @@ enum class DownloadKind { delta_blob, update_file };
 struct FileDownload {
     std::filesystem::path path;  // opened without sharing; created when absent
     DownloadKind kind = DownloadKind::delta_blob;
-    std::uint64_t size = 0;       // the whole body's announced length; 0 when not known
-    std::uint64_t held = 0;       // in/out: bytes of the body the file holds
-    std::string etag;             // in/out: the strong validator of those bytes, or ""
-    std::uint64_t received = 0;   // out, adds up: body bytes received from the network
+    std::uint64_t size = 0;      // the whole body's announced length; 0 when not known
+    std::uint64_t held = 0;      // in/out: bytes of the body the file holds
+    std::string etag;            // in/out: the strong validator of those bytes, or ""
+    std::uint64_t received = 0;  // out, adds up: body bytes received from the network
     // Called once the answer is accepted, before its first byte reaches the file, with
     // `held` and `etag` already those of the answer. May throw; the download then stops.
     std::function<void(const FileDownload&)> accepted;
