@@ -117,6 +117,21 @@ def versions_of(keys):
                     "delta package": ({**data, **archives}, {**data, **archives_new})}
 
 
+def publish_version(work, folder, name, old, new):
+    """The feed under work/root/folder holding version 2: whole files, or for the delta
+    package scenario with a package from `old`."""
+    feed = harness.Feed(Path(work) / "root" / folder)
+    if name != "delta package":
+        feed.publish(new, "2")
+        return feed
+    base = Path(work) / "base"
+    for path, content in old.items():
+        (base / path).parent.mkdir(parents=True, exist_ok=True)
+        (base / path).write_bytes(content)
+    feed.publish(new, "2", "--base", base, "--delta-min-size", "1M")
+    return feed
+
+
 class Campaign:
     def __init__(self, rng):
         self.rng = rng
@@ -131,23 +146,8 @@ class Campaign:
         self.common[harness.SURFACES] = self.surfaces
         self.versions = {name: ({**self.common, **old}, {**self.common, **new})
                          for name, (old, new) in versions.items()}
-        self.feeds = {}
-        for name, folder in (("whole files", "w"), ("delta package", "d")):
-            feed = harness.Feed(self.dir / "root" / folder)
-            old, new = self.versions[name]
-            if name == "delta package":
-                base = self.dir / "base"
-                for path, content in old.items():
-                    (base / path).parent.mkdir(parents=True, exist_ok=True)
-                    (base / path).write_bytes(content)
-                source = self.dir / "target"
-                for path, content in new.items():
-                    (source / path).parent.mkdir(parents=True, exist_ok=True)
-                    (source / path).write_bytes(content)
-                feed.publish_folder(source, "2", "--base", base, "--delta-min-size", "1M")
-            else:
-                feed.publish(new, "2")
-            self.feeds[name] = (feed, folder)
+        self.feeds = {name: (publish_version(self.dir, folder, name, *self.versions[name]), folder)
+                      for name, folder in (("whole files", "w"), ("delta package", "d"))}
         self.nginx = harness.Nginx(self.dir / "root", self.dir).start()
         self.mitm = Mitm(self.nginx.port, self.dir)
         self.relay = FaultRelay(self.mitm.port).start()
@@ -213,18 +213,19 @@ class Campaign:
             found.append("a file outside the manifest changed")
         return found
 
-    def leftovers(self):
-        found = []
-        for folder in (self.client.root, self.cache):
-            for item in folder.rglob("*"):
-                if item.name.endswith(LEFTOVER_SUFFIXES):
-                    found.append("left behind: %s" % item.name)
-        for name in (".vorn-delta-journal-v1.json",):
-            if (self.client.root / name).exists():
-                found.append("left behind: " + name)
-        if (self.cache / "transaction-v2.json").exists():
-            found.append("left behind: transaction-v2.json")
-        return found
+
+
+def leftovers(client_root, cache):
+    """Temporaries, partials and journals an ended action must not leave."""
+    found = []
+    for folder in (client_root, cache):
+        for item in folder.rglob("*"):
+            if item.name.endswith(LEFTOVER_SUFFIXES):
+                found.append("left behind: %s" % item.name)
+    for journal in (client_root / ".vorn-delta-journal-v1.json", cache / "transaction-v2.json"):
+        if journal.exists():
+            found.append("left behind: " + journal.name)
+    return found
 
 
 def refetched(log, feed_root):
@@ -291,7 +292,8 @@ def main():
             if not clean or clean.get("title") != READY:
                 problems.append("the clean run failed: %s" % (
                     clean and {k: clean.get(k) for k in ("stage", "title", "detail")}))
-            problems += campaign.state_problems(scenario, 1, dds) + campaign.leftovers()
+            problems += campaign.state_problems(scenario, 1, dds) + leftovers(
+                campaign.client.root, campaign.cache)
             _, clean_log = campaign.struck()
             if kind in ("reset", "close", "stall") and target in ("blob", "payload"):
                 again += refetched(log + clean_log, campaign.feeds[scenario][0].root)

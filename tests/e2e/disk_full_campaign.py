@@ -25,8 +25,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import pck_images  # noqa: E402
-from chaos_campaign import CHECKED, LEFTOVER_SUFFIXES, READY, versions_of  # noqa: E402
-from delta_kill_campaign import expected_models, players_models  # noqa: E402
+from chaos_campaign import CHECKED, READY, leftovers, publish_version, versions_of  # noqa: E402
+from delta_kill_campaign import expected_models, phase_of_kill, players_models  # noqa: E402
 
 BUILD = Path(os.environ.get("VORN_BUILD_DIR", harness.REPO / "build"))
 DISK_MIB = 192
@@ -83,26 +83,13 @@ class Scene:
         self.player = players_models(keys, old_models)
         self.rebased = expected_models(keys, self.player,
                                        self.versions["delta package"][1]["element/models.pck"])
-        self.feeds = {"whole files": self.publish("w", "whole files"),
-                      "delta package": self.publish("d", "delta package")}
+        self.feeds = {name: publish_version(work, folder, name, *self.versions[name])
+                      for name, folder in (("whole files", "w"), ("delta package", "d"))}
         self.nginx = harness.Nginx(self.dir / "root", self.dir).start()
         self.receiver = harness.ReportReceiver().start()
         self.config = self.dir / "qa.json"
         self.result = self.dir / "result.json"
         self.outside = self.client.root / "element" / "userdata" / "settings.ini"
-
-    def publish(self, folder, name):
-        feed = harness.Feed(self.dir / "root" / folder)
-        old, new = self.versions[name]
-        if name == "whole files":
-            feed.publish(new, "2")
-            return feed
-        base = self.dir / "base"
-        for path, content in old.items():
-            (base / path).parent.mkdir(parents=True, exist_ok=True)
-            (base / path).write_bytes(content)
-        feed.publish(new, "2", "--base", base, "--delta-min-size", "1M")
-        return feed
 
     def prepare(self, index, scenario):
         """The player before the action; returns (action, the DDS the icons must make)."""
@@ -141,15 +128,7 @@ class Scene:
                 found.append("not at the new version: " + path)
         if self.outside.read_text() != "[video]\nwidth=1920\n":
             found.append("a file outside the manifest changed")
-        for folder in (self.client.root, self.cache):
-            for item in folder.rglob("*"):
-                if item.name.endswith(LEFTOVER_SUFFIXES):
-                    found.append("left behind: %s" % item.name)
-        for journal in (self.client.root / ".vorn-delta-journal-v1.json",
-                        self.cache / "transaction-v2.json"):
-            if journal.exists():
-                found.append("left behind: " + journal.name)
-        return found
+        return found + leftovers(self.client.root, self.cache)
 
     def close(self):
         self.nginx.stop()
@@ -158,12 +137,8 @@ class Scene:
 
 def phase_of(scene):
     """Where the running action was when the disk filled, judged from what is on disk."""
-    journal = scene.client.root / ".vorn-delta-journal-v1.json"
-    if journal.exists():
-        try:
-            return "delta " + json.loads(journal.read_text())["phase"]
-        except (ValueError, KeyError):
-            return "delta journal being written"
+    if (scene.client.root / ".vorn-delta-journal-v1.json").exists():
+        return phase_of_kill(scene)  # the delta journal's own phase
     if (scene.cache / "transaction-v2.json").exists():
         return "installing (journal written)"
     transactions = scene.client.root / "element" / ".vornell-transactions"
